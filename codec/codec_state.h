@@ -1,0 +1,83 @@
+// The codec's part of the packer state: buffers, tables, bit-writer and bit-reader fields,
+// counters and flags, in one record that callers own and pass by reference.
+#pragma once
+
+#include "stream.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace kpz {
+
+inline constexpr int32_t kBufferLength = 262144; // words in each buffer (512 KiB)
+inline constexpr int32_t kBlockLength = 32;      // samples per block (16 stereo frames)
+inline constexpr uint32_t kChunkBytes = 2u * kBufferLength;
+
+enum class Direction { Compressing, Decompressing };
+
+// Mask pair for a field of width code w whose first bit lands on bit p of a word:
+// high selects its bits in that word, low the bits that spill into the next one.
+struct FieldMask {
+    uint32_t high;
+    uint32_t low;
+};
+
+// Installed by the caller. showProgress runs after every flush, once destWritten has
+// counted the flushed bytes; it refreshes the caller's display and may let the caller
+// handle input, including setting cancelRequested. reportWriteFailure runs when a flush
+// stores fewer bytes than it asked to, before cancelRequested is set.
+struct CodecHooks {
+    std::function<void(Direction)> showProgress;
+    std::function<void()> reportWriteFailure;
+};
+
+struct CodecState {
+    int32_t bufferLength = kBufferLength;
+    int32_t blockLength = kBlockLength;
+
+    // Encoder: source samples, turned into residuals in place. Decoder: the input words.
+    int16_t sampleBuffer[kBufferLength] = {};
+    // Encoder: coded words waiting to be written. Decoder: restored samples.
+    uint16_t outputBuffer[kBufferLength] = {};
+
+    // Tables, built once by buildCodecTables.
+    uint16_t powersOfTwo[16] = {};
+    uint8_t bitsNeeded[65536] = {};
+    FieldMask fieldMasks[16][16] = {};
+    uint16_t lowMasks[16] = {};
+
+    // Bit writer.
+    int32_t outputIndex = 0;
+    int32_t bitPosition = 15;
+    uint16_t pendingWord = 0;
+
+    // Bit reader.
+    uint16_t currentWord = 0;
+    int32_t inputIndex = 1;
+    int32_t readBitPosition = 15;
+
+    int32_t bytesRead = 0;
+    uint8_t sideWidth = 0, rightWidth = 0;
+    uint8_t readSideWidth = 0, readRightWidth = 0;
+    int16_t previousSide = 0, previousRight = 0;
+
+    uint32_t sourceSize = 0;      // compression: length of the source
+    uint32_t originalSize = 0;    // decompression: length stored in the header
+    uint32_t sourceProcessed = 0; // bytes of the input read so far
+    uint32_t destWritten = 0;     // bytes of the output written so far
+
+    bool passwordOn = false;
+    uint16_t passwordCode = 0;
+    bool cancelRequested = false;
+
+    Stream* source = nullptr;
+    Stream* destination = nullptr;
+    CodecHooks hooks;
+
+    // Decoder bookkeeping beyond the word-by-word reader: how many words of the input
+    // buffer the last refill delivered, and whether a refill failed.
+    int32_t inputWordsValid = 0;
+    bool inputReadFailed = false;
+};
+
+} // namespace kpz

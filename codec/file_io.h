@@ -1,0 +1,62 @@
+// Thin file layer over POSIX descriptors, with a fault plan that tests use to make reads
+// and writes fail at chosen points.
+#pragma once
+
+#include "stream.h"
+
+#include <cstdint>
+#include <string>
+
+namespace kpz {
+
+class File final : public Stream {
+  public:
+    File() = default;
+    ~File() override;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // Opens an existing file for reading.
+    bool openRead(const std::string& path);
+    // Creates or truncates a file for writing, with the usual permissions under the umask.
+    bool create(const std::string& path, unsigned mode = 0666);
+    // Creates a new file for writing; fails if the name exists (used for temporary files).
+    bool createNew(const std::string& path, unsigned mode = 0600);
+
+    bool isOpen() const { return fd_ >= 0; }
+    int descriptor() const { return fd_; }
+
+    // Reads until count bytes are in or the file ends; -1 on error.
+    int32_t read(void* buffer, uint32_t count) override;
+    // Writes all of data unless the device refuses; returns the bytes stored.
+    uint32_t write(const void* data, uint32_t count) override;
+    // Length of the open file in bytes, or -1.
+    int64_t length() const;
+    // Cuts or extends the open file to exactly size bytes.
+    bool setLength(uint64_t size);
+    // Closes the file; false when the system reports that buffered data was lost.
+    bool close();
+
+  private:
+    int fd_ = -1;
+    bool writing_ = false;
+    uint64_t writeOffset_ = 0;
+};
+
+// Faults injected into every File, for tests. readFailsAt counts read() calls on files
+// opened for reading since the plan was installed (1 = the first read fails); 0 = never.
+// writeStopsAt is a byte offset in every file opened for writing past which nothing more
+// is stored (the write reports a short count); negative = never.
+struct FaultPlan {
+    int readFailsAt = 0;
+    int64_t writeStopsAt = -1;
+};
+void installFaultPlan(const FaultPlan& plan);
+void clearFaultPlan();
+
+// Whether two paths name the same file on disk (same device and inode). False when
+// either does not exist.
+bool sameFile(const std::string& a, const std::string& b);
+bool fileExists(const std::string& path);
+
+} // namespace kpz

@@ -1,0 +1,55 @@
+// In-memory compression and restoration through the same encoder and decoder as files.
+#include "memory_codec.h"
+
+#include "encoder.h"
+
+namespace kpz {
+
+std::vector<uint8_t> compressToMemory(CodecState& s, const std::vector<uint8_t>& source,
+                                      std::string_view name, bool passwordOn, uint16_t code) {
+    MemoryStream in(source);
+    MemoryStream out;
+    out.data.reserve(source.size() / 2 + 64);
+    resetEncoder(s);
+    s.source = &in;
+    s.destination = &out;
+    s.sourceSize = static_cast<uint32_t>(source.size());
+    s.passwordOn = passwordOn;
+    s.passwordCode = passwordOn ? code : 0;
+    writeHeader(out, passwordOn, s.sourceSize, name);
+    s.destWritten += static_cast<uint32_t>(name.size());
+    encodeFile(s);
+    s.source = s.destination = nullptr;
+    return std::move(out.data);
+}
+
+RestoreResult restoreFromMemory(CodecState& s, const std::vector<uint8_t>& file, uint16_t code) {
+    RestoreResult r;
+    MemoryStream in(file);
+    resetDecoder(s);
+    r.header = readHeader(in, r.info);
+    if (r.header != HeaderStatus::Ok)
+        return r;
+    MemoryStream out;
+    out.data.reserve(r.info.originalSize + 256);
+    s.source = &in;
+    s.destination = &out;
+    s.passwordOn = r.info.passwordOn;
+    s.passwordCode = r.info.passwordOn ? code : 0;
+    s.originalSize = r.info.originalSize;
+    s.sourceProcessed += r.info.nameLength;
+    s.blockLength = kBlockLength;
+    refillInput(s);
+    if (s.bytesRead < 0) {
+        r.outcome = DecodeOutcome::ReadError;
+    } else {
+        r.outcome = decodeFile(s);
+        if (r.outcome == DecodeOutcome::Complete)
+            out.data.resize(r.info.originalSize);
+    }
+    r.data = std::move(out.data);
+    s.source = s.destination = nullptr;
+    return r;
+}
+
+} // namespace kpz

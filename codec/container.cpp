@@ -81,6 +81,15 @@ std::string safeOutputName(std::string_view storedName) {
     return isValidUtf8(name) ? std::string(name) : cp1252ToUtf8(name);
 }
 
+std::string storedNameFor(std::string_view utf8Name) {
+    if (!isValidUtf8(utf8Name))
+        return std::string(utf8Name);
+    std::string narrow = utf8ToCp1252(utf8Name);
+    if (cp1252ToUtf8(narrow) == utf8Name && !isValidUtf8(narrow))
+        return narrow;
+    return std::string(utf8Name);
+}
+
 uint64_t minimumPayloadBytes(uint32_t originalSize) {
     const uint64_t blocks = (uint64_t{originalSize} + 63) / 64;
     const uint64_t words = blocks * 40 / 16 + 2;

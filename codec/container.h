@@ -42,6 +42,12 @@ std::string compressedName(std::string_view sourcePath);
 // in a folder ("", "." and "..").
 std::string safeOutputName(std::string_view storedName);
 
+// The bytes to store for a source's name (UTF-8 on this system): Windows-1252 when every
+// character has a byte there and the result cannot be mistaken for UTF-8 when read back,
+// so files restore under the same name on systems that use that character set; the UTF-8
+// bytes otherwise, which safeOutputName reads back unchanged.
+std::string storedNameFor(std::string_view utf8Name);
+
 // Smallest payload, in bytes, that can hold the blocks for originalSize source bytes.
 uint64_t minimumPayloadBytes(uint32_t originalSize);
 

@@ -1,0 +1,164 @@
+// In-memory throughput of the codec, beside a memcpy of the same buffer as the ceiling.
+//
+// Source data: the first 32 MiB of the file named by KPZ_BENCH_FILE when it is set (taken
+// as raw bytes, so a WAV header is coded like samples), otherwise 16 MiB of generated
+// 16-bit stereo audio: a few sines per channel with a little noise.
+//
+// KPZ_BENCH_ITERATIONS=N fixes every benchmark's iteration count, so that runs under
+// callgrind count the same work each time, e.g.
+//   KPZ_BENCH_ITERATIONS=2 valgrind --tool=callgrind build/bench/kpz_bench
+//       --benchmark_filter=BM_Encode
+#include "encoder.h"
+#include "memory_codec.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <numbers>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr size_t kFileLimit = 32u << 20;
+constexpr size_t kGeneratedBytes = 16u << 20;
+constexpr int kSampleRate = 44100;
+
+std::vector<uint8_t> readFilePrefix(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error(std::string("cannot open KPZ_BENCH_FILE ") + path);
+    std::vector<uint8_t> data(kFileLimit);
+    in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    data.resize(static_cast<size_t>(in.gcount()));
+    if (data.empty()) throw std::runtime_error(std::string("KPZ_BENCH_FILE is empty: ") + path);
+    return data;
+}
+
+// Interleaved left/right 16-bit little-endian frames. Each channel is a sum of sines at
+// unrelated frequencies, slowly swelling, plus a few LSBs of noise, so the residuals have
+// the spread of real music rather than the zeros of silence or the full width of noise.
+std::vector<uint8_t> generateAudio() {
+    struct Tone {
+        double hz, amplitude;
+    };
+    const Tone left[] = {{110.0, 6000}, {329.6, 3000}, {1244.5, 900}, {5103.0, 200}};
+    const Tone right[] = {{146.8, 5000}, {440.0, 3500}, {1661.2, 700}, {7040.0, 150}};
+    std::mt19937 rng(12345);
+    std::normal_distribution<double> noise(0.0, 6.0);
+
+    const size_t frames = kGeneratedBytes / 4;
+    std::vector<uint8_t> data(frames * 4);
+    auto store = [&](size_t at, double v) {
+        const auto s = static_cast<int16_t>(std::lround(std::clamp(v, -32768.0, 32767.0)));
+        const auto u = static_cast<uint16_t>(s);
+        data[at] = static_cast<uint8_t>(u & 0xFF);
+        data[at + 1] = static_cast<uint8_t>(u >> 8);
+    };
+    constexpr double twoPi = 2 * std::numbers::pi;
+    for (size_t i = 0; i < frames; ++i) {
+        const double t = static_cast<double>(i) / kSampleRate;
+        const double swell = 0.6 + 0.4 * std::sin(twoPi * 0.25 * t);
+        double l = 0, r = 0;
+        for (const Tone& k : left)
+            l += k.amplitude * std::sin(twoPi * k.hz * t);
+        for (const Tone& k : right)
+            r += k.amplitude * std::sin(twoPi * k.hz * t);
+        store(4 * i, swell * l + noise(rng));
+        store(4 * i + 2, swell * r + noise(rng));
+    }
+    return data;
+}
+
+const std::vector<uint8_t>& sourceData() {
+    static const std::vector<uint8_t> data = [] {
+        const char* path = std::getenv("KPZ_BENCH_FILE");
+        return path && *path ? readFilePrefix(path) : generateAudio();
+    }();
+    return data;
+}
+
+// The state is over a megabyte, so it lives on the heap; its tables are built once.
+kpz::CodecState& codecState() {
+    static const std::unique_ptr<kpz::CodecState> state = [] {
+        auto s = std::make_unique<kpz::CodecState>();
+        kpz::buildCodecTables(*s);
+        return s;
+    }();
+    return *state;
+}
+
+const std::vector<uint8_t>& compressedData() {
+    static const std::vector<uint8_t> packed =
+        kpz::compressToMemory(codecState(), sourceData(), "bench.wav");
+    return packed;
+}
+
+void setThroughput(benchmark::State& state) {
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(sourceData().size()));
+}
+
+void BM_Memcpy(benchmark::State& state) {
+    const std::vector<uint8_t>& src = sourceData();
+    std::vector<uint8_t> dst(src.size());
+    for (auto _ : state) {
+        std::memcpy(dst.data(), src.data(), src.size());
+        benchmark::DoNotOptimize(dst.data());
+        benchmark::ClobberMemory();
+    }
+    setThroughput(state);
+}
+
+void BM_Encode(benchmark::State& state) {
+    const std::vector<uint8_t>& src = sourceData();
+    kpz::CodecState& s = codecState();
+    size_t packedSize = 0;
+    for (auto _ : state) {
+        std::vector<uint8_t> packed = kpz::compressToMemory(s, src, "bench.wav");
+        packedSize = packed.size();
+        benchmark::DoNotOptimize(packed.data());
+    }
+    setThroughput(state);
+    state.counters["ratio"] = static_cast<double>(packedSize) / static_cast<double>(src.size());
+}
+
+void BM_Decode(benchmark::State& state) {
+    const std::vector<uint8_t>& src = sourceData();
+    const std::vector<uint8_t>& packed = compressedData();
+    kpz::CodecState& s = codecState();
+    // A decoder that fails or restores the wrong bytes would be timing a different job.
+    {
+        const kpz::RestoreResult check = kpz::restoreFromMemory(s, packed);
+        if (check.outcome != kpz::DecodeOutcome::Complete || check.data != src) {
+            state.SkipWithError("round trip is not exact; nothing to time");
+            return;
+        }
+    }
+    for (auto _ : state) {
+        kpz::RestoreResult r = kpz::restoreFromMemory(s, packed);
+        benchmark::DoNotOptimize(r.data.data());
+    }
+    setThroughput(state);
+}
+
+// Honours KPZ_BENCH_ITERATIONS (see the top of the file).
+void fixedIterations(benchmark::internal::Benchmark* b) {
+    if (const char* n = std::getenv("KPZ_BENCH_ITERATIONS")) {
+        const long count = std::strtol(n, nullptr, 10);
+        if (count > 0) b->Iterations(count);
+    }
+}
+
+BENCHMARK(BM_Memcpy)->Apply(fixedIterations);
+BENCHMARK(BM_Encode)->Apply(fixedIterations);
+BENCHMARK(BM_Decode)->Apply(fixedIterations);
+
+} // namespace

@@ -53,16 +53,13 @@ size_t decodeUtf8(std::string_view text, size_t i, char32_t& cp) {
     } else {
         return 0;
     }
-    if (i + len > text.size())
-        return 0;
+    if (i + len > text.size()) return 0;
     for (size_t k = 1; k < len; ++k) {
         const auto b = static_cast<uint8_t>(text[i + k]);
-        if ((b & 0xC0) != 0x80)
-            return 0;
+        if ((b & 0xC0) != 0x80) return 0;
         cp = (cp << 6) | (b & 0x3F);
     }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return 0;
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
     return len;
 }
 
@@ -72,8 +69,7 @@ bool isValidUtf8(std::string_view text) {
     for (size_t i = 0; i < text.size();) {
         char32_t cp;
         size_t len = decodeUtf8(text, i, cp);
-        if (!len)
-            return false;
+        if (!len) return false;
         i += len;
     }
     return true;
@@ -103,8 +99,7 @@ std::string utf8ToCp1252(std::string_view text) {
             byte = static_cast<char>(cp);
         } else {
             for (int k = 0; k < 32; ++k)
-                if (kHighControls[k] == cp)
-                    byte = static_cast<char>(0x80 + k);
+                if (kHighControls[k] == cp) byte = static_cast<char>(0x80 + k);
         }
         out += byte;
     }
@@ -115,11 +110,16 @@ uint8_t upperCp1252(uint8_t byte) {
     if ((byte >= 'a' && byte <= 'z') || (byte >= 0xE0 && byte <= 0xFE && byte != 0xF7))
         return static_cast<uint8_t>(byte - 0x20);
     switch (byte) {
-    case 0x9A: return 0x8A;
-    case 0x9C: return 0x8C;
-    case 0x9E: return 0x8E;
-    case 0xFF: return 0x9F;
-    default: return byte;
+    case 0x9A:
+        return 0x8A;
+    case 0x9C:
+        return 0x8C;
+    case 0x9E:
+        return 0x8E;
+    case 0xFF:
+        return 0x9F;
+    default:
+        return byte;
     }
 }
 

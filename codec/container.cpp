@@ -23,26 +23,20 @@ constexpr std::string_view kSeparators = "/\\:";
 HeaderStatus readHeader(Stream& in, Header& header) {
     uint8_t fixed[kHeaderFixedBytes];
     int32_t n = in.read(fixed, 1);
-    if (n < 0)
-        return HeaderStatus::ReadError;
+    if (n < 0) return HeaderStatus::ReadError;
     if (n < 1 || (fixed[0] != kMarkerPlain && fixed[0] != kMarkerPassword))
         return HeaderStatus::UnknownFormat;
     n = in.read(fixed + 1, kHeaderFixedBytes - 1);
-    if (n < 0)
-        return HeaderStatus::ReadError;
-    if (n < static_cast<int32_t>(kHeaderFixedBytes - 1))
-        return HeaderStatus::UnknownFormat;
+    if (n < 0) return HeaderStatus::ReadError;
+    if (n < static_cast<int32_t>(kHeaderFixedBytes - 1)) return HeaderStatus::UnknownFormat;
     header.passwordOn = fixed[0] == kMarkerPassword;
     header.originalSize = getLe32(fixed + 1);
     header.nameLength = getLe32(fixed + 5);
-    if (header.nameLength > kMaxNameLength)
-        return HeaderStatus::UnknownFormat;
+    if (header.nameLength > kMaxNameLength) return HeaderStatus::UnknownFormat;
     char name[kMaxNameLength];
     n = header.nameLength ? in.read(name, header.nameLength) : 0;
-    if (n < 0)
-        return HeaderStatus::ReadError;
-    if (static_cast<uint32_t>(n) < header.nameLength)
-        return HeaderStatus::UnknownFormat;
+    if (n < 0) return HeaderStatus::ReadError;
+    if (static_cast<uint32_t>(n) < header.nameLength) return HeaderStatus::UnknownFormat;
     std::string_view stored(name, header.nameLength);
     header.storedName = std::string(stored.substr(0, stored.find('\0')));
     return HeaderStatus::Ok;
@@ -69,24 +63,20 @@ std::string_view namePart(std::string_view path) {
 std::string compressedName(std::string_view sourcePath) {
     const size_t cut = sourcePath.find_last_of(".\\/:");
     std::string result(sourcePath);
-    if (cut != std::string_view::npos && sourcePath[cut] == '.')
-        result.resize(cut);
+    if (cut != std::string_view::npos && sourcePath[cut] == '.') result.resize(cut);
     return result + ".kpz";
 }
 
 std::string safeOutputName(std::string_view storedName) {
     const std::string_view name = namePart(storedName);
-    if (name.empty() || name == "." || name == "..")
-        return {};
+    if (name.empty() || name == "." || name == "..") return {};
     return isValidUtf8(name) ? std::string(name) : cp1252ToUtf8(name);
 }
 
 std::string storedNameFor(std::string_view utf8Name) {
-    if (!isValidUtf8(utf8Name))
-        return std::string(utf8Name);
+    if (!isValidUtf8(utf8Name)) return std::string(utf8Name);
     std::string narrow = utf8ToCp1252(utf8Name);
-    if (cp1252ToUtf8(narrow) == utf8Name && !isValidUtf8(narrow))
-        return narrow;
+    if (cp1252ToUtf8(narrow) == utf8Name && !isValidUtf8(narrow)) return narrow;
     return std::string(utf8Name);
 }
 

@@ -17,8 +17,8 @@ inline constexpr uint32_t kHeaderFixedBytes = 9; // marker, size and name length
 struct Header {
     bool passwordOn = false;
     uint32_t originalSize = 0;
-    uint32_t nameLength = 0;  // as stored
-    std::string storedName;   // raw stored bytes, up to the first zero byte
+    uint32_t nameLength = 0; // as stored
+    std::string storedName;  // raw stored bytes, up to the first zero byte
 };
 
 enum class HeaderStatus { Ok, UnknownFormat, ReadError };

@@ -83,13 +83,11 @@ void flushRestored(CodecState& s) {
     const uint32_t bytes = 2u * static_cast<uint32_t>(s.outputIndex);
     const uint32_t stored = bytes ? s.destination->write(s.outputBuffer, bytes) : 0;
     if (stored < bytes) {
-        if (s.hooks.reportWriteFailure)
-            s.hooks.reportWriteFailure();
+        if (s.hooks.reportWriteFailure) s.hooks.reportWriteFailure();
         s.cancelRequested = true;
     }
     s.destWritten += bytes;
-    if (s.hooks.showProgress)
-        s.hooks.showProgress(Direction::Decompressing);
+    if (s.hooks.showProgress) s.hooks.showProgress(Direction::Decompressing);
 }
 
 namespace {
@@ -174,8 +172,7 @@ DecodeOutcome decodeFile(CodecState& s) {
             decodeBlockFast(s, out);
         else
             decodeBlockSlow(s, out);
-        if (s.inputReadFailed)
-            return DecodeOutcome::ReadError;
+        if (s.inputReadFailed) return DecodeOutcome::ReadError;
         if (blocksDone < requiredBlocks && consumedBits(s) > int64_t{s.inputWordsValid} * 16)
             return DecodeOutcome::Damaged;
         ++blocksDone;

@@ -41,7 +41,9 @@ static void putBits(CodecState& s, uint32_t value, int w, int shift, int count) 
     }
 }
 
-void putByte(CodecState& s, uint32_t value) { putBits(s, value & 0xFFu, 7, s.bitPosition + 9, 8); }
+void putByte(CodecState& s, uint32_t value) {
+    putBits(s, value & 0xFFu, 7, s.bitPosition + 9, 8);
+}
 
 void putField(CodecState& s, int32_t value, int w) {
     uint32_t bits = static_cast<uint32_t>(value) & ((2u << w) - 1);
@@ -58,13 +60,11 @@ void flushOutput(CodecState& s) {
     const uint32_t bytes = 2u * static_cast<uint32_t>(words);
     const uint32_t stored = bytes ? s.destination->write(s.outputBuffer, bytes) : 0;
     if (stored < bytes) {
-        if (s.hooks.reportWriteFailure)
-            s.hooks.reportWriteFailure();
+        if (s.hooks.reportWriteFailure) s.hooks.reportWriteFailure();
         s.cancelRequested = true;
     }
     s.destWritten += bytes;
-    if (s.hooks.showProgress)
-        s.hooks.showProgress(Direction::Compressing);
+    if (s.hooks.showProgress) s.hooks.showProgress(Direction::Compressing);
 }
 
 namespace {
@@ -88,8 +88,7 @@ struct FastWriter {
     void store() {
         s.outputIndex = index;
         s.bitPosition = 15 - count;
-        if (count)
-            out[index] = static_cast<uint16_t>(pending << (16 - count));
+        if (count) out[index] = static_cast<uint16_t>(pending << (16 - count));
     }
 
     void emit() {
@@ -174,15 +173,12 @@ void encodeChunk(CodecState& s, int32_t nSamples) {
 EncodeOutcome encodeFile(CodecState& s) {
     for (;;) {
         s.bytesRead = s.source->read(s.sampleBuffer, 2u * static_cast<uint32_t>(s.bufferLength));
-        if (s.bytesRead == 0 || s.cancelRequested)
-            break;
-        if (s.bytesRead < 0)
-            return EncodeOutcome::ReadError;
+        if (s.bytesRead == 0 || s.cancelRequested) break;
+        if (s.bytesRead < 0) return EncodeOutcome::ReadError;
         s.sourceProcessed += static_cast<uint32_t>(s.bytesRead);
         encodeChunk(s, (s.bytesRead + 1) / 2);
     }
-    if (s.cancelRequested)
-        return EncodeOutcome::Cancelled;
+    if (s.cancelRequested) return EncodeOutcome::Cancelled;
     putField(s, 0, 15);
     putField(s, 0, 15);
     flushOutput(s);

@@ -19,15 +19,18 @@ void installFaultPlan(const FaultPlan& plan) {
     readCalls = 0;
 }
 
-void clearFaultPlan() { installFaultPlan(FaultPlan{}); }
+void clearFaultPlan() {
+    installFaultPlan(FaultPlan{});
+}
 
-File::~File() { close(); }
+File::~File() {
+    close();
+}
 
 bool File::openRead(const std::string& path) {
     close();
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0)
-        return false;
+    if (fd_ < 0) return false;
     // Refuse folders and other things that cannot be read as a run of bytes.
     struct stat st {};
     if (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {
@@ -59,46 +62,40 @@ bool File::createNew(const std::string& path, unsigned mode) {
 }
 
 int32_t File::read(void* buffer, uint32_t count) {
-    if (fd_ < 0)
-        return -1;
-    if (faultPlan.readFailsAt > 0 && ++readCalls == faultPlan.readFailsAt)
-        return -1;
+    if (fd_ < 0) return -1;
+    if (faultPlan.readFailsAt > 0 && ++readCalls == faultPlan.readFailsAt) return -1;
     auto* p = static_cast<char*>(buffer);
     uint32_t total = 0;
     while (total < count) {
         ssize_t n = ::read(fd_, p + total, count - total);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return -1;
         }
-        if (n == 0)
-            break;
+        if (n == 0) break;
         total += static_cast<uint32_t>(n);
     }
     return static_cast<int32_t>(total);
 }
 
 uint32_t File::write(const void* data, uint32_t count) {
-    if (fd_ < 0)
-        return 0;
+    if (fd_ < 0) return 0;
     uint32_t allowed = count;
     if (faultPlan.writeStopsAt >= 0) {
         uint64_t stop = static_cast<uint64_t>(faultPlan.writeStopsAt);
-        allowed = writeOffset_ >= stop ? 0
-                                       : static_cast<uint32_t>(std::min<uint64_t>(count, stop - writeOffset_));
+        allowed = writeOffset_ >= stop
+                      ? 0
+                      : static_cast<uint32_t>(std::min<uint64_t>(count, stop - writeOffset_));
     }
     const auto* p = static_cast<const char*>(data);
     uint32_t total = 0;
     while (total < allowed) {
         ssize_t n = ::write(fd_, p + total, allowed - total);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             break;
         }
-        if (n == 0)
-            break;
+        if (n == 0) break;
         total += static_cast<uint32_t>(n);
     }
     writeOffset_ += total;
@@ -107,14 +104,12 @@ uint32_t File::write(const void* data, uint32_t count) {
 
 int64_t File::length() const {
     struct stat st {};
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0)
-        return -1;
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return -1;
     return st.st_size;
 }
 
 bool File::setLength(uint64_t size) {
-    if (fd_ < 0)
-        return false;
+    if (fd_ < 0) return false;
     int r;
     do {
         r = ::ftruncate(fd_, static_cast<off_t>(size));
@@ -124,17 +119,16 @@ bool File::setLength(uint64_t size) {
 
 bool File::close() {
     bool ok = true;
-    if (fd_ >= 0)
-        ok = ::close(fd_) == 0;
+    if (fd_ >= 0) ok = ::close(fd_) == 0;
     fd_ = -1;
     writing_ = false;
     return ok;
 }
 
 bool sameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
-    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0)
-        return false;
+    struct stat sa {
+    }, sb{};
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 

@@ -28,8 +28,7 @@ RestoreResult restoreFromMemory(CodecState& s, const std::vector<uint8_t>& file,
     MemoryStream in(file);
     resetDecoder(s);
     r.header = readHeader(in, r.info);
-    if (r.header != HeaderStatus::Ok)
-        return r;
+    if (r.header != HeaderStatus::Ok) return r;
     MemoryStream out;
     out.data.reserve(r.info.originalSize + 256);
     s.source = &in;
@@ -44,8 +43,7 @@ RestoreResult restoreFromMemory(CodecState& s, const std::vector<uint8_t>& file,
         r.outcome = DecodeOutcome::ReadError;
     } else {
         r.outcome = decodeFile(s);
-        if (r.outcome == DecodeOutcome::Complete)
-            out.data.resize(r.info.originalSize);
+        if (r.outcome == DecodeOutcome::Complete) out.data.resize(r.info.originalSize);
     }
     r.data = std::move(out.data);
     s.source = s.destination = nullptr;

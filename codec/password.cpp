@@ -16,6 +16,8 @@ uint16_t passwordCode(std::string_view bytes) {
     return code;
 }
 
-uint16_t passwordCodeUtf8(std::string_view utf8Text) { return passwordCode(utf8ToCp1252(utf8Text)); }
+uint16_t passwordCodeUtf8(std::string_view utf8Text) {
+    return passwordCode(utf8ToCp1252(utf8Text));
+}
 
 } // namespace kpz

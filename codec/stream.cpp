@@ -9,8 +9,7 @@ namespace kpz {
 int32_t MemoryStream::read(void* buffer, uint32_t count) {
     size_t available = data.size() - std::min(readPosition, data.size());
     size_t n = std::min<size_t>(count, available);
-    if (n)
-        std::memcpy(buffer, data.data() + readPosition, n);
+    if (n) std::memcpy(buffer, data.data() + readPosition, n);
     readPosition += n;
     return static_cast<int32_t>(n);
 }

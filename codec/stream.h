@@ -1,4 +1,5 @@
-// Byte streams the codec reads from and writes to: files on disk, or memory in tests and benchmarks.
+// Byte streams the codec reads from and writes to: files on disk, or memory in tests and
+// benchmarks.
 #pragma once
 
 #include <cstdint>

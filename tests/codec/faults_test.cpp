@@ -1,0 +1,173 @@
+// Failures while coding: reads and writes that fail part-way, damaged and truncated files.
+#include "container.h"
+#include "decoder.h"
+#include "encoder.h"
+#include "file_io.h"
+#include "memory_codec.h"
+#include "messages.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+struct FaultGuard {
+    explicit FaultGuard(const kpz::FaultPlan& plan) { kpz::installFaultPlan(plan); }
+    ~FaultGuard() { kpz::clearFaultPlan(); }
+};
+
+struct Events {
+    int failures = 0;
+    std::vector<uint32_t> progressAt; // destWritten seen by each progress call
+};
+
+void watch(kpz::CodecState& s, Events& e) {
+    s.hooks.reportWriteFailure = [&e, &s] {
+        ++e.failures;
+        EXPECT_FALSE(s.cancelRequested) << "the failure is reported before the flag is set";
+    };
+    s.hooks.showProgress = [&e, &s](kpz::Direction) { e.progressAt.push_back(s.destWritten); };
+}
+
+// Compresses a file through kpz::File, as the programs do.
+kpz::EncodeOutcome compressFile(kpz::CodecState& s, const std::string& from,
+                                const std::string& to) {
+    kpz::resetEncoder(s);
+    kpz::File in, out;
+    EXPECT_TRUE(in.openRead(from));
+    EXPECT_TRUE(out.create(to));
+    s.source = &in;
+    s.destination = &out;
+    s.sourceSize = static_cast<uint32_t>(in.length());
+    s.passwordOn = false;
+    kpz::writeHeader(out, false, s.sourceSize, "a.wav");
+    s.destWritten += 5;
+    return kpz::encodeFile(s);
+}
+
+// Restores a compressed file through kpz::File up to decodeFile's outcome.
+kpz::DecodeOutcome restoreFile(kpz::CodecState& s, const std::string& from, const std::string& to) {
+    kpz::resetDecoder(s);
+    kpz::File in, out;
+    EXPECT_TRUE(in.openRead(from));
+    kpz::Header h;
+    EXPECT_EQ(kpz::readHeader(in, h), kpz::HeaderStatus::Ok);
+    EXPECT_TRUE(out.create(to));
+    s.source = &in;
+    s.destination = &out;
+    s.originalSize = h.originalSize;
+    s.passwordOn = h.passwordOn;
+    s.sourceProcessed += h.nameLength;
+    kpz::refillInput(s);
+    if (s.bytesRead < 0) return kpz::DecodeOutcome::ReadError;
+    const auto outcome = kpz::decodeFile(s);
+    if (outcome == kpz::DecodeOutcome::Complete) out.setLength(h.originalSize);
+    return outcome;
+}
+
+} // namespace
+
+TEST(Faults, ShortWriteIsReportedThenCancelsAndStillCounts) {
+    const std::string dir = kpztest::makeTempDir();
+    kpztest::writeAll(dir + "/a.wav", kpztest::randomBytes(3 * 524288, 5));
+    auto s = kpztest::makeState();
+    Events e;
+    watch(*s, e);
+    FaultGuard guard({.writeStopsAt = 700000});
+    // Coding goes on to the end of the chunk, and the next read finds the flag.
+    EXPECT_EQ(compressFile(*s, dir + "/a.wav", dir + "/a.kpz"), kpz::EncodeOutcome::Cancelled);
+    EXPECT_TRUE(s->cancelRequested);
+    EXPECT_GE(e.failures, 1);
+    ASSERT_FALSE(e.progressAt.empty());
+    // Every flush is counted in full even when it was stored short.
+    EXPECT_EQ(e.progressAt.back() % 524288, 14u);
+    EXPECT_EQ(kpztest::readAll(dir + "/a.kpz").size(), 700000u);
+}
+
+TEST(Faults, ShortWriteInTheLastFlushSetsTheFlagAfterCompletion) {
+    const std::string dir = kpztest::makeTempDir();
+    kpztest::writeAll(dir + "/a.wav", kpztest::audioLike(1000));
+    auto s = kpztest::makeState();
+    Events e;
+    watch(*s, e);
+    FaultGuard guard({.writeStopsAt = 20});
+    EXPECT_EQ(compressFile(*s, dir + "/a.wav", dir + "/a.kpz"), kpz::EncodeOutcome::Complete);
+    EXPECT_TRUE(s->cancelRequested);
+    EXPECT_EQ(e.failures, 1);
+}
+
+TEST(Faults, SourceReadErrorOnAnyChunk) {
+    const std::string dir = kpztest::makeTempDir();
+    kpztest::writeAll(dir + "/a.wav", kpztest::audioLike(3 * 524288));
+    for (int failingRead : {1, 3}) {
+        auto s = kpztest::makeState();
+        FaultGuard guard({.readFailsAt = failingRead});
+        EXPECT_EQ(compressFile(*s, dir + "/a.wav", dir + "/a.kpz"), kpz::EncodeOutcome::ReadError)
+            << "read " << failingRead;
+    }
+}
+
+TEST(Faults, CompressedReadErrorOnALaterRefillIsReported) {
+    const std::string dir = kpztest::makeTempDir();
+    auto s = kpztest::makeState();
+    kpztest::writeAll(dir + "/a.kpz",
+                      kpz::compressToMemory(*s, kpztest::randomBytes(4 * 524288, 3), "a.wav"));
+    // Header reads: marker, fixed part, name; then the first refill, then the second.
+    FaultGuard guard({.readFailsAt = 5});
+    EXPECT_EQ(restoreFile(*s, dir + "/a.kpz", dir + "/out"), kpz::DecodeOutcome::ReadError);
+}
+
+TEST(Faults, TruncatedOrShortenedPayloadIsDamaged) {
+    const std::string dir = kpztest::makeTempDir();
+    auto s = kpztest::makeState();
+    const Bytes source = kpztest::audioLike(3 * 524288 + 1001, 4);
+    const Bytes file = kpz::compressToMemory(*s, source, "a.wav");
+    const size_t cuts[] = {file.size() - 6, file.size() / 2, 14 + 524288, 14 + 10, 15};
+    for (size_t cut : cuts) {
+        kpztest::writeAll(dir + "/a.kpz", Bytes(file.begin(), file.begin() + cut));
+        EXPECT_EQ(restoreFile(*s, dir + "/a.kpz", dir + "/out"), kpz::DecodeOutcome::Damaged)
+            << "cut at " << cut;
+    }
+    // Only the pad missing: every block is there, so nothing is lost.
+    kpztest::writeAll(dir + "/a.kpz", Bytes(file.begin(), file.end() - 2));
+    EXPECT_EQ(restoreFile(*s, dir + "/a.kpz", dir + "/out"), kpz::DecodeOutcome::Complete);
+    EXPECT_TRUE(kpztest::readAll(dir + "/out") == source);
+}
+
+TEST(Faults, RestoreWriteFailureStopsBeforeTheNextBlock) {
+    const std::string dir = kpztest::makeTempDir();
+    auto s = kpztest::makeState();
+    kpztest::writeAll(dir + "/a.kpz",
+                      kpz::compressToMemory(*s, kpztest::audioLike(3 * 524288), "a.wav"));
+    Events e;
+    watch(*s, e);
+    FaultGuard guard({.writeStopsAt = 1000});
+    EXPECT_EQ(restoreFile(*s, dir + "/a.kpz", dir + "/out"), kpz::DecodeOutcome::Cancelled);
+    EXPECT_EQ(e.failures, 1);
+    EXPECT_EQ(e.progressAt, std::vector<uint32_t>{524288});
+}
+
+TEST(Faults, PayloadEndingExactlyAtAChunkRestores) {
+    const std::string dir = kpztest::makeTempDir();
+    auto s = kpztest::makeState();
+    const Bytes source(104857u * 64u, 0); // payload of exactly 524,288 bytes
+    kpztest::writeAll(dir + "/a.kpz", kpz::compressToMemory(*s, source, "a.wav"));
+    EXPECT_EQ(restoreFile(*s, dir + "/a.kpz", dir + "/out"), kpz::DecodeOutcome::Complete);
+    EXPECT_TRUE(kpztest::readAll(dir + "/out") == source);
+}
+
+TEST(Faults, ImplausibleStoredSizes) {
+    // The smallest payloads: the end pad alone, then 40 bits per 64 source bytes.
+    EXPECT_EQ(kpz::minimumPayloadBytes(0), 4u);
+    EXPECT_EQ(kpz::minimumPayloadBytes(1), 8u);
+    EXPECT_EQ(kpz::minimumPayloadBytes(64 * 2), 2u * (80 / 16 + 2));
+    auto s = kpztest::makeState();
+    for (size_t size : {0ul, 1ul, 64ul, 65ul, 1000ul}) {
+        const Bytes zeros(size, 0); // the most compressible source of its size
+        EXPECT_EQ(kpz::compressToMemory(*s, zeros, "a.wav").size() - 14,
+                  kpz::minimumPayloadBytes(uint32_t(size)));
+    }
+    EXPECT_GT(kpz::minimumPayloadBytes(0xFFFFFFFFu), 0xFFFFFFFFull / 64 * 5);
+}

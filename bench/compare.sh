@@ -1,0 +1,165 @@
+#!/usr/bin/env bash
+# Side-by-side wall-clock comparison of kpz with cp, flac, wavpack and zstd on the shared
+# corpus's all.wav (about 175 MB of 16-bit stereo music).
+#
+# Usage (from the repo root): bench/compare.sh [KPZ] [ROUNDS]
+#   KPZ     the kpz binary (default: build/cli/kpz under the repo root)
+#   ROUNDS  timed rounds; each round runs every tool once, in an order rotated from
+#           round to round, and the table shows medians (default: 5)
+# Environment:
+#   KPZ_CORPUS   corpus folder (default /tmp/kpz-corpus), made by MAKE_CORPUS when needed
+#   MAKE_CORPUS  corpus builder (default /work/shared/corpus/make-corpus)
+#
+# One untimed round comes first: it makes the compressed inputs that the decoders read,
+# records every tool's peak resident memory with /usr/bin/time -v, and checks that kpz
+# restores all.wav bit for bit. Outputs go to a scratch folder under /tmp that is removed
+# at exit; each timed run deletes its output first, so every run writes a fresh file.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+kpz=${1:-$root/build/cli/kpz}
+rounds=${2:-5}
+corpus=${KPZ_CORPUS:-/tmp/kpz-corpus}
+make_corpus=${MAKE_CORPUS:-/work/shared/corpus/make-corpus}
+
+die() {
+    echo "compare.sh: $*" >&2
+    exit 1
+}
+
+[[ $rounds =~ ^[1-9][0-9]*$ ]] || die "ROUNDS must be a positive whole number, not '$rounds'"
+[[ -f $kpz && -x $kpz ]] || die "no kpz binary at $kpz (build it, or pass its path)"
+kpz=$(realpath "$kpz")
+for t in flac wavpack zstd cmp awk; do
+    command -v "$t" >/dev/null || die "$t is not installed"
+done
+[[ -x /usr/bin/time ]] || die "/usr/bin/time is not installed (Debian package 'time')"
+
+if [[ ! -s $corpus/all.wav ]]; then
+    echo "making the corpus in $corpus (the first time installs packages; takes minutes)" >&2
+    "$make_corpus" "$corpus" >/dev/null
+fi
+[[ -s $corpus/all.wav ]] || die "$corpus/all.wav is missing after making the corpus"
+
+work=$(mktemp -d /tmp/kpz-compare.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/in" "$work/ref" "$work/out" "$work/times" "$work/rss"
+src=$work/in/all.wav
+cp "$corpus/all.wav" "$src"
+src_bytes=$(stat -c %s "$src")
+
+compressors=("cp" "kpz" "flac -0" "wavpack -f" "zstd -1")
+decompressors=("kpz -d" "flac -d" "zstd -d")
+tools=("${compressors[@]}" "${decompressors[@]}")
+
+slug() { tr -c 'a-z0-9\n' '_' <<<"$1"; }
+
+# Sets cmd (the command line) and outfile (the file it writes) for tool $1 writing into
+# folder $2. Decoders read the compressed files made in $work/ref.
+set_command() {
+    local dir=$2
+    case $1 in
+    "cp") outfile=$dir/cp.wav; cmd=(cp "$src" "$outfile") ;;
+    "kpz") outfile=$dir/all.kpz; cmd=("$kpz" -q -f -o "$dir" "$src") ;;
+    "kpz -d") outfile=$dir/all.wav; cmd=("$kpz" -d -q -f -o "$dir" "$work/ref/all.kpz") ;;
+    "flac -0") outfile=$dir/all.flac; cmd=(flac -0 -s -f -o "$outfile" "$src") ;;
+    "flac -d") outfile=$dir/flac.wav; cmd=(flac -d -s -f -o "$outfile" "$work/ref/all.flac") ;;
+    "wavpack -f") outfile=$dir/all.wv; cmd=(wavpack -f -q -y "$src" -o "$outfile") ;;
+    "zstd -1") outfile=$dir/all.wav.zst; cmd=(zstd -1 -T1 -q -f "$src" -o "$outfile") ;;
+    "zstd -d") outfile=$dir/zstd.wav; cmd=(zstd -d -q -f "$work/ref/all.wav.zst" -o "$outfile") ;;
+    *) die "unknown tool '$1'" ;;
+    esac
+}
+
+# Runs cmd once with its output removed first; fails loudly if the tool fails or
+# leaves no output.
+run_checked() {
+    local name=$1
+    shift
+    rm -f "$outfile"
+    if ! "$@" >"$work/log" 2>&1; then
+        cat "$work/log" >&2
+        die "'$name' failed: ${cmd[*]}"
+    fi
+    [[ -s $outfile ]] || die "'$name' wrote no output at $outfile"
+}
+
+echo "input: $corpus/all.wav, $src_bytes bytes; kpz: $kpz; rounds: $rounds" >&2
+
+# Untimed round: reference outputs for the decoders, peak memory, round-trip check.
+for name in "${tools[@]}"; do
+    dir=$work/out
+    for c in "${compressors[@]}"; do [[ $name == "$c" ]] && dir=$work/ref; done
+    set_command "$name" "$dir"
+    run_checked "$name" /usr/bin/time -v -o "$work/rss/$(slug "$name")" "${cmd[@]}"
+    stat -c %s "$outfile" >"$work/times/$(slug "$name").size"
+done
+cmp "$src" "$work/out/all.wav" || die "kpz -d did not restore all.wav exactly"
+cmp "$src" "$work/out/zstd.wav" || die "zstd -d did not restore all.wav exactly"
+echo "kpz round trip: restored file is identical to all.wav" >&2
+
+# Timed rounds. Dirty pages of the previous run are written back before each run, so no
+# tool pays for another's writes.
+n=${#tools[@]}
+for ((r = 0; r < rounds; r++)); do
+    echo "round $((r + 1))/$rounds" >&2
+    for ((k = 0; k < n; k++)); do
+        name=${tools[$(((k + r) % n))]}
+        set_command "$name" "$work/out"
+        rm -f "$outfile"
+        sync
+        t0=$(date +%s.%N)
+        run_checked "$name" "${cmd[@]}"
+        t1=$(date +%s.%N)
+        awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f\n", b - a }' \
+            >>"$work/times/$(slug "$name")"
+    done
+done
+
+median() { sort -g "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+spread() { sort -g "$1" | awk -v m="$2" '{ v[NR] = $1 } END { printf "%.0f%%", 100 * (v[NR] - v[1]) / m }'; }
+peak_kib() { awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/rss/$(slug "$1")"; }
+
+declare -A med
+for name in "${tools[@]}"; do
+    med[$name]=$(median "$work/times/$(slug "$name")")
+done
+
+printf '\n%-11s %9s %7s %8s %8s %8s %8s %10s\n' \
+    tool "median s" spread "out/wav" "t/cp" "t/flac" "MB/s" "peak RSS"
+for name in "${tools[@]}"; do
+    s=$(slug "$name")
+    m=${med[$name]}
+    base=""
+    case $name in
+    "cp") base="" ;;
+    *" -d") base=${med["flac -d"]} ;;
+    *) base=${med["flac -0"]} ;;
+    esac
+    awk -v name="$name" -v m="$m" -v sp="$(spread "$work/times/$s" "$m")" \
+        -v out="$(cat "$work/times/$s.size")" -v inb="$src_bytes" -v cp="${med[cp]}" \
+        -v base="$base" -v rss="$(peak_kib "$name")" 'BEGIN {
+            tf = (base == "") ? "-" : sprintf("%.3f", m / base)
+            printf "%-11s %9.3f %7s %8.3f %8.2f %8s %8.0f %6.1f MiB\n",
+                   name, m, sp, out / inb, m / cp, tf, inb / m / 1e6, rss / 1024
+        }'
+done
+cat <<'EOF'
+
+median s: median wall-clock seconds over the timed rounds; spread: (max - min) / median.
+out/wav: output bytes / all.wav bytes. t/cp, t/flac: median time / cp's, and / flac -0's
+(compressors) or flac -d's (decompressors). MB/s: all.wav bytes (1e6) per second.
+peak RSS: Maximum resident set size from /usr/bin/time -v (untimed round).
+EOF
+
+awk -v c="${med[kpz]}" -v fc="${med["flac -0"]}" -v d="${med["kpz -d"]}" -v fd="${med["flac -d"]}" \
+    -v rc="$(peak_kib kpz)" -v rd="$(peak_kib "kpz -d")" 'BEGIN {
+        verdict = "met"; if (fc / c < 3) verdict = "NOT met"
+        printf "\nfloor: kpz is %.2fx as fast as flac -0 (needs >= 3): %s\n", fc / c, verdict
+        verdict = "met"; if (fd / d < 3) verdict = "NOT met"
+        printf "floor: kpz -d is %.2fx as fast as flac -d (needs >= 3): %s\n", fd / d, verdict
+        peak = (rc > rd) ? rc : rd
+        verdict = "met"; if (peak >= 16 * 1024) verdict = "NOT met"
+        printf "floor: kpz peak RSS %.1f MiB, kpz -d %.1f MiB (need < 16 MiB): %s\n",
+               rc / 1024, rd / 1024, verdict
+    }'

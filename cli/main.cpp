@@ -1,1 +1,81 @@
-int main() { return 0; }
+// kpz: the command-line compressor. Parses the arguments, gets the password, then runs the
+// chosen mode over every file and sums up the exit status.
+#include "encoder.h"
+#include "jobs.h"
+#include "options.h"
+#include "output_file.h"
+#include "password_input.h"
+#include "paths.h"
+#include "report.h"
+#include "terminal.h"
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace kpzcli;
+    const ParseResult parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.ok) {
+        std::fprintf(stderr, "kpz: %s\nTry 'kpz --help' for more information.\n",
+                     parsed.error.c_str());
+        return kExitUsage;
+    }
+    const Options& options = parsed.options;
+    if (options.showHelp) {
+        std::fputs(helpText().c_str(), stdout);
+        return kExitOk;
+    }
+    if (options.showVersion) {
+        std::fputs(versionText().c_str(), stdout);
+        return kExitOk;
+    }
+
+    const Reporter report(options.verbosity);
+    if (!options.outputDir.empty() && !isDirectory(options.outputDir)) {
+        report.error(options.outputDir, "is not an existing directory");
+        return kExitFailed;
+    }
+    installCleanupHandlers();
+    Password password;
+    if (!obtainPassword(options, report, password)) return kExitFailed;
+
+    // The codec's working record is large: one on the heap serves every file.
+    auto state = std::make_unique<kpz::CodecState>();
+    kpz::buildCodecTables(*state);
+    JobContext job{*state, options, report, password, progressWanted(options.verbosity)};
+
+    bool allGood = true;
+    Lister lister(job);
+    for (const std::string& file : options.files) {
+        bool good = false;
+        switch (options.mode) {
+        case Mode::Compress:
+            good = compressOne(job, file);
+            break;
+        case Mode::Decompress:
+            good = restoreOne(job, file);
+            break;
+        case Mode::Test:
+            good = testOne(job, file);
+            break;
+        case Mode::List:
+            good = lister.list(file);
+            break;
+        }
+        allGood = allGood && good;
+    }
+    if (options.mode == Mode::List) lister.finish();
+    if (std::fflush(stdout) != 0) {
+        report.error("couldn't write to standard output");
+        return kExitFailed;
+    }
+    return allGood ? kExitOk : kExitFailed;
+}

@@ -1,0 +1,56 @@
+// The -l table: password mark, original size, compressed size, ratio and stored name.
+#include "charset.h"
+#include "codec_runs.h"
+#include "jobs.h"
+
+#include <cstdio>
+
+namespace kpzcli {
+
+namespace {
+
+// The stored name as readable UTF-8 on one line: the stored bytes are UTF-8 or
+// Windows-1252, and control characters become '?'.
+std::string displayName(const std::string& stored) {
+    std::string text = kpz::isValidUtf8(stored) ? stored : kpz::cp1252ToUtf8(stored);
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return text;
+}
+
+void printRow(const char* mark, uint64_t original, uint64_t compressed, const std::string& name) {
+    std::printf("%-2s %13llu %13llu %7s  %s\n", mark, static_cast<unsigned long long>(original),
+                static_cast<unsigned long long>(compressed),
+                ratioText(compressed, original).c_str(), name.c_str());
+}
+
+} // namespace
+
+bool Lister::list(const std::string& path) {
+    CompressedInput input;
+    std::string error;
+    if (!openCompressed(path, input, error)) {
+        std::fflush(stdout);
+        job_.report.error(path, error);
+        return false;
+    }
+    if (rows_ == 0)
+        std::printf("%-2s %13s %13s %7s  %s\n", "Pw", "Original", "Compressed", "Ratio",
+                    "Stored name");
+    printRow(input.header.passwordOn ? "?" : "-", input.header.originalSize, input.length,
+             displayName(input.header.storedName));
+    std::fflush(stdout);
+    ++rows_;
+    totalOriginal_ += input.header.originalSize;
+    totalCompressed_ += input.length;
+    return true;
+}
+
+void Lister::finish() {
+    if (rows_ > 1)
+        printRow("", totalOriginal_, totalCompressed_,
+                 "(totals, " + std::to_string(rows_) + " files)");
+    std::fflush(stdout);
+}
+
+} // namespace kpzcli

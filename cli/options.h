@@ -1,0 +1,40 @@
+// Command-line arguments of kpz: what to do, with which files and settings.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kpzcli {
+
+enum class Mode { Compress, Decompress, Test, List };
+
+enum class PasswordSource { None, Prompt, File, Environment };
+
+struct Options {
+    Mode mode = Mode::Compress;
+    bool force = false;
+    bool verify = false;
+    int verbosity = 1; // 0 with -q, 2 with -v
+    bool showHelp = false;
+    bool showVersion = false;
+    bool prompt = false;      // -p
+    std::string passwordFile; // --password-file
+    std::string outputDir;    // -o; empty = beside each input
+    std::vector<std::string> files;
+};
+
+struct ParseResult {
+    bool ok = false;
+    std::string error; // the usage error when !ok
+    Options options;
+};
+
+// Reads the arguments after the program name. Options and files may be mixed; "--" ends
+// the options. Short options combine ("-dfv"), and take their value joined ("-oDIR") or as
+// the next argument; long options take "--name=value" or "--name value".
+ParseResult parseOptions(const std::vector<std::string>& args);
+
+std::string helpText();
+std::string versionText();
+
+} // namespace kpzcli

@@ -1,0 +1,43 @@
+// Outputs are written under a temporary name in their destination folder and renamed to
+// their final name only when complete, so a final name never holds a partial file.
+#pragma once
+
+#include "file_io.h"
+
+#include <string>
+#include <sys/stat.h>
+
+namespace kpzcli {
+
+class OutputFile {
+  public:
+    OutputFile() = default;
+    ~OutputFile() { discard(); }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Creates a new, empty temporary file in folder. On failure errno tells why.
+    bool create(const std::string& folder);
+
+    kpz::File& file() { return file_; }
+    const std::string& temporaryPath() const { return tempPath_; }
+
+    // Gives the file the permission bits and times of attributes, flushes it to disk and
+    // renames it to finalPath. Without replace an existing finalPath is kept and the
+    // commit fails. On failure the temporary file is removed and error says why.
+    bool commit(const std::string& finalPath, const struct stat& attributes, bool replace,
+                std::string& error);
+
+    // Closes and removes the temporary file, if any.
+    void discard();
+
+  private:
+    kpz::File file_;
+    std::string tempPath_;
+};
+
+// Installs handlers for SIGINT, SIGTERM and SIGHUP that remove the temporary file in
+// progress and put terminal echo back before the program ends by that signal.
+void installCleanupHandlers();
+
+} // namespace kpzcli

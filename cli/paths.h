@@ -1,0 +1,18 @@
+// Path helpers for this system's "/" separated paths.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kpzcli {
+
+// The folder part of a path ("." when it has none, "/" for a file in the root).
+std::string folderOf(std::string_view path);
+// The part after the last "/".
+std::string baseNameOf(std::string_view path);
+// folder + "/" + name, without doubling a trailing "/".
+std::string joinPath(std::string_view folder, std::string_view name);
+
+bool isDirectory(const std::string& path);
+
+} // namespace kpzcli

@@ -1,0 +1,53 @@
+// Messages to the user on stderr, in the form "kpz: FILE: message".
+#include "report.h"
+
+#include "terminal.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace kpzcli {
+
+namespace {
+
+void emit(std::string_view text) {
+    // A progress line may be on screen; wipe it so the message starts at the margin.
+    clearProgressLine();
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+}
+
+} // namespace
+
+void Reporter::error(std::string_view file, std::string_view message) const {
+    std::string text = "kpz: ";
+    text.append(file).append(": ").append(message).append("\n");
+    emit(text);
+}
+
+void Reporter::error(std::string_view message) const {
+    std::string text = "kpz: ";
+    text.append(message).append("\n");
+    emit(text);
+}
+
+void Reporter::warning(std::string_view message) const {
+    if (verbosity_ >= 1) error(message);
+}
+
+void Reporter::info(std::string_view file, std::string_view message) const {
+    if (verbosity_ >= 2) error(file, message);
+}
+
+std::string ratioText(uint64_t compressed, uint64_t original) {
+    if (original == 0) return "--";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f%%", 100.0 * static_cast<double>(compressed) / original);
+    return text;
+}
+
+std::string systemError(int errorNumber) {
+    return std::strerror(errorNumber);
+}
+
+} // namespace kpzcli

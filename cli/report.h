@@ -1,0 +1,35 @@
+// Messages to the user on stderr, in the form "kpz: FILE: message".
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kpzcli {
+
+class Reporter {
+  public:
+    explicit Reporter(int verbosity) : verbosity_(verbosity) {}
+
+    // A failure of one file: always shown.
+    void error(std::string_view file, std::string_view message) const;
+    // A failure not tied to a file: always shown.
+    void error(std::string_view message) const;
+    // Something the user may want to know, hidden by -q.
+    void warning(std::string_view message) const;
+    // A per-file report shown with -v.
+    void info(std::string_view file, std::string_view message) const;
+
+    int verbosity() const { return verbosity_; }
+
+  private:
+    int verbosity_;
+};
+
+// Compressed size as a percentage of the original ("62.4%"), or "--" for an empty original.
+std::string ratioText(uint64_t compressed, uint64_t original);
+
+// The text of errno, for messages about system calls.
+std::string systemError(int errorNumber);
+
+} // namespace kpzcli

@@ -1,0 +1,120 @@
+// Restoring one compressed file under its stored name, and testing one without writing.
+#include "codec_runs.h"
+#include "jobs.h"
+#include "messages.h"
+#include "output_file.h"
+#include "paths.h"
+#include "sinks.h"
+
+#include <cerrno>
+
+namespace kpzcli {
+
+namespace {
+
+constexpr const char* kNeedsPassword =
+    "is protected by a password; give it with -p, --password-file or KPZ_PASSWORD";
+
+// Opens path for decoding and refuses password-marked files when no password was given.
+bool openForDecoding(JobContext& job, const std::string& path, CompressedInput& input) {
+    kpz::resetDecoder(job.state);
+    std::string error;
+    if (!openCompressed(path, input, error)) {
+        job.report.error(path, error);
+        return false;
+    }
+    if (input.header.passwordOn && !job.password.given) {
+        job.report.error(path, kNeedsPassword);
+        return false;
+    }
+    return true;
+}
+
+// The message for a decode that did not complete.
+const char* decodeFailure(const DecodeRun& run) {
+    if (run.writeFailed) return kpz::msg::kWriteFailed;
+    if (run.outcome == kpz::DecodeOutcome::ReadError) return kpz::msg::kSourceReadError;
+    return kpz::msg::kDamaged;
+}
+
+} // namespace
+
+bool restoreOne(JobContext& job, const std::string& path) {
+    const Reporter& report = job.report;
+    const Options& o = job.options;
+    CompressedInput input;
+    if (!openForDecoding(job, path, input)) return false;
+
+    // Only the name part of the stored name counts, so a stored "../x" or "/etc/x" still
+    // lands inside the output folder.
+    const std::string name = kpz::safeOutputName(input.header.storedName);
+    if (name.empty()) {
+        report.error(path, std::string(kpz::msg::kOpenDestinationFailed) +
+                               " (no usable name is stored in it)");
+        return false;
+    }
+    std::string folder = o.outputDir.empty() ? folderOf(path) : o.outputDir;
+    const std::string destination =
+        o.outputDir.empty() && path.find('/') == std::string::npos ? name : joinPath(folder, name);
+    if (kpz::sameFile(path, destination)) {
+        report.error(path, kpz::msg::kSameFile);
+        return false;
+    }
+    if (kpz::fileExists(destination)) {
+        if (isDirectory(destination)) {
+            report.error(destination, "is a directory; not replaced");
+            return false;
+        }
+        if (!o.force) {
+            report.error(destination, "already exists; not replaced (use -f to replace it)");
+            return false;
+        }
+    }
+
+    OutputFile out;
+    if (!out.create(folder)) {
+        report.error(destination, std::string(kpz::msg::kOpenDestinationFailed) + " (" +
+                                      systemError(errno) + ")");
+        return false;
+    }
+    ProgressMeter meter(job.showProgress);
+    meter.start(path, input.header.originalSize);
+    const DecodeRun run =
+        runDecoder(job.state, input.file, input.header, out.file(), job.password.code, meter);
+    meter.finish();
+    if (!run.good()) {
+        report.error(run.writeFailed ? destination : path, decodeFailure(run));
+        return false;
+    }
+    // The last block may run past the original length.
+    if (!out.file().setLength(input.header.originalSize)) {
+        report.error(destination, kpz::msg::kWriteFailed);
+        return false;
+    }
+    std::string error;
+    if (!out.commit(destination, input.attributes, o.force, error)) {
+        report.error(destination, error);
+        return false;
+    }
+    report.info(path, "-> " + destination);
+    return true;
+}
+
+bool testOne(JobContext& job, const std::string& path) {
+    CompressedInput input;
+    if (!openForDecoding(job, path, input)) return false;
+    CountingSink sink;
+    ProgressMeter meter(job.showProgress);
+    meter.start(path, input.header.originalSize);
+    const DecodeRun run =
+        runDecoder(job.state, input.file, input.header, sink, job.password.code, meter);
+    meter.finish();
+    if (!run.good() || sink.written < input.header.originalSize) {
+        job.report.error(path, decodeFailure(run));
+        return false;
+    }
+    job.report.info(path, "OK");
+    return true;
+}
+
+} // namespace kpzcli

@@ -1,0 +1,45 @@
+// The terminal: the progress line on stderr and the password prompt on /dev/tty.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace kpzcli {
+
+// One line of progress ("percent, speed, time left") rewritten in place on stderr. Does
+// nothing unless enabled, and redraws at most a few times a second.
+class ProgressMeter {
+  public:
+    explicit ProgressMeter(bool enabled) : enabled_(enabled) {}
+    ~ProgressMeter() { finish(); }
+
+    void start(const std::string& label, uint64_t total);
+    void update(uint64_t done);
+    void finish();
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    bool enabled_;
+    bool running_ = false;
+    std::string label_;
+    uint64_t total_ = 0;
+    Clock::time_point started_{};
+    Clock::time_point lastDrawn_{};
+};
+
+// Whether the progress line should be shown: stderr is a terminal and -q was not given.
+bool progressWanted(int verbosity);
+
+// Wipes a visible progress line so that a message can start at the left margin.
+void clearProgressLine();
+
+// Reads one line from the controlling terminal with echo off. Without a terminal it does
+// not wait for anything: it returns nothing and sets error.
+std::optional<std::string> askPassword(const char* prompt, std::string& error);
+
+// Puts echo back if a signal arrives during the prompt. Async-signal-safe.
+void restoreTerminalAfterSignal();
+
+} // namespace kpzcli

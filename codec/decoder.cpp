@@ -1,6 +1,7 @@
 // Block decoder: reads the fields back, undoes the prediction and restores the samples.
 #include "decoder.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kpz {
@@ -114,37 +115,55 @@ void decodeBlockSlow(CodecState& s, uint16_t* out) {
     s.previousRight = right;
 }
 
-// The same with the stream position as one bit index into the buffer, for blocks that
-// lie wholly before the buffer's last word. Each field is one 32-bit window and a shift.
-void decodeBlockFast(CodecState& s, uint16_t* out) {
+// The 32 stream bits starting at word i, first word on top.
+inline uint32_t window32(const uint16_t* in, uint32_t i) {
+    uint32_t w;
+    std::memcpy(&w, in + i, 4);
+    return (w << 16) | (w >> 16);
+}
+
+// The field of n bits at stream bit p, sign-extended.
+inline int32_t fieldAt(const uint16_t* in, uint32_t p, int n) {
+    return static_cast<int32_t>(window32(in, p >> 4) << (p & 15)) >> (32 - n);
+}
+
+// Decodes up to maxBlocks blocks with the stream position as one bit index into the
+// buffer, stopping before a block could reach the buffer's last word (where the reader
+// has to refill). Field positions within a channel follow from the width alone, so the
+// fields are read independently of each other. Returns the number of blocks decoded.
+int32_t decodeBlocksFast(CodecState& s, uint16_t* out, int32_t maxBlocks, int64_t limit) {
     const auto* in = reinterpret_cast<const uint16_t*>(s.sampleBuffer);
-    uint32_t pos = static_cast<uint32_t>(s.inputIndex - 1) * 16u + (15u - s.readBitPosition);
-    auto take = [&](int n) -> int32_t {
-        const uint32_t i = pos >> 4;
-        const uint32_t window = (static_cast<uint32_t>(in[i]) << 16) | in[i + 1];
-        pos += static_cast<uint32_t>(n);
-        return static_cast<int32_t>(window << ((pos - n) & 15)) >> (32 - n);
-    };
-    uint32_t header = static_cast<uint32_t>(take(8)) & 0xFFu;
-    const int sw = static_cast<int>(header & 15), rw = static_cast<int>(header >> 4);
-    s.readSideWidth = static_cast<uint8_t>(sw);
-    s.readRightWidth = static_cast<uint8_t>(rw);
+    int64_t pos = (static_cast<int64_t>(s.inputIndex) - 1) * 16 + (15 - s.readBitPosition);
     uint16_t side = static_cast<uint16_t>(s.previousSide);
     uint16_t right = static_cast<uint16_t>(s.previousRight);
-    for (int f = 0; f < 16; ++f) {
-        side = static_cast<uint16_t>(side + take(sw + 1));
-        out[2 * f] = side;
+    int sw = s.readSideWidth, rw = s.readRightWidth;
+    int32_t done = 0;
+    for (; done < maxBlocks && pos <= limit; ++done, out += 32) {
+        const auto p = static_cast<uint32_t>(pos);
+        const uint32_t header = static_cast<uint32_t>(fieldAt(in, p, 8)) & 0xFFu;
+        sw = static_cast<int>(header & 15);
+        rw = static_cast<int>(header >> 4);
+        const int ns = sw + 1, nr = rw + 1;
+        const uint32_t sideStart = p + 8, rightStart = sideStart + 16u * ns;
+        for (int f = 0; f < 16; ++f) {
+            side = static_cast<uint16_t>(side + fieldAt(in, sideStart + f * ns, ns));
+            out[2 * f] = side;
+        }
+        for (int f = 0; f < 16; ++f) {
+            right = static_cast<uint16_t>(right + fieldAt(in, rightStart + f * nr, nr));
+            out[2 * f + 1] = right;
+            out[2 * f] = static_cast<uint16_t>(out[2 * f] + right);
+        }
+        pos = rightStart + 16u * nr;
     }
-    for (int f = 0; f < 16; ++f) {
-        right = static_cast<uint16_t>(right + take(rw + 1));
-        out[2 * f + 1] = right;
-        out[2 * f] = static_cast<uint16_t>(out[2 * f] + right);
-    }
+    s.readSideWidth = static_cast<uint8_t>(sw);
+    s.readRightWidth = static_cast<uint8_t>(rw);
     s.previousSide = static_cast<int16_t>(side);
     s.previousRight = static_cast<int16_t>(right);
     s.inputIndex = static_cast<int32_t>(pos >> 4) + 1;
     s.readBitPosition = 15 - static_cast<int32_t>(pos & 15);
     s.currentWord = in[s.inputIndex - 1];
+    return done;
 }
 
 // Stream bits consumed past the start of the current buffer (negative while the reader
@@ -158,27 +177,43 @@ int64_t consumedBits(const CodecState& s) {
 DecodeOutcome decodeFile(CodecState& s) {
     s.currentWord = inputWord(s, 0);
     const uint64_t original = s.originalSize;
-    const uint64_t blockBytes = 2u * static_cast<uint64_t>(s.blockLength);
+    const int32_t blockLength = s.blockLength;
+    const uint64_t blockBytes = 2u * static_cast<uint64_t>(blockLength);
     // Blocks that carry source bytes; those must come from real payload bits.
     const uint64_t requiredBlocks = (original + blockBytes - 1) / blockBytes;
     uint64_t blocksDone = 0;
     uint64_t written = s.destWritten; // the same count as destWritten, without wrap-around
-    // Last buffer index from which a whole block can be read without touching the last word.
-    const int64_t fastLimit = static_cast<int64_t>(s.bufferLength - 1) * 16 - kMaxBlockBits - 16;
+    // Last stream position from which a whole block can be read without reaching the
+    // buffer's last word.
+    const int64_t fastLimit = static_cast<int64_t>(s.bufferLength - 2) * 16 - kMaxBlockBits;
 
     while (written <= original && !s.cancelRequested) {
+        // Blocks until the next flush is due: the buffer is full, or the data decoded
+        // passes the stored size by more than one block.
+        const uint64_t decoded = written + 2u * static_cast<uint64_t>(s.outputIndex);
+        uint64_t untilFlush = static_cast<uint64_t>(s.bufferLength - s.outputIndex) / blockLength;
+        const uint64_t threshold = original + blockBytes;
+        if (decoded + untilFlush * blockBytes > threshold)
+            untilFlush = decoded >= threshold ? 1 : (threshold - decoded) / blockBytes + 1;
+        // A run of blocks stays on one side of the last required block, so one check
+        // after the run tells whether any required block read past the payload.
+        const bool required = blocksDone < requiredBlocks;
+        uint64_t run = required ? std::min(untilFlush, requiredBlocks - blocksDone) : untilFlush;
+
         uint16_t* out = s.outputBuffer + s.outputIndex;
-        if (s.inputIndex >= 1 && consumedBits(s) <= fastLimit)
-            decodeBlockFast(s, out);
-        else
+        int32_t n = 0;
+        if (s.inputIndex >= 1) n = decodeBlocksFast(s, out, static_cast<int32_t>(run), fastLimit);
+        if (n == 0) {
             decodeBlockSlow(s, out);
-        if (s.inputReadFailed) return DecodeOutcome::ReadError;
-        if (blocksDone < requiredBlocks && consumedBits(s) > int64_t{s.inputWordsValid} * 16)
+            n = 1;
+            if (s.inputReadFailed) return DecodeOutcome::ReadError;
+        }
+        if (required && consumedBits(s) > int64_t{s.inputWordsValid} * 16)
             return DecodeOutcome::Damaged;
-        ++blocksDone;
-        s.outputIndex += s.blockLength;
+        blocksDone += static_cast<uint64_t>(n);
+        s.outputIndex += n * blockLength;
         const uint64_t pending = 2u * static_cast<uint64_t>(s.outputIndex);
-        if (s.outputIndex == s.bufferLength || written + pending > original + blockBytes) {
+        if (s.outputIndex == s.bufferLength || written + pending > threshold) {
             flushRestored(s);
             written += pending;
             s.outputIndex = 0;

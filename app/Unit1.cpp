@@ -1,0 +1,199 @@
+// TMainForm: the main window, its layouts for idle and busy, and run control.
+#include "Unit1.h"
+
+#include "Unit2.h"
+#include "app_title.h"
+#include "encoder.h"
+#include "messages.h"
+#include "ui_Unit1.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+
+namespace {
+
+const char* const kCompressFilter = "Waves (*.wav)|*.wav|Cakewalk Bundles (*.bun)|*.bun|"
+                                    "Acid Audio Embedded (*.acd)|*.acd|All Files (*.*)|*.*";
+const char* const kDecompressFilter = "Brisko Packer Files (*.kpz)|*.kpz";
+
+// Turns "description|pattern|description|pattern" into Qt name filters. The description is
+// shown as written; the pattern goes in the trailing parentheses that Qt matches against
+// (and hides with HideNameFilterDetails). "*.*" means every file, dotted or not.
+QStringList nameFilters(const QString& filter) {
+    const QStringList parts = filter.split('|');
+    QStringList result;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString pattern = parts[i + 1];
+        pattern.replace(';', ' ');
+        if (pattern == "*.*") pattern = "*";
+        result << parts[i] + " (" + pattern + ")";
+    }
+    return result;
+}
+
+QFileDialog* makeOpenDialog(QWidget* parent, const QString& name, const QString& title,
+                            const QString& filter) {
+    auto* dialog = new QFileDialog(parent, title);
+    dialog->setObjectName(name);
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::ReadOnly |
+                       QFileDialog::HideNameFilterDetails);
+    dialog->setNameFilters(nameFilters(filter));
+    dialog->selectNameFilter(dialog->nameFilters().value(0));
+    return dialog;
+}
+
+} // namespace
+
+TMainForm::TMainForm(QWidget* parent)
+    : QMainWindow(parent), ui_(std::make_unique<Ui::TMainForm>()),
+      state_(std::make_unique<PackerState>()) {
+    ui_->setupUi(this);
+
+    // Pixel-sized font, so the fixed layout does not grow with the screen resolution.
+    QFont font;
+    font.setFamilies({"MS Sans Serif", "Arial", "Liberation Sans", "Nimbus Sans"});
+    font.setPixelSize(11);
+    setFont(font);
+
+    statusPanel_ = new QLabel(this);
+    statusPanel_->setObjectName("StatusPanel");
+    ui_->StatusBar->addWidget(statusPanel_, 1);
+    ui_->StatusBar->setFixedHeight(19);
+    ui_->centralwidget->setFixedSize(361, 331);
+    for (QAction* a : ui_->FileMenu->actions())
+        if (a->isSeparator()) a->setObjectName("N1");
+
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(361, ui_->MainMenu1->sizeHint().height() + 350);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    setWindowIcon(QApplication::style()->standardIcon(QStyle::SP_DriveHDIcon));
+
+    CompressDialog = makeOpenDialog(this, "CompressDialog", "Compress", kCompressFilter);
+    DecompressDialog = makeOpenDialog(this, "DecompressDialog", "Decompress", kDecompressFilter);
+
+    timeOfDay = [] { return QTime::currentTime(); };
+    applicationActive = [] { return QGuiApplication::applicationState() == Qt::ApplicationActive; };
+    state_->hooks.showProgress = [this](kpz::Direction d) { showProgress(d); };
+    state_->hooks.reportWriteFailure = [this] { showError(kpz::msg::kWriteFailed); };
+
+    connect(ui_->CompressButton, &QPushButton::clicked, this, &TMainForm::CompressFiles);
+    connect(ui_->CompressfilesMI, &QAction::triggered, this, &TMainForm::CompressFiles);
+    connect(ui_->CancelButton, &QPushButton::clicked, this, &TMainForm::CancelButtonClick);
+    connect(ui_->Exit1, &QAction::triggered, this, &TMainForm::Exit1Click);
+    connect(ui_->About1, &QAction::triggered, this, &TMainForm::About1Click);
+
+    // The option items change their marks only through their own handlers; until those
+    // are connected, a click leaves the option as it was.
+    for (QAction* option :
+         {ui_->SameAsSourceMI, ui_->OtherMI, ui_->PwNoneMI, ui_->PwUseMI, ui_->OverWarnMI})
+        connect(option, &QAction::triggered, option,
+                [option](bool checked) { option->setChecked(!checked); });
+
+    // Key preview: the window sees each key before the focused control does.
+    qApp->installEventFilter(this);
+
+    setApplicationMainWindow(this);
+    Initialize();
+}
+
+TMainForm::~TMainForm() {
+    if (qApp) qApp->removeEventFilter(this);
+}
+
+void TMainForm::Initialize() {
+    PackerState& s = *state_;
+    s.cancelRequested = false;
+    setIdle();
+    s.firstActivation = true;
+    s.startedWithParameter = QCoreApplication::arguments().size() > 1;
+    s.bufferLength = kpz::kBufferLength;
+    s.destinationFolder.clear();
+    resetDisplay();
+    kpz::buildCodecTables(s);
+    setStatusText(QString());
+}
+
+void TMainForm::setBusy() {
+    state_->busy = true;
+    ui_->CompressButton->hide();
+    ui_->DecompressButton->hide();
+    ui_->CancelButton->show();
+    ui_->CancelButton->setFocus();
+}
+
+void TMainForm::setIdle() {
+    state_->busy = false;
+    ui_->CancelButton->hide();
+    ui_->CompressButton->show();
+    ui_->DecompressButton->show();
+    ui_->CompressButton->setFocus();
+    setApplicationTitle("Brisko Packer");
+}
+
+QString TMainForm::statusText() const {
+    return statusPanel_->text();
+}
+
+void TMainForm::setStatusText(const QString& text) {
+    statusPanel_->setText(text);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    // A key travels from the focused control up to its window; look at it once, when it
+    // reaches the first receiver inside this window.
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        QWidget* focus = QApplication::focusWidget();
+        const bool focusHere = focus && focus->window() == this;
+        if (widget->window() == this && (focusHere ? widget == focus : widget == this)) {
+            const QString text = static_cast<QKeyEvent*>(event)->text();
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Escape)
+                FormKeyPress(QChar(27));
+            else if (!text.isEmpty())
+                FormKeyPress(text.front());
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::FormKeyPress(QChar key) {
+    if (key.unicode() == 27 && state_->busy) confirmCancel();
+}
+
+void TMainForm::CancelButtonClick() {
+    if (state_->busy) confirmCancel();
+}
+
+void TMainForm::confirmCancel() {
+    QMessageBox box(QMessageBox::NoIcon, "Cancel Requested", "Really abort the current process?",
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::Yes);
+    if (box.exec() == QMessageBox::Yes) state_->cancelRequested = true;
+}
+
+void TMainForm::Exit1Click() {
+    state_->cancelRequested = true;
+    QCoreApplication::quit();
+}
+
+void TMainForm::About1Click() {
+    if (AboutForm) AboutForm->exec();
+}
+
+void TMainForm::showError(const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, kErrorCaption, text, QMessageBox::Ok, this);
+    box.exec();
+}

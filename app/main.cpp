@@ -1,0 +1,42 @@
+// Start of the program: the application, its title, the five windows, the message loop.
+#include "Unit1.h"
+#include "Unit2.h"
+#include "Unit3.h"
+#include "Unit4.h"
+#include "Unit5.h"
+#include "app_title.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <exception>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    try {
+        setApplicationTitle("Brisko Packer");
+
+        // Created once, in this order, and kept until the program ends; the first is the
+        // main window and the only one shown at start.
+        TMainForm mainForm;
+        TAboutForm aboutForm(&mainForm);
+        AboutForm = &aboutForm;
+        TDestFolderForm destFolderForm(&mainForm);
+        DestFolderForm = &destFolderForm;
+        THelpForm helpForm(&mainForm);
+        HelpForm = &helpForm;
+        TPasswordForm passwordForm(&mainForm);
+        PasswordForm = &passwordForm;
+
+        mainForm.show();
+        app.exec();
+
+        AboutForm = nullptr;
+        DestFolderForm = nullptr;
+        HelpForm = nullptr;
+        PasswordForm = nullptr;
+    } catch (const std::exception& e) {
+        QMessageBox::critical(nullptr, "Brisko Packer", QString::fromLocal8Bit(e.what()));
+    }
+    return 0;
+}

@@ -29,6 +29,12 @@ RestoreResult restoreFromMemory(CodecState& s, const std::vector<uint8_t>& file,
     resetDecoder(s);
     r.header = readHeader(in, r.info);
     if (r.header != HeaderStatus::Ok) return r;
+    // A stored size that the payload cannot hold is refused before anything is decoded.
+    const uint64_t payload = file.size() - in.readPosition;
+    if (payload < minimumPayloadBytes(r.info.originalSize)) {
+        r.outcome = DecodeOutcome::Damaged;
+        return r;
+    }
     MemoryStream out;
     out.data.reserve(r.info.originalSize + 256);
     s.source = &in;

@@ -1,0 +1,156 @@
+// Runs the kpz binary in a scratch folder and gives the tests small file helpers.
+#include "kpz_harness.h"
+
+#include "encoder.h"
+#include "memory_codec.h"
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace kpztest {
+
+namespace fs = std::filesystem;
+
+RunSettings passwordInEnvironment(const std::string& password) {
+    RunSettings settings;
+    settings.env["KPZ_PASSWORD"] = password;
+    return settings;
+}
+
+std::vector<uint8_t> audioLike(size_t size, unsigned seed) {
+    std::vector<uint8_t> data(size);
+    std::mt19937 noise(seed);
+    std::uniform_int_distribution<int> jitter(-40, 40);
+    for (size_t i = 0; i + 1 < size; i += 2) {
+        const size_t frame = i / 4;
+        const bool left = (i / 2) % 2 == 0;
+        const double phase = static_cast<double>(frame) * (left ? 0.031 : 0.047) + seed;
+        const int sample = static_cast<int>((left ? 9000 : 7000) * std::sin(phase)) + jitter(noise);
+        const auto word = static_cast<uint16_t>(static_cast<int16_t>(sample));
+        data[i] = static_cast<uint8_t>(word & 0xFF);
+        data[i + 1] = static_cast<uint8_t>(word >> 8);
+    }
+    if (size % 2) data[size - 1] = static_cast<uint8_t>(noise());
+    return data;
+}
+
+std::vector<uint8_t> packInMemory(const std::vector<uint8_t>& source,
+                                  const std::string& storedName) {
+    auto state = std::make_unique<kpz::CodecState>();
+    kpz::buildCodecTables(*state);
+    return kpz::compressToMemory(*state, source, storedName);
+}
+
+std::vector<uint8_t> readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeBytes(const std::string& path, const std::vector<uint8_t>& data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
+    ASSERT_TRUE(out.good()) << path;
+}
+
+void KpzTest::SetUp() {
+    std::string pattern = (fs::temp_directory_path() / "kpz-cli-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    fs::create_directory(dir_ + "/work");
+    dir_ += "/work";
+}
+
+void KpzTest::TearDown() {
+    if (!dir_.empty()) fs::remove_all(fs::path(dir_).parent_path());
+}
+
+pid_t KpzTest::start(const std::vector<std::string>& args, const RunSettings& settings) const {
+    // Everything the child needs is prepared before fork.
+    std::vector<std::string> argStore{KPZ_BINARY};
+    argStore.insert(argStore.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argStore)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    std::vector<std::string> envStore;
+    for (char** e = environ; *e; ++e)
+        if (std::string_view(*e).substr(0, 13) != "KPZ_PASSWORD=") envStore.emplace_back(*e);
+    for (const auto& [key, value] : settings.env)
+        envStore.push_back(key + "=" + value);
+    std::vector<char*> envp;
+    for (auto& e : envStore)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    const std::string parent = fs::path(dir_).parent_path().string();
+    const std::string outPath = parent + "/stdout.txt";
+    const std::string errPath = parent + "/stderr.txt";
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setsid();
+        for (int sig : {SIGINT, SIGTERM, SIGHUP})
+            ::signal(sig, SIG_DFL);
+        if (::chdir(dir_.c_str()) != 0) ::_exit(126);
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0) ::_exit(126);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        if (settings.fileSizeLimit) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            struct rlimit limit {
+                *settings.fileSizeLimit, *settings.fileSizeLimit
+            };
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+RunResult KpzTest::waitFor(pid_t pid) const {
+    RunResult result;
+    int status = 0;
+    if (pid <= 0 || ::waitpid(pid, &status, 0) != pid) return result;
+    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    const std::string parent = fs::path(dir_).parent_path().string();
+    auto out = readBytes(parent + "/stdout.txt");
+    auto err = readBytes(parent + "/stderr.txt");
+    result.out.assign(out.begin(), out.end());
+    result.err.assign(err.begin(), err.end());
+    return result;
+}
+
+RunResult KpzTest::run(const std::vector<std::string>& args, const RunSettings& settings) const {
+    return waitFor(start(args, settings));
+}
+
+std::vector<std::string> KpzTest::listFolder(const std::string& name) const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(path(name)))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace kpztest

@@ -1,0 +1,65 @@
+// Runs the kpz binary in a scratch folder and gives the tests small file helpers.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace kpztest {
+
+struct RunResult {
+    int exitCode = -1; // when the process exited
+    int signal = 0;    // when a signal ended it
+    std::string out;   // stdout
+    std::string err;   // stderr
+};
+
+struct RunSettings {
+    // Extra environment entries; KPZ_PASSWORD is removed unless given here.
+    std::map<std::string, std::string> env;
+    // Largest file the process may write (RLIMIT_FSIZE); writes past it fail.
+    std::optional<uint64_t> fileSizeLimit;
+};
+
+// Settings that give the password through KPZ_PASSWORD.
+RunSettings passwordInEnvironment(const std::string& password);
+
+// Interleaved 16-bit stereo: two sines with a little noise, plus odd trailing bytes when
+// size is odd. Deterministic for a given seed.
+std::vector<uint8_t> audioLike(size_t size, unsigned seed = 1);
+
+// A complete compressed file made by the codec in memory, for names and headers that the
+// tool itself would never write.
+std::vector<uint8_t> packInMemory(const std::vector<uint8_t>& source,
+                                  const std::string& storedName);
+
+std::vector<uint8_t> readBytes(const std::string& path);
+void writeBytes(const std::string& path, const std::vector<uint8_t>& data);
+
+// A fresh folder per test, removed afterwards. Paths given to kpz are relative to it: the
+// process runs with this folder as its working directory.
+class KpzTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    // Starts kpz in its own session (so no controlling terminal) with stdin on /dev/null
+    // and waits for it.
+    RunResult run(const std::vector<std::string>& args, const RunSettings& settings = {}) const;
+    // Starts kpz without waiting; finish with waitFor.
+    pid_t start(const std::vector<std::string>& args, const RunSettings& settings = {}) const;
+    RunResult waitFor(pid_t pid) const;
+
+    // Names in a folder (relative to the test folder), sorted, without "." and "..".
+    std::vector<std::string> listFolder(const std::string& name = ".") const;
+
+    std::string dir_;
+};
+
+} // namespace kpztest

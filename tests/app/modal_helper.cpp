@@ -1,0 +1,198 @@
+// Answers modal windows the way a person would, for the window tests.
+#include "modal_helper.h"
+
+#include "codec_state.h"
+#include "encoder.h"
+#include "memory_codec.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <memory>
+
+AppWindows::AppWindows() {
+    AboutForm = &about;
+    DestFolderForm = &destFolder;
+    HelpForm = &help;
+    PasswordForm = &password;
+}
+
+AppWindows::~AppWindows() {
+    AboutForm = nullptr;
+    DestFolderForm = nullptr;
+    HelpForm = nullptr;
+    PasswordForm = nullptr;
+}
+
+ModalHelper::ModalHelper() {
+    connect(&timer_, &QTimer::timeout, this, &ModalHelper::poll);
+    timer_.start(2);
+}
+
+ModalHelper& ModalHelper::chooseFiles(const QStringList& paths, std::function<void()> afterAccept) {
+    steps_.push_back({Kind::FileDialog, paths, true, std::move(afterAccept)});
+    return *this;
+}
+
+ModalHelper& ModalHelper::cancelFileDialog() {
+    steps_.push_back({Kind::FileDialog, {}, false});
+    return *this;
+}
+
+ModalHelper& ModalHelper::press(QMessageBox::StandardButton button) {
+    Step step{Kind::Box};
+    step.button = button;
+    steps_.push_back(step);
+    return *this;
+}
+
+ModalHelper& ModalHelper::closeWindow(const char* className) {
+    Step step{Kind::Window};
+    step.className = className;
+    steps_.push_back(step);
+    return *this;
+}
+
+ModalHelper& ModalHelper::when(std::function<bool()> ready, std::function<void()> action) {
+    Step step{Kind::Action};
+    step.ready = std::move(ready);
+    step.after = std::move(action);
+    steps_.push_back(step);
+    return *this;
+}
+
+static SeenBox describe(QMessageBox* box) {
+    SeenBox seen;
+    seen.text = box->text();
+    seen.caption = box->windowTitle();
+    seen.buttons = box->standardButtons();
+    seen.defaultButton =
+        box->defaultButton() ? box->standardButton(box->defaultButton()) : QMessageBox::NoButton;
+    seen.icon = box->icon();
+    return seen;
+}
+
+void ModalHelper::poll() {
+    QWidget* modal = QApplication::activeModalWidget();
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    auto* fileDialog = qobject_cast<QFileDialog*>(modal);
+
+    if (!steps_.empty()) {
+        Step& step = steps_.front();
+        if (step.kind == Kind::FileDialog && fileDialog) {
+            Step taken = std::move(step);
+            steps_.pop_front();
+            if (!taken.accept) {
+                fileDialog->reject();
+                return;
+            }
+            QStringList quoted;
+            for (const QString& path : taken.paths)
+                quoted << '"' + path + '"';
+            auto* nameEdit = fileDialog->findChild<QLineEdit*>("fileNameEdit");
+            if (!nameEdit) {
+                unexpected << "file dialog without a name field";
+                fileDialog->reject();
+                return;
+            }
+            nameEdit->setText(quoted.join(' '));
+            static_cast<QDialog*>(fileDialog)->accept(); // QFileDialog::accept checks the names
+            if (taken.after) taken.after();
+            return;
+        }
+        if (step.kind == Kind::Box && box) {
+            const QMessageBox::StandardButton button = step.button;
+            steps_.pop_front();
+            boxes << describe(box);
+            if (QAbstractButton* b = box->button(button))
+                b->click();
+            else {
+                unexpected << "box without the button to press: " + box->text();
+                box->done(QMessageBox::Cancel);
+            }
+            return;
+        }
+        if (step.kind == Kind::Window && modal && modal->inherits(step.className)) {
+            steps_.pop_front();
+            if (auto* dialog = qobject_cast<QDialog*>(modal))
+                dialog->reject();
+            else
+                modal->close();
+            return;
+        }
+        if (step.kind == Kind::Action && !modal && step.ready()) {
+            std::function<void()> action = std::move(step.after);
+            steps_.pop_front();
+            QTimer::singleShot(0, this, action);
+            return;
+        }
+    }
+
+    if (!modal) return;
+    // Nothing expected this window: note it and close it, so the test fails instead of
+    // waiting forever.
+    if (box) {
+        unexpected << "message box: " + box->text();
+        boxes << describe(box);
+        box->done(box->escapeButton() ? box->standardButton(box->escapeButton())
+                                      : QMessageBox::Cancel);
+    } else if (steps_.empty() || steps_.front().kind != Kind::Action) {
+        unexpected << QString("modal window: ") + modal->metaObject()->className();
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+    }
+}
+
+QByteArray noiseBytes(qsizetype size, uint32_t seed) {
+    QByteArray data(size, Qt::Uninitialized);
+    uint32_t x = seed * 2654435761u + 1;
+    for (qsizetype i = 0; i < size; ++i) {
+        x = x * 1664525u + 1013904223u;
+        data[i] = static_cast<char>(x >> 24);
+    }
+    return data;
+}
+
+QByteArray toneBytes(qsizetype size) {
+    QByteArray data(size, Qt::Uninitialized);
+    int16_t left = 0, step = 3;
+    for (qsizetype i = 0; i + 1 < size; i += 2) {
+        if ((i / 4) % 400 == 0) step = static_cast<int16_t>(-step);
+        left = static_cast<int16_t>(left + step * 37);
+        data[i] = static_cast<char>(left & 0xFF);
+        data[i + 1] = static_cast<char>((left >> 8) & 0xFF);
+    }
+    if (size % 2) data[size - 1] = 0x11;
+    return data;
+}
+
+void writeFile(const QString& path, const QByteArray& data) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size())
+        qFatal("cannot write test file %s", qPrintable(path));
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return file.readAll();
+}
+
+QByteArray expectedCompressed(const QByteArray& data, const std::string& name, bool passwordOn,
+                              uint16_t code) {
+    static const std::unique_ptr<kpz::CodecState> state = [] {
+        auto s = std::make_unique<kpz::CodecState>();
+        kpz::buildCodecTables(*s);
+        return s;
+    }();
+    const std::vector<uint8_t> source(data.begin(), data.end());
+    const std::vector<uint8_t> out = kpz::compressToMemory(*state, source, name, passwordOn, code);
+    return QByteArray(reinterpret_cast<const char*>(out.data()),
+                      static_cast<qsizetype>(out.size()));
+}

@@ -1,0 +1,205 @@
+// Counters, bars, ratio, times and task-bar title of the main window's progress display.
+#include "app_title.h"
+#include "modal_helper.h"
+#include "ui_Unit1.h"
+
+#include <QtTest>
+
+class ProgressDisplayTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void showProgressFigures_data();
+    void showProgressFigures();
+    void taskBarTitle_data();
+    void taskBarTitle();
+    void showProgressLetsTheWindowBreathe();
+    void showFileEndCompletesTheFile();
+    void showTimes_data();
+    void showTimes();
+    void resetDisplayRestoresIdleTexts();
+};
+
+void ProgressDisplayTest::showProgressFigures_data() {
+    QTest::addColumn<bool>("compressing");
+    QTest::addColumn<uint>("size"); // sourceSize or originalSize
+    QTest::addColumn<uint>("processed");
+    QTest::addColumn<uint>("written");
+    QTest::addColumn<uint>("totalUnits");
+    QTest::addColumn<uint>("doneUnits");
+    QTest::addColumn<QString>("sourceLabel");
+    QTest::addColumn<QString>("destLabel");
+    QTest::addColumn<int>("fileBar");
+    QTest::addColumn<QString>("ratio");
+    QTest::addColumn<int>("batchBar");
+
+    // Before each row: file bar 7, batch bar 3, ratio "37%".
+    QTest::newRow("halfway") << true << 1048576u << 524288u << 262144u << 512u << 0u << "512K"
+                             << "256K" << 50 << "50%" << 25;
+    QTest::newRow("second file") << true << 1048576u << 524288u << 262144u << 512u << 128u << "512K"
+                                 << "256K" << 50 << "50%" << 50;
+    QTest::newRow("output larger") << true << 1000000u << 524288u << 600000u << 0u << 0u << "512K"
+                                   << "585K" << 52 << "0%" << 3;
+    QTest::newRow("tiny, smaller") << true << 100u << 100u << 20u << 0u << 0u << "0K"
+                                   << "0K" << 7 << "37%" << 3;
+    QTest::newRow("tiny, larger") << true << 100u << 100u << 120u << 0u << 0u << "0K"
+                                  << "0K" << 7 << "0%" << 3;
+    // Counters near the 32-bit limit must not overflow the products.
+    QTest::newRow("near 4 GiB") << true << 0xFFFFFFFFu << 0xFFFFFF00u << 0x80000000u << 1048575u
+                                << 0u << "4194303K"
+                                << "2097152K" << 100 << "50%" << 100;
+    QTest::newRow("decompressing") << false << 1048576u << 131072u << 524288u << 0u << 0u << "128K"
+                                   << "512K" << 50 << "75%" << 3;
+}
+
+void ProgressDisplayTest::showProgressFigures() {
+    QFETCH(bool, compressing);
+    QFETCH(uint, size);
+    QFETCH(uint, processed);
+    QFETCH(uint, written);
+    QFETCH(uint, totalUnits);
+    QFETCH(uint, doneUnits);
+
+    AppWindows w;
+    Ui::TMainForm& ui = w.form.ui();
+    ui.FileProgressBar->setValue(7);
+    ui.BatchProgressBar->setValue(3);
+    ui.RatioLabel->setText("37%");
+    PackerState& s = w.form.state();
+    (compressing ? s.sourceSize : s.originalSize) = size;
+    s.sourceProcessed = processed;
+    s.destWritten = written;
+    s.batchTotalUnits = totalUnits;
+    s.batchDoneUnits = doneUnits;
+
+    w.form.showProgress(compressing ? kpz::Direction::Compressing : kpz::Direction::Decompressing);
+
+    QTEST(ui.SourceCounterLabel->text(), "sourceLabel");
+    QTEST(ui.DestCounterLabel->text(), "destLabel");
+    QTEST(ui.FileProgressBar->value(), "fileBar");
+    QTEST(ui.RatioLabel->text(), "ratio");
+    QTEST(ui.BatchProgressBar->value(), "batchBar");
+}
+
+void ProgressDisplayTest::taskBarTitle_data() {
+    QTest::addColumn<bool>("active");
+    QTest::addColumn<bool>("compressing");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("active") << true << true << "Brisko Packer";
+    QTest::newRow("background, compressing") << false << true << "(42%) Compressing...";
+    QTest::newRow("background, decompressing") << false << false << "(42%) Decompressing...";
+}
+
+void ProgressDisplayTest::taskBarTitle() {
+    QFETCH(bool, active);
+    QFETCH(bool, compressing);
+    AppWindows w;
+    w.form.applicationActive = [active] { return active; };
+    PackerState& s = w.form.state();
+    s.batchTotalUnits = 100;
+    s.batchDoneUnits = 42;
+    w.form.showProgress(compressing ? kpz::Direction::Compressing : kpz::Direction::Decompressing);
+    QTEST(applicationTitle(), "title");
+    QTEST(w.form.windowTitle(), "title");
+
+    w.form.setIdle();
+    QCOMPARE(applicationTitle(), QString("Brisko Packer"));
+}
+
+void ProgressDisplayTest::showProgressLetsTheWindowBreathe() {
+    AppWindows w;
+    bool handled = false;
+    QMetaObject::invokeMethod(
+        &w.form, [&handled] { handled = true; }, Qt::QueuedConnection);
+    w.form.showProgress(kpz::Direction::Compressing);
+    QVERIFY(handled);
+}
+
+void ProgressDisplayTest::showFileEndCompletesTheFile() {
+    AppWindows w;
+    Ui::TMainForm& ui = w.form.ui();
+    ui.BatchProgressBar->setValue(33);
+    ui.ElapsedLabel->setText(" 5 s");
+    PackerState& s = w.form.state();
+    s.sourceProcessed = 100000;
+    s.destWritten = 60000;
+    w.form.showFileEnd(kpz::Direction::Compressing);
+    QCOMPARE(ui.SourceCounterLabel->text(), QString("97K"));
+    QCOMPARE(ui.DestCounterLabel->text(), QString("58K"));
+    QCOMPARE(ui.FileProgressBar->value(), 100);
+    QCOMPARE(ui.RatioLabel->text(), QString("40%"));
+    QCOMPARE(ui.BatchProgressBar->value(), 33);
+    QCOMPARE(ui.ElapsedLabel->text(), QString(" 5 s"));
+}
+
+void ProgressDisplayTest::showTimes_data() {
+    QTest::addColumn<QTime>("start");
+    QTest::addColumn<QTime>("now");
+    QTest::addColumn<int>("batchBar");
+    QTest::addColumn<QString>("elapsed");
+    QTest::addColumn<QString>("estimated");
+    QTest::newRow("negative minute and second parts")
+        << QTime(10, 59, 50) << QTime(11, 0, 10) << 0 << " 20 s"
+        << " 0 s";
+    QTest::newRow("past midnight") << QTime(23, 59, 50) << QTime(0, 0, 10) << 0 << " 20 s"
+                                   << " 0 s";
+    QTest::newRow("61 minutes") << QTime(10, 0, 0) << QTime(11, 1, 0) << 0 << "1 h 1 min 0 s"
+                                << " 0 s";
+    QTest::newRow("hours and seconds") << QTime(0, 0, 0) << QTime(1, 0, 5) << 0 << "1 h 5 s"
+                                       << " 0 s";
+    QTest::newRow("half done") << QTime(8, 0, 0) << QTime(8, 2, 3) << 50 << " 2 min 3 s"
+                               << " 2 min 3 s";
+    QTest::newRow("a quarter done") << QTime(8, 0, 0) << QTime(8, 1, 0) << 25 << " 1 min 0 s"
+                                    << " 3 min 0 s";
+    QTest::newRow("estimate of 128 hours or more")
+        << QTime(0, 0, 0) << QTime(23, 0, 0) << 1 << "23 h 0 s"
+        << "2277 h 0 s";
+}
+
+void ProgressDisplayTest::showTimes() {
+    QFETCH(QTime, start);
+    QFETCH(QTime, now);
+    QFETCH(int, batchBar);
+    AppWindows w;
+    QTime clock = start;
+    w.form.timeOfDay = [&clock] { return clock; };
+    w.form.recordStartTime();
+    clock = now;
+    w.form.ui().BatchProgressBar->setValue(batchBar);
+    w.form.showTimes();
+    QTEST(w.form.ui().ElapsedLabel->text(), "elapsed");
+    QTEST(w.form.ui().EstimatedLabel->text(), "estimated");
+}
+
+void ProgressDisplayTest::resetDisplayRestoresIdleTexts() {
+    AppWindows w;
+    Ui::TMainForm& ui = w.form.ui();
+    w.form.applicationActive = [] { return false; };
+    PackerState& s = w.form.state();
+    s.sourceSize = 4096;
+    s.sourceProcessed = 4096;
+    s.destWritten = 2048;
+    s.batchTotalUnits = 1;
+    w.form.showProgress(kpz::Direction::Compressing);
+    ui.CurrentFileBox->setText("x.wav");
+    ui.BatchBox->setText("File 1 of 1");
+    w.form.setStatusText("Compressing...");
+    const QString title = applicationTitle();
+
+    w.form.resetDisplay();
+    QCOMPARE(w.form.statusText(), QString());
+    QCOMPARE(ui.SourceCounterLabel->text(), QString("0K"));
+    QCOMPARE(ui.DestCounterLabel->text(), QString("0K"));
+    QCOMPARE(ui.FileProgressBar->value(), 0);
+    QCOMPARE(ui.RatioLabel->text(), QString("0%"));
+    QCOMPARE(ui.BatchProgressBar->value(), 0);
+    QCOMPARE(ui.CurrentFileBox->text(), QString("None"));
+    QCOMPARE(ui.BatchBox->text(), QString("None"));
+    QCOMPARE(ui.ElapsedLabel->text(), QString("0 s"));
+    QCOMPARE(ui.EstimatedLabel->text(), QString("0 s"));
+    QCOMPARE(applicationTitle(), title); // the title is left alone
+    QCOMPARE(title, QString("(100%) Compressing..."));
+}
+
+QTEST_MAIN(ProgressDisplayTest)
+#include "tst_progress_display.moc"

@@ -127,6 +127,34 @@ pid_t KpzTest::start(const std::vector<std::string>& args, const RunSettings& se
     return pid;
 }
 
+pid_t KpzTest::startOnTerminal(const std::vector<std::string>& args, int& terminal) const {
+    terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (terminal < 0 || ::grantpt(terminal) != 0 || ::unlockpt(terminal) != 0) return -1;
+    const std::string side = ::ptsname(terminal);
+    std::vector<std::string> argStore{KPZ_BINARY};
+    argStore.insert(argStore.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argStore)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setsid();
+        ::close(terminal);
+        // The first terminal a session leader opens becomes its controlling terminal.
+        const int tty = ::open(side.c_str(), O_RDWR);
+        if (tty < 0 || ::chdir(dir_.c_str()) != 0) ::_exit(126);
+        ::dup2(tty, 0);
+        ::dup2(tty, 1);
+        ::dup2(tty, 2);
+        ::unsetenv("KPZ_PASSWORD");
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
 RunResult KpzTest::waitFor(pid_t pid) const {
     RunResult result;
     int status = 0;

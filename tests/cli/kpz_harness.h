@@ -55,6 +55,9 @@ class KpzTest : public ::testing::Test {
     // Starts kpz without waiting; finish with waitFor.
     pid_t start(const std::vector<std::string>& args, const RunSettings& settings = {}) const;
     RunResult waitFor(pid_t pid) const;
+    // Starts kpz with a new pseudo-terminal as its controlling terminal and its stdin,
+    // stdout and stderr; terminal is the controlling side to read and type on.
+    pid_t startOnTerminal(const std::vector<std::string>& args, int& terminal) const;
 
     // Names in a folder (relative to the test folder), sorted, without "." and "..".
     std::vector<std::string> listFolder(const std::string& name = ".") const;

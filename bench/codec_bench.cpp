@@ -5,9 +5,10 @@
 // 16-bit stereo audio: a few sines per channel with a little noise.
 //
 // KPZ_BENCH_ITERATIONS=N fixes every benchmark's iteration count, so that runs under
-// callgrind count the same work each time, e.g.
-//   KPZ_BENCH_ITERATIONS=2 valgrind --tool=callgrind build/bench/kpz_bench
-//       --benchmark_filter=BM_Encode
+// callgrind count the same work each time. The names then end in /iterations:N, so a
+// filter for one benchmark ends in a slash, e.g.
+//   KPZ_BENCH_ITERATIONS=1 valgrind --tool=callgrind build/bench/kpz_bench
+//       --benchmark_filter=BM_EncodeCore/
 #include "container.h"
 #include "decoder.h"
 #include "encoder.h"

@@ -151,6 +151,27 @@ TEST_F(Failures, FailedWriteLeavesNoOutputAndTheNextFileIsDone) {
     EXPECT_EQ(readBytes(path("out/small.wav")), small);
 }
 
+TEST_F(Failures, UnusableInputsAreSkippedWithoutOutputAndTheRestIsDone) {
+    ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0644), 0); // opening it would block
+    ::mkdir(path("folder").c_str(), 0755);
+    {
+        // One byte past what the header's 32-bit size can describe; sparse, so cheap.
+        const int fd = ::open(path("huge.raw").c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, off_t{1} << 32), 0);
+        ::close(fd);
+    }
+    writeBytes(path("fine.wav"), audioLike(3000));
+    const RunResult r = run({"pipe", "folder", "missing.wav", "huge.raw", "fine.wav"});
+    EXPECT_EQ(r.exitCode, 1);
+    for (const char* expected : {"kpz: pipe: is not a regular file", "kpz: folder: is a directory",
+                                 "kpz: missing.wav: Couldn't open source file!",
+                                 "kpz: huge.raw: Source file is too large (4 GB or more)!"})
+        EXPECT_NE(r.err.find(expected), std::string::npos) << expected << "\n" << r.err;
+    EXPECT_EQ(listFolder(),
+              (std::vector<std::string>{"fine.kpz", "fine.wav", "folder", "huge.raw", "pipe"}));
+}
+
 class Interrupted : public KpzTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(Interrupted, SignalRemovesTheTemporaryFile) {

@@ -154,7 +154,7 @@ std::string versionText() {
 
 std::string helpText() {
     return "Usage: kpz [OPTION]... FILE...\n"
-           "Compress 16-bit stereo audio files losslessly, or restore them.\n"
+           "Compress files losslessly (made for 16-bit stereo PCM audio), or restore them.\n"
            "\n"
            "Modes (compression is the default):\n"
            "  -z, --compress        compress each FILE to FILE with its extension replaced\n"

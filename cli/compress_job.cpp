@@ -76,27 +76,8 @@ bool compressOne(JobContext& job, const std::string& path) {
     const std::string destination =
         o.outputDir.empty() ? kpz::compressedName(path)
                             : joinPath(o.outputDir, kpz::compressedName(baseNameOf(path)));
-    if (destination == path || kpz::sameFile(path, destination)) {
-        report.error(path, kpz::msg::kSameFile);
-        return false;
-    }
-    if (kpz::fileExists(destination)) {
-        if (isDirectory(destination)) {
-            report.error(destination, "is a directory; not replaced");
-            return false;
-        }
-        if (!o.force) {
-            report.error(destination, "already exists; not replaced (use -f to replace it)");
-            return false;
-        }
-    }
-
     OutputFile out;
-    if (!out.create(folderOf(destination))) {
-        report.error(destination, std::string(kpz::msg::kOpenDestinationFailed) + " (" +
-                                      systemError(errno) + ")");
-        return false;
-    }
+    if (!out.openFor(path, destination, o.force, report)) return false;
     ProgressMeter meter(job.showProgress);
     meter.start(path, size);
     const EncodeRun run = runEncoder(s, source, static_cast<uint32_t>(size), out.file(), storedName,

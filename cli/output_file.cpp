@@ -1,6 +1,7 @@
 // Temporary output files, their rename into place, and their removal on signals.
 #include "output_file.h"
 
+#include "messages.h"
 #include "paths.h"
 #include "report.h"
 #include "terminal.h"
@@ -95,6 +96,30 @@ bool OutputFile::create(const std::string& folder) {
         if (errno != EEXIST) return false;
     }
     return false;
+}
+
+bool OutputFile::openFor(const std::string& input, const std::string& destination, bool replace,
+                         const Reporter& report) {
+    if (destination == input || kpz::sameFile(input, destination)) {
+        report.error(input, kpz::msg::kSameFile);
+        return false;
+    }
+    if (kpz::fileExists(destination)) {
+        if (isDirectory(destination)) {
+            report.error(destination, "is a directory; not replaced");
+            return false;
+        }
+        if (!replace) {
+            report.error(destination, "already exists; not replaced (use -f to replace it)");
+            return false;
+        }
+    }
+    if (!create(folderOf(destination))) {
+        report.error(destination, std::string(kpz::msg::kOpenDestinationFailed) + " (" +
+                                      systemError(errno) + ")");
+        return false;
+    }
+    return true;
 }
 
 bool OutputFile::commit(const std::string& finalPath, const struct stat& attributes, bool replace,

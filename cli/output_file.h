@@ -3,6 +3,7 @@
 #pragma once
 
 #include "file_io.h"
+#include "report.h"
 
 #include <string>
 #include <sys/stat.h>
@@ -18,6 +19,12 @@ class OutputFile {
 
     // Creates a new, empty temporary file in folder. On failure errno tells why.
     bool create(const std::string& folder);
+
+    // Checks that the output made from input may go to destination, then creates the
+    // temporary file beside destination. Refuses, reporting why, when destination is input
+    // itself (also through a link), a folder, or an existing file while replace is off.
+    bool openFor(const std::string& input, const std::string& destination, bool replace,
+                 const Reporter& report);
 
     kpz::File& file() { return file_; }
     const std::string& temporaryPath() const { return tempPath_; }

@@ -6,8 +6,6 @@
 #include "paths.h"
 #include "sinks.h"
 
-#include <cerrno>
-
 namespace kpzcli {
 
 namespace {
@@ -53,30 +51,12 @@ bool restoreOne(JobContext& job, const std::string& path) {
                                " (no usable name is stored in it)");
         return false;
     }
-    std::string folder = o.outputDir.empty() ? folderOf(path) : o.outputDir;
-    const std::string destination =
-        o.outputDir.empty() && path.find('/') == std::string::npos ? name : joinPath(folder, name);
-    if (kpz::sameFile(path, destination)) {
-        report.error(path, kpz::msg::kSameFile);
-        return false;
-    }
-    if (kpz::fileExists(destination)) {
-        if (isDirectory(destination)) {
-            report.error(destination, "is a directory; not replaced");
-            return false;
-        }
-        if (!o.force) {
-            report.error(destination, "already exists; not replaced (use -f to replace it)");
-            return false;
-        }
-    }
-
+    const std::string destination = !o.outputDir.empty() ? joinPath(o.outputDir, name)
+                                    : path.find('/') == std::string::npos
+                                        ? name
+                                        : joinPath(folderOf(path), name);
     OutputFile out;
-    if (!out.create(folder)) {
-        report.error(destination, std::string(kpz::msg::kOpenDestinationFailed) + " (" +
-                                      systemError(errno) + ")");
-        return false;
-    }
+    if (!out.openFor(path, destination, o.force, report)) return false;
     ProgressMeter meter(job.showProgress);
     meter.start(path, input.header.originalSize);
     const DecodeRun run =

@@ -24,6 +24,19 @@ namespace kpztest {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// The null-terminated pointer array that exec wants; valid while strings lives.
+std::vector<char*> pointersTo(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (auto& s : strings)
+        pointers.push_back(s.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+} // namespace
+
 RunSettings passwordInEnvironment(const std::string& password) {
     RunSettings settings;
     settings.env["KPZ_PASSWORD"] = password;
@@ -82,20 +95,14 @@ pid_t KpzTest::start(const std::vector<std::string>& args, const RunSettings& se
     // Everything the child needs is prepared before fork.
     std::vector<std::string> argStore{KPZ_BINARY};
     argStore.insert(argStore.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argStore)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = pointersTo(argStore);
 
     std::vector<std::string> envStore;
     for (char** e = environ; *e; ++e)
         if (std::string_view(*e).substr(0, 13) != "KPZ_PASSWORD=") envStore.emplace_back(*e);
     for (const auto& [key, value] : settings.env)
         envStore.push_back(key + "=" + value);
-    std::vector<char*> envp;
-    for (auto& e : envStore)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    const std::vector<char*> envp = pointersTo(envStore);
 
     const std::string parent = fs::path(dir_).parent_path().string();
     const std::string outPath = parent + "/stdout.txt";
@@ -133,10 +140,7 @@ pid_t KpzTest::startOnTerminal(const std::vector<std::string>& args, int& termin
     const std::string side = ::ptsname(terminal);
     std::vector<std::string> argStore{KPZ_BINARY};
     argStore.insert(argStore.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argStore)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = pointersTo(argStore);
 
     const pid_t pid = ::fork();
     if (pid == 0) {

@@ -155,9 +155,8 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     // reaches the first receiver inside this window.
     if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
         auto* widget = static_cast<QWidget*>(watched);
-        QWidget* focus = QApplication::focusWidget();
-        const bool focusHere = focus && focus->window() == this;
-        if (widget->window() == this && (focusHere ? widget == focus : widget == this)) {
+        QWidget* firstReceiver = focusWidget() ? focusWidget() : this;
+        if (widget == firstReceiver) {
             const QString text = static_cast<QKeyEvent*>(event)->text();
             const int key = static_cast<QKeyEvent*>(event)->key();
             if (key == Qt::Key_Escape)

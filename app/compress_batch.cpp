@@ -8,6 +8,7 @@
 #include "messages.h"
 #include "ui_Unit1.h"
 
+#include <QAbstractItemView>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>

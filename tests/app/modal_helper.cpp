@@ -6,9 +6,11 @@
 #include "memory_codec.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -29,7 +31,7 @@ AppWindows::~AppWindows() {
 }
 
 ModalHelper::ModalHelper() {
-    connect(&timer_, &QTimer::timeout, this, &ModalHelper::poll);
+    connect(&timer_, &QTimer::timeout, this, &ModalHelper::check);
     timer_.start(2);
 }
 
@@ -76,7 +78,7 @@ static SeenBox describe(QMessageBox* box) {
     return seen;
 }
 
-void ModalHelper::poll() {
+void ModalHelper::check() {
     QWidget* modal = QApplication::activeModalWidget();
     auto* box = qobject_cast<QMessageBox*>(modal);
     auto* fileDialog = qobject_cast<QFileDialog*>(modal);
@@ -99,6 +101,15 @@ void ModalHelper::poll() {
                 fileDialog->reject();
                 return;
             }
+            // The view may still mark the folder last opened; typing into the field with
+            // the focus there replaces that selection, so do the same here.
+            for (const char* name : {"listView", "treeView"})
+                if (auto* view = fileDialog->findChild<QAbstractItemView*>(name))
+                    view->clearSelection();
+            // Typed with the focus in the field, as a person would, in the files' folder.
+            fileDialog->setDirectory(QFileInfo(taken.paths.value(0)).path());
+            fileDialog->activateWindow();
+            nameEdit->setFocus();
             nameEdit->setText(quoted.join(' '));
             static_cast<QDialog*>(fileDialog)->accept(); // QFileDialog::accept checks the names
             if (taken.after) taken.after();
@@ -124,10 +135,17 @@ void ModalHelper::poll() {
                 modal->close();
             return;
         }
-        if (step.kind == Kind::Action && !modal && step.ready()) {
+        if (step.kind == Kind::Action && !modal && !inAction_ && step.ready()) {
             std::function<void()> action = std::move(step.after);
             steps_.pop_front();
-            QTimer::singleShot(0, this, action);
+            // A modal window the action opens blocks this call, and a timer does not fire
+            // again while its own handler runs: answer from a second timer meanwhile.
+            QTimer helperTimer;
+            connect(&helperTimer, &QTimer::timeout, this, &ModalHelper::check);
+            helperTimer.start(2);
+            inAction_ = true;
+            action();
+            inAction_ = false;
             return;
         }
     }

@@ -50,11 +50,15 @@ class ModalHelper : public QObject {
     ModalHelper& press(QMessageBox::StandardButton button);
     // Closes the next modal window of the given class (other than boxes and file dialogs).
     ModalHelper& closeWindow(const char* className);
-    // Once ready() holds, runs action from the event loop, so that it may open modal
-    // windows itself (these are answered by the steps that follow).
+    // Once ready() holds, runs action; it may open modal windows itself, which the steps
+    // that follow answer.
     ModalHelper& when(std::function<bool()> ready, std::function<void()> action);
 
     bool finished() const { return steps_.empty(); }
+
+    // Takes the next step if it is due. Runs on a timer; tests also call it at each output
+    // flush, so that actions land exactly where the batch lets the window handle input.
+    void check();
 
     QList<SeenBox> boxes;   // every message box answered or closed, in order
     QStringList unexpected; // modal windows that no step expected; closed so no test hangs
@@ -70,10 +74,9 @@ class ModalHelper : public QObject {
         QByteArray className;
         std::function<bool()> ready;
     };
-    void poll();
-
     std::deque<Step> steps_;
     QTimer timer_;
+    bool inAction_ = false;
 };
 
 // Pseudo-random bytes (deterministic), which the codec cannot shrink.

@@ -65,6 +65,10 @@ TMainForm::TMainForm(QWidget* parent)
     font.setPixelSize(11);
     setFont(font);
 
+    QPalette warning = ui_->PasswordMode->palette();
+    warning.setColor(QPalette::WindowText, Qt::red);
+    ui_->PasswordMode->setPalette(warning);
+
     statusPanel_ = new QLabel(this);
     statusPanel_->setObjectName("StatusPanel");
     ui_->StatusBar->addWidget(statusPanel_, 1);

@@ -36,31 +36,41 @@ ModalHelper::ModalHelper() {
 }
 
 ModalHelper& ModalHelper::chooseFiles(const QStringList& paths, std::function<void()> afterAccept) {
-    steps_.push_back({Kind::FileDialog, paths, true, std::move(afterAccept)});
+    Step step;
+    step.kind = Kind::FileDialog;
+    step.paths = paths;
+    step.after = std::move(afterAccept);
+    steps_.push_back(step);
     return *this;
 }
 
 ModalHelper& ModalHelper::cancelFileDialog() {
-    steps_.push_back({Kind::FileDialog, {}, false});
+    Step step;
+    step.kind = Kind::FileDialog;
+    step.accept = false;
+    steps_.push_back(step);
     return *this;
 }
 
 ModalHelper& ModalHelper::press(QMessageBox::StandardButton button) {
-    Step step{Kind::Box};
+    Step step;
+    step.kind = Kind::Box;
     step.button = button;
     steps_.push_back(step);
     return *this;
 }
 
 ModalHelper& ModalHelper::closeWindow(const char* className) {
-    Step step{Kind::Window};
+    Step step;
+    step.kind = Kind::Window;
     step.className = className;
     steps_.push_back(step);
     return *this;
 }
 
 ModalHelper& ModalHelper::when(std::function<bool()> ready, std::function<void()> action) {
-    Step step{Kind::Action};
+    Step step;
+    step.kind = Kind::Action;
     step.ready = std::move(ready);
     step.after = std::move(action);
     steps_.push_back(step);

@@ -66,7 +66,7 @@ class ModalHelper : public QObject {
   private:
     enum class Kind { FileDialog, Box, Window, Action };
     struct Step {
-        Kind kind;
+        Kind kind{};
         QStringList paths;
         bool accept = true;
         std::function<void()> after;

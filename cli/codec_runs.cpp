@@ -3,6 +3,7 @@
 
 #include "messages.h"
 #include "report.h"
+#include "sinks.h"
 
 #include <cerrno>
 
@@ -81,7 +82,12 @@ bool openCompressed(const std::string& path, CompressedInput& input, std::string
         return false;
     }
     input.length = static_cast<uint64_t>(input.attributes.st_size);
-    switch (kpz::readHeader(input.file, input.header)) {
+    return readCompressedHeader(input.file, input.length, input.header, error);
+}
+
+bool readCompressedHeader(kpz::Stream& in, uint64_t length, kpz::Header& header,
+                          std::string& error) {
+    switch (kpz::readHeader(in, header)) {
     case kpz::HeaderStatus::Ok:
         break;
     case kpz::HeaderStatus::UnknownFormat:
@@ -91,13 +97,21 @@ bool openCompressed(const std::string& path, CompressedInput& input, std::string
         error = kpz::msg::kSourceReadError;
         return false;
     }
-    const uint64_t headerBytes = kpz::kHeaderFixedBytes + input.header.nameLength;
-    const uint64_t payload = input.length > headerBytes ? input.length - headerBytes : 0;
-    if (payload < kpz::minimumPayloadBytes(input.header.originalSize)) {
+    const uint64_t headerBytes = kpz::kHeaderFixedBytes + header.nameLength;
+    const uint64_t payload = length > headerBytes ? length - headerBytes : 0;
+    if (payload < kpz::minimumPayloadBytes(header.originalSize)) {
         error = kpz::msg::kDamaged;
         return false;
     }
     return true;
+}
+
+bool testDecode(kpz::CodecState& s, kpz::Stream& in, const kpz::Header& header,
+                uint16_t passwordCode, ProgressMeter& meter, DecodeRun& run, uint64_t& written) {
+    CountingSink sink;
+    run = runDecoder(s, in, header, sink, passwordCode, meter);
+    written = sink.written;
+    return run.good() && sink.written >= header.originalSize;
 }
 
 } // namespace kpzcli

@@ -39,6 +39,18 @@ struct DecodeRun {
 DecodeRun runDecoder(kpz::CodecState& s, kpz::Stream& in, const kpz::Header& header,
                      kpz::Stream& destination, uint16_t passwordCode, ProgressMeter& meter);
 
+// Decodes in (its header read) into a sink that only counts, as -t does. True when the
+// decode completed and every stored byte came out; written then holds the bytes the
+// decoder produced (the last block may run a little past the stored size).
+bool testDecode(kpz::CodecState& s, kpz::Stream& in, const kpz::Header& header,
+                uint16_t passwordCode, ProgressMeter& meter, DecodeRun& run, uint64_t& written);
+
+// Reads the header of in, a compressed file of length bytes, and checks that the payload
+// can hold the data the header announces. On failure returns false with the message for
+// the user in error.
+bool readCompressedHeader(kpz::Stream& in, uint64_t length, kpz::Header& header,
+                          std::string& error);
+
 // A compressed file opened for decoding, its header read and checked.
 struct CompressedInput {
     kpz::File file;

@@ -78,7 +78,7 @@ bool compressOne(JobContext& job, const std::string& path) {
                             : joinPath(o.outputDir, kpz::compressedName(baseNameOf(path)));
     OutputFile out;
     if (!out.openFor(path, destination, o.force, report)) return false;
-    ProgressMeter meter(job.showProgress);
+    ProgressMeter meter(job.showProgress, job.sharedProgress);
     meter.start(path, size);
     const EncodeRun run = runEncoder(s, source, static_cast<uint32_t>(size), out.file(), storedName,
                                      job.password.given, job.password.code, meter);

@@ -5,6 +5,7 @@
 #include "options.h"
 #include "report.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -22,6 +23,9 @@ struct JobContext {
     const Reporter& report;
     Password password;
     bool showProgress = false;
+    // When several files run side by side: where each file adds the input bytes it has
+    // handled, for one progress line over the whole run.
+    std::atomic<uint64_t>* sharedProgress = nullptr;
 };
 
 // Each returns true when the file was handled successfully; failures are reported.

@@ -1,6 +1,7 @@
 // kpz: the command-line compressor. Parses the arguments, gets the password, then runs the
 // chosen mode over every file and sums up the exit status.
 #include "encoder.h"
+#include "file_runner.h"
 #include "jobs.h"
 #include "options.h"
 #include "output_file.h"
@@ -47,32 +48,21 @@ int main(int argc, char** argv) {
     Password password;
     if (!obtainPassword(options, report, password)) return kExitFailed;
 
-    // The codec's working record is large: one on the heap serves every file.
-    auto state = std::make_unique<kpz::CodecState>();
-    kpz::buildCodecTables(*state);
-    JobContext job{*state, options, report, password, progressWanted(options.verbosity)};
-
     bool allGood = true;
-    Lister lister(job);
-    for (const std::string& file : options.files) {
-        bool good = false;
-        switch (options.mode) {
-        case Mode::Compress:
-            good = compressOne(job, file);
-            break;
-        case Mode::Decompress:
-            good = restoreOne(job, file);
-            break;
-        case Mode::Test:
-            good = testOne(job, file);
-            break;
-        case Mode::List:
-            good = lister.list(file);
-            break;
-        }
-        allGood = allGood && good;
+    if (options.mode == Mode::List) {
+        // Listing reads only headers: one state-free pass, in order.
+        auto state = std::make_unique<kpz::CodecState>();
+        JobContext job{*state, options, report, password, false};
+        Lister lister(job);
+        for (const std::string& file : options.files)
+            allGood = lister.list(file) && allGood;
+        lister.finish();
+    } else {
+        const FileJob job = options.mode == Mode::Compress     ? compressOne
+                            : options.mode == Mode::Decompress ? restoreOne
+                                                               : testOne;
+        allGood = runFiles(job, options.files, options, report, password, workerCount(options));
     }
-    if (options.mode == Mode::List) lister.finish();
     if (std::fflush(stdout) != 0) {
         report.error("couldn't write to standard output");
         return kExitFailed;

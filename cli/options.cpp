@@ -59,14 +59,21 @@ struct Parser {
     }
 
     static bool takesValue(const std::string& name) {
-        return name == "o" || name == "output-dir" || name == "password-file";
+        return name == "o" || name == "output-dir" || name == "password-file" || name == "j" ||
+               name == "jobs";
     }
 
     bool value(const std::string& name, const std::string& spelled, const std::string& text) {
         if (text.empty()) return fail("option " + spelled + " needs a non-empty value");
-        if (name == "o" || name == "output-dir")
+        if (name == "o" || name == "output-dir") {
             o.outputDir = text;
-        else
+        } else if (name == "j" || name == "jobs") {
+            // 0 means one per processor; more than 64 at once only adds contention.
+            if (text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
+                return fail("option " + spelled + " needs a number of files to handle at once");
+            o.jobs = std::stoi(text);
+            if (o.jobs > 64) o.jobs = 64;
+        } else
             o.passwordFile = text;
         return true;
     }
@@ -166,6 +173,7 @@ std::string helpText() {
            "Options:\n"
            "  -o, --output-dir=DIR  write outputs to DIR instead of beside each FILE\n"
            "  -f, --force           replace existing output files\n"
+           "  -j, --jobs=N          handle N files at once (default: one per processor)\n"
            "      --verify          after compressing, decode the new file and compare it\n"
            "                        with its source\n"
            "  -p, --password        ask for a password on the terminal\n"

@@ -14,39 +14,55 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <pthread.h>
+#include <set>
+#include <thread>
+
 namespace kpzcli {
 
 namespace {
 
-// The one temporary file in progress, kept where a signal handler can reach it without
-// allocating. Updated only while the cleanup signals are blocked.
-char pendingPath[PATH_MAX + 1];
-volatile sig_atomic_t pendingActive = 0;
+// Temporary files in progress, possibly several when files are handled side by side.
+// The cleanup signals are blocked in every thread and taken by one waiting thread, so the
+// cleanup runs as ordinary code under this lock instead of inside a signal handler.
+std::mutex pendingLock;
+std::set<std::string> pendingPaths;
 
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// Blocks the cleanup signals for the lifetime of the object.
-class SignalBlock {
-  public:
-    SignalBlock() {
-        sigset_t set;
-        sigemptyset(&set);
-        for (int sig : kCleanupSignals)
-            sigaddset(&set, sig);
-        sigprocmask(SIG_BLOCK, &set, &previous_);
+void registerPending(const std::string& path) {
+    std::lock_guard<std::mutex> lock(pendingLock);
+    pendingPaths.insert(path);
+}
+
+void forgetPending(const std::string& path) {
+    std::lock_guard<std::mutex> lock(pendingLock);
+    pendingPaths.erase(path);
+}
+
+// Waits for a cleanup signal, removes every temporary file, puts terminal echo back, then
+// dies by the same signal so that the parent sees why we stopped.
+void cleanupOnSignal(sigset_t signals) {
+    int sig = 0;
+    while (sigwait(&signals, &sig) != 0) {
     }
-    ~SignalBlock() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-
-  private:
-    sigset_t previous_;
-};
-
-extern "C" void onCleanupSignal(int sig) {
-    if (pendingActive) ::unlink(pendingPath);
-    restoreTerminalAfterSignal();
-    // Die by the same signal, so the parent sees why we stopped.
-    ::signal(sig, SIG_DFL);
-    ::raise(sig);
+    {
+        std::lock_guard<std::mutex> lock(pendingLock);
+        for (const std::string& path : pendingPaths)
+            ::unlink(path.c_str());
+        pendingPaths.clear();
+        restoreTerminalAfterSignal();
+        ::signal(sig, SIG_DFL);
+        sigset_t one;
+        sigemptyset(&one);
+        sigaddset(&one, sig);
+        pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+        ::raise(sig);
+    }
+    std::_Exit(128 + sig); // not reached: the default action ends the process
 }
 
 // Renames without replacing an existing file; falls back to link and unlink where the
@@ -62,23 +78,22 @@ int renameNoReplace(const char* from, const char* to) {
 } // namespace
 
 void installCleanupHandlers() {
+    sigset_t signals;
+    sigemptyset(&signals);
     for (int sig : kCleanupSignals) {
         struct sigaction current {};
         sigaction(sig, nullptr, &current);
         // A signal ignored by whoever started us (nohup, a background job) stays ignored.
-        if (current.sa_handler == SIG_IGN) continue;
-        struct sigaction action {};
-        action.sa_handler = onCleanupSignal;
-        sigemptyset(&action.sa_mask);
-        for (int other : kCleanupSignals)
-            sigaddset(&action.sa_mask, other);
-        sigaction(sig, &action, nullptr);
+        if (current.sa_handler != SIG_IGN) sigaddset(&signals, sig);
     }
+    // Blocked here, before any other thread exists, so every later thread inherits it.
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::thread(cleanupOnSignal, signals).detach();
 }
 
 bool OutputFile::create(const std::string& folder) {
     discard();
-    static unsigned counter = 0;
+    static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string candidate = joinPath(folder, ".kpz-" + std::to_string(::getpid()) + "-" +
                                                            std::to_string(++counter) + ".tmp");
@@ -86,13 +101,13 @@ bool OutputFile::create(const std::string& folder) {
             errno = ENAMETOOLONG;
             return false;
         }
-        SignalBlock block;
+        // Registered before it exists, so that a signal can never miss it.
+        registerPending(candidate);
         if (file_.createNew(candidate, 0600)) {
-            std::memcpy(pendingPath, candidate.c_str(), candidate.size() + 1);
-            pendingActive = 1;
             tempPath_ = candidate;
             return true;
         }
+        forgetPending(candidate);
         if (errno != EEXIST) return false;
     }
     return false;
@@ -135,8 +150,13 @@ bool OutputFile::commit(const std::string& finalPath, const struct stat& attribu
         error = "couldn't set modification time: " + systemError(errno);
         ok = false;
     }
-    // The data must be on disk before the name points at it.
-    if (ok && ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
+    // When an existing file is about to be replaced, its new contents must be on disk before
+    // the name moves, or a crash could leave neither version. A new name needs no flush: the
+    // input is never removed, so a crash loses nothing that cannot be made again, and
+    // skipping it keeps large batches at the speed of the page cache.
+    struct stat existing {};
+    const bool replacing = ::lstat(finalPath.c_str(), &existing) == 0;
+    if (ok && replacing && ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
         error = "couldn't write to disk: " + systemError(errno);
         ok = false;
     }
@@ -148,7 +168,6 @@ bool OutputFile::commit(const std::string& finalPath, const struct stat& attribu
         discard();
         return false;
     }
-    SignalBlock block;
     const int renamed = replace ? ::rename(tempPath_.c_str(), finalPath.c_str())
                                 : renameNoReplace(tempPath_.c_str(), finalPath.c_str());
     if (renamed != 0) {
@@ -157,7 +176,7 @@ bool OutputFile::commit(const std::string& finalPath, const struct stat& attribu
                     : "couldn't rename the finished file into place: " + systemError(errno);
         ::unlink(tempPath_.c_str());
     }
-    pendingActive = 0;
+    forgetPending(tempPath_);
     tempPath_.clear();
     return renamed == 0;
 }
@@ -165,9 +184,8 @@ bool OutputFile::commit(const std::string& finalPath, const struct stat& attribu
 void OutputFile::discard() {
     file_.close();
     if (tempPath_.empty()) return;
-    SignalBlock block;
     ::unlink(tempPath_.c_str());
-    pendingActive = 0;
+    forgetPending(tempPath_);
     tempPath_.clear();
 }
 

@@ -43,8 +43,8 @@ class OutputFile {
     std::string tempPath_;
 };
 
-// Installs handlers for SIGINT, SIGTERM and SIGHUP that remove the temporary file in
-// progress and put terminal echo back before the program ends by that signal.
+// Makes SIGINT, SIGTERM and SIGHUP remove every temporary file in progress and put terminal
+// echo back before the program ends by that signal. Call before starting any thread.
 void installCleanupHandlers();
 
 } // namespace kpzcli

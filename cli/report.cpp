@@ -8,16 +8,16 @@
 
 namespace kpzcli {
 
-namespace {
-
-void emit(std::string_view text) {
+void Reporter::emit(std::string_view text) const {
+    if (buffer_) {
+        buffer_->append(text);
+        return;
+    }
     // A progress line may be on screen; wipe it so the message starts at the margin.
     clearProgressLine();
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
 }
-
-} // namespace
 
 void Reporter::error(std::string_view file, std::string_view message) const {
     std::string text = "kpz: ";

@@ -10,6 +10,9 @@ namespace kpzcli {
 class Reporter {
   public:
     explicit Reporter(int verbosity) : verbosity_(verbosity) {}
+    // A reporter that collects its messages in buffer instead of printing them, so that
+    // files handled side by side can still be reported in the order they were given.
+    Reporter(int verbosity, std::string* buffer) : verbosity_(verbosity), buffer_(buffer) {}
 
     // A failure of one file: always shown.
     void error(std::string_view file, std::string_view message) const;
@@ -23,7 +26,10 @@ class Reporter {
     int verbosity() const { return verbosity_; }
 
   private:
+    void emit(std::string_view text) const;
+
     int verbosity_;
+    std::string* buffer_ = nullptr;
 };
 
 // Compressed size as a percentage of the original ("62.4%"), or "--" for an empty original.

@@ -57,7 +57,7 @@ bool restoreOne(JobContext& job, const std::string& path) {
                                         : joinPath(folderOf(path), name);
     OutputFile out;
     if (!out.openFor(path, destination, o.force, report)) return false;
-    ProgressMeter meter(job.showProgress);
+    ProgressMeter meter(job.showProgress, job.sharedProgress);
     meter.start(path, input.header.originalSize);
     const DecodeRun run =
         runDecoder(job.state, input.file, input.header, out.file(), job.password.code, meter);
@@ -83,13 +83,14 @@ bool restoreOne(JobContext& job, const std::string& path) {
 bool testOne(JobContext& job, const std::string& path) {
     CompressedInput input;
     if (!openForDecoding(job, path, input)) return false;
-    CountingSink sink;
-    ProgressMeter meter(job.showProgress);
+    ProgressMeter meter(job.showProgress, job.sharedProgress);
     meter.start(path, input.header.originalSize);
-    const DecodeRun run =
-        runDecoder(job.state, input.file, input.header, sink, job.password.code, meter);
+    DecodeRun run;
+    uint64_t written = 0;
+    const bool complete =
+        testDecode(job.state, input.file, input.header, job.password.code, meter, run, written);
     meter.finish();
-    if (!run.good() || sink.written < input.header.originalSize) {
+    if (!complete) {
         job.report.error(path, decodeFailure(run));
         return false;
     }

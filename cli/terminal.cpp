@@ -69,6 +69,7 @@ void clearProgressLine() {
 
 void ProgressMeter::start(const std::string& label, uint64_t total) {
     if (!enabled_) return;
+    reported_ = 0;
     label_ = shortLabel(label);
     total_ = total;
     started_ = lastDrawn_ = Clock::now();
@@ -77,6 +78,12 @@ void ProgressMeter::start(const std::string& label, uint64_t total) {
 
 void ProgressMeter::update(uint64_t done) {
     if (!running_) return;
+    if (shared_) {
+        if (done > total_) done = total_;
+        if (done > reported_) shared_->fetch_add(done - reported_);
+        reported_ = done;
+        return;
+    }
     const auto now = Clock::now();
     // The first redraw waits too, so short files do not flicker a line at all.
     if (now - lastDrawn_ < kRedrawInterval) return;
@@ -97,6 +104,11 @@ void ProgressMeter::update(uint64_t done) {
 void ProgressMeter::finish() {
     if (!running_) return;
     running_ = false;
+    if (shared_) {
+        // Whatever the file did not report counts as handled once it is over.
+        if (total_ > reported_) shared_->fetch_add(total_ - reported_);
+        return;
+    }
     clearProgressLine();
 }
 

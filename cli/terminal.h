@@ -1,6 +1,7 @@
 // The terminal: the progress line on stderr and the password prompt on /dev/tty.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -12,7 +13,8 @@ namespace kpzcli {
 // nothing unless enabled, and redraws at most a few times a second.
 class ProgressMeter {
   public:
-    explicit ProgressMeter(bool enabled) : enabled_(enabled) {}
+    explicit ProgressMeter(bool enabled, std::atomic<uint64_t>* shared = nullptr)
+        : enabled_(enabled || shared), shared_(shared) {}
     ~ProgressMeter() { finish(); }
 
     void start(const std::string& label, uint64_t total);
@@ -22,6 +24,8 @@ class ProgressMeter {
   private:
     using Clock = std::chrono::steady_clock;
     bool enabled_;
+    std::atomic<uint64_t>* shared_; // adds to a shared count instead of drawing
+    uint64_t reported_ = 0;
     bool running_ = false;
     std::string label_;
     uint64_t total_ = 0;

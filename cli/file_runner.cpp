@@ -1,0 +1,114 @@
+// Several files at once: each worker thread takes the next file, with a codec state of its
+// own; the main thread prints each file's messages in the order the files were given.
+#include "file_runner.h"
+
+#include "container.h"
+#include "encoder.h"
+#include "file_io.h"
+#include "terminal.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace kpzcli {
+
+int workerCount(const Options& options) {
+    int wanted = options.jobs;
+    if (wanted <= 0) wanted = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    return std::max(1, std::min<int>(wanted, static_cast<int>(options.files.size())));
+}
+
+namespace {
+
+// How many bytes a file's progress counts up to: the source for compression (twice with
+// --verify, which reads it again), the stored original size for restoring and testing.
+uint64_t progressSize(const Options& options, const std::string& path) {
+    kpz::File file;
+    if (!file.openRead(path)) return 0;
+    if (options.mode == Mode::Compress) {
+        const int64_t length = file.length();
+        const uint64_t size = length > 0 ? static_cast<uint64_t>(length) : 0;
+        return options.verify ? 2 * size : size;
+    }
+    kpz::Header header;
+    return kpz::readHeader(file, header) == kpz::HeaderStatus::Ok ? header.originalSize : 0;
+}
+
+} // namespace
+
+bool runFiles(FileJob job, const std::vector<std::string>& files, const Options& options,
+              const Reporter& report, const Password& password, int workers) {
+    if (workers <= 1) {
+        // The codec's working record is large: one on the heap serves every file.
+        auto state = std::make_unique<kpz::CodecState>();
+        kpz::buildCodecTables(*state);
+        JobContext context{*state, options, report, password, progressWanted(options.verbosity)};
+        bool allGood = true;
+        for (const std::string& file : files)
+            allGood = job(context, file) && allGood;
+        return allGood;
+    }
+
+    struct Outcome {
+        std::string messages;
+        bool done = false;
+        bool good = false;
+    };
+    std::vector<Outcome> outcomes(files.size());
+    std::atomic<size_t> next{0};
+    std::atomic<uint64_t> handled{0};
+    const bool showProgress = progressWanted(options.verbosity);
+    uint64_t total = 0;
+    if (showProgress)
+        for (const std::string& file : files)
+            total += progressSize(options, file);
+    std::mutex lock;
+    std::condition_variable finished;
+
+    auto work = [&] {
+        auto state = std::make_unique<kpz::CodecState>();
+        kpz::buildCodecTables(*state);
+        for (size_t i = next++; i < files.size(); i = next++) {
+            std::string messages;
+            const Reporter collected(options.verbosity, &messages);
+            // One progress line cannot follow several files: side by side, none is shown.
+            JobContext context{*state,   options, collected,
+                               password, false,   showProgress ? &handled : nullptr};
+            const bool good = job(context, files[i]);
+            std::lock_guard<std::mutex> guard(lock);
+            outcomes[i].messages = std::move(messages);
+            outcomes[i].good = good;
+            outcomes[i].done = true;
+            finished.notify_all();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int w = 0; w < workers; ++w)
+        threads.emplace_back(work);
+
+    ProgressMeter meter(showProgress);
+    meter.start(std::to_string(files.size()) + " files", total);
+    bool allGood = true;
+    for (Outcome& outcome : outcomes) {
+        std::unique_lock<std::mutex> guard(lock);
+        while (
+            !finished.wait_for(guard, std::chrono::milliseconds(100), [&] { return outcome.done; }))
+            meter.update(handled.load());
+        clearProgressLine();
+        std::fwrite(outcome.messages.data(), 1, outcome.messages.size(), stderr);
+        std::fflush(stderr);
+        allGood = allGood && outcome.good;
+    }
+    meter.finish();
+    for (std::thread& t : threads)
+        t.join();
+    return allGood;
+}
+
+} // namespace kpzcli

@@ -1,0 +1,24 @@
+// Runs one mode's work over the given files, one at a time or several side by side.
+#pragma once
+
+#include "jobs.h"
+#include "options.h"
+
+#include <string>
+#include <vector>
+
+namespace kpzcli {
+
+using FileJob = bool (*)(JobContext&, const std::string&);
+
+// Handles every file with job on up to `workers` threads, each with its own codec state.
+// Messages come out in the order the files were given, whatever order they finish in.
+// Returns true when every file succeeded.
+bool runFiles(FileJob job, const std::vector<std::string>& files, const Options& options,
+              const Reporter& report, const Password& password, int workers);
+
+// The number of files to handle at once for these options: -j, or one per processor,
+// never more than there are files.
+int workerCount(const Options& options);
+
+} // namespace kpzcli

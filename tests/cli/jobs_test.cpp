@@ -44,8 +44,8 @@ TEST_F(Jobs, SideBySideGivesTheSameFilesAndOrderedMessages) {
         if (i != 3) restore.push_back("four/f" + std::to_string(i) + ".kpz");
     ASSERT_EQ(run(restore).exitCode, 0);
     for (int i = 0; i < 6; ++i) {
-        if (i != 3)
-            EXPECT_EQ(readBytes(path("back/" + names[i])), readBytes(path(names[i]))) << names[i];
+        if (i == 3) continue;
+        EXPECT_EQ(readBytes(path("back/" + names[i])), readBytes(path(names[i]))) << names[i];
     }
 }
 

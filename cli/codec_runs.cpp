@@ -2,6 +2,7 @@
 #include "codec_runs.h"
 
 #include "messages.h"
+#include "parallel_encoder.h"
 #include "report.h"
 #include "sinks.h"
 
@@ -11,7 +12,7 @@ namespace kpzcli {
 
 EncodeRun runEncoder(kpz::CodecState& s, kpz::Stream& source, uint32_t sourceSize,
                      kpz::Stream& destination, const std::string& storedName, bool passwordOn,
-                     uint16_t passwordCode, ProgressMeter& meter) {
+                     uint16_t passwordCode, ProgressMeter& meter, int threads) {
     EncodeRun run;
     s.cancelRequested = false;
     s.source = &source;
@@ -26,7 +27,9 @@ EncodeRun runEncoder(kpz::CodecState& s, kpz::Stream& source, uint32_t sourceSiz
     if (run.writeFailed) {
         run.outcome = kpz::EncodeOutcome::Cancelled;
     } else {
-        run.outcome = kpz::encodeFile(s);
+        // Side by side pays only from a few chunks on; small files take the plain loop.
+        const bool parallel = threads > 1 && sourceSize >= 4 * kpz::kChunkBytes;
+        run.outcome = parallel ? kpz::encodeFileParallel(s, threads) : kpz::encodeFile(s);
     }
     s.hooks = {};
     s.source = s.destination = nullptr;

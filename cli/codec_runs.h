@@ -21,11 +21,11 @@ struct EncodeRun {
     bool good = false;
 };
 
-// Codes source (sourceSize bytes) into destination, header first. The state must have been
-// reset with resetEncoder before the source was opened.
+// Codes source (sourceSize bytes) into destination, header first, on up to `threads`
+// threads. The state must have been reset with resetEncoder before the source was opened.
 EncodeRun runEncoder(kpz::CodecState& s, kpz::Stream& source, uint32_t sourceSize,
                      kpz::Stream& destination, const std::string& storedName, bool passwordOn,
-                     uint16_t passwordCode, ProgressMeter& meter);
+                     uint16_t passwordCode, ProgressMeter& meter, int threads = 1);
 
 struct DecodeRun {
     kpz::DecodeOutcome outcome = kpz::DecodeOutcome::ReadError;

@@ -80,8 +80,9 @@ bool compressOne(JobContext& job, const std::string& path) {
     if (!out.openFor(path, destination, o.force, report)) return false;
     ProgressMeter meter(job.showProgress, job.sharedProgress);
     meter.start(path, size);
-    const EncodeRun run = runEncoder(s, source, static_cast<uint32_t>(size), out.file(), storedName,
-                                     job.password.given, job.password.code, meter);
+    const EncodeRun run =
+        runEncoder(s, source, static_cast<uint32_t>(size), out.file(), storedName,
+                   job.password.given, job.password.code, meter, job.codecThreads);
     meter.finish();
     if (!run.good) {
         if (run.writeFailed)

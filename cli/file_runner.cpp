@@ -18,9 +18,13 @@
 
 namespace kpzcli {
 
+int threadsWanted(const Options& options) {
+    return options.jobs > 0 ? options.jobs
+                            : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
 int workerCount(const Options& options) {
-    int wanted = options.jobs;
-    if (wanted <= 0) wanted = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int wanted = threadsWanted(options);
     return std::max(1, std::min<int>(wanted, static_cast<int>(options.files.size())));
 }
 
@@ -49,6 +53,8 @@ bool runFiles(FileJob job, const std::vector<std::string>& files, const Options&
         auto state = std::make_unique<kpz::CodecState>();
         kpz::buildCodecTables(*state);
         JobContext context{*state, options, report, password, progressWanted(options.verbosity)};
+        // With fewer files than threads, the threads share the coding of each file.
+        context.codecThreads = threadsWanted(options);
         bool allGood = true;
         for (const std::string& file : files)
             allGood = job(context, file) && allGood;

@@ -17,6 +17,9 @@ using FileJob = bool (*)(JobContext&, const std::string&);
 bool runFiles(FileJob job, const std::vector<std::string>& files, const Options& options,
               const Reporter& report, const Password& password, int workers);
 
+// Threads to use in all: -j, or one per processor.
+int threadsWanted(const Options& options);
+
 // The number of files to handle at once for these options: -j, or one per processor,
 // never more than there are files.
 int workerCount(const Options& options);

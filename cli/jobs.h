@@ -26,6 +26,8 @@ struct JobContext {
     // When several files run side by side: where each file adds the input bytes it has
     // handled, for one progress line over the whole run.
     std::atomic<uint64_t>* sharedProgress = nullptr;
+    // Threads that may share the coding of one file.
+    int codecThreads = 1;
 };
 
 // Each returns true when the file was handled successfully; failures are reported.

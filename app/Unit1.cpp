@@ -3,6 +3,7 @@
 
 #include "Unit2.h"
 #include "app_title.h"
+#include "program_icon.h"
 #include "encoder.h"
 #include "messages.h"
 #include "ui_Unit1.h"
@@ -82,7 +83,7 @@ TMainForm::TMainForm(QWidget* parent)
     setFixedSize(361, ui_->MainMenu1->sizeHint().height() + 350);
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
-    setWindowIcon(QApplication::style()->standardIcon(QStyle::SP_DriveHDIcon));
+    setWindowIcon(programIcon());
 
     CompressDialog = makeOpenDialog(this, "CompressDialog", "Compress", kCompressFilter);
     DecompressDialog = makeOpenDialog(this, "DecompressDialog", "Decompress", kDecompressFilter);
@@ -101,9 +102,20 @@ TMainForm::TMainForm(QWidget* parent)
     // The option items change their marks only through their own handlers; until those
     // are connected, a click leaves the option as it was.
     for (QAction* option :
-         {ui_->SameAsSourceMI, ui_->OtherMI, ui_->PwNoneMI, ui_->PwUseMI, ui_->OverWarnMI})
+         {ui_->PwNoneMI, ui_->PwUseMI, ui_->OverWarnMI})
         connect(option, &QAction::triggered, option,
                 [option](bool checked) { option->setChecked(!checked); });
+
+    // A checkable item flips its own mark before the handler runs; the handlers set both
+    // marks themselves, so the flip is undone first.
+    connect(ui_->SameAsSourceMI, &QAction::triggered, this, [this](bool checked) {
+        ui_->SameAsSourceMI->setChecked(!checked);
+        SameAsSourceMIClick();
+    });
+    connect(ui_->OtherMI, &QAction::triggered, this, [this](bool checked) {
+        ui_->OtherMI->setChecked(!checked);
+        OtherMIClick();
+    });
 
     // Key preview: the window sees each key before the focused control does.
     qApp->installEventFilter(this);
@@ -168,6 +180,12 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
             else if (!text.isEmpty())
                 FormKeyPress(text.front());
         }
+    }
+    // A double click on either destination label does what Options, Other... does.
+    if (event->type() == QEvent::MouseButtonDblClick &&
+        (watched == ui_->Label1 || watched == ui_->DestFolderLabel)) {
+        OtherMIClick();
+        return true;
     }
     return QMainWindow::eventFilter(watched, event);
 }

@@ -57,6 +57,12 @@ class TMainForm : public QMainWindow {
     void CancelButtonClick();
     void Exit1Click();
     void About1Click();
+    // The destination folder option.
+    void OtherMIClick();
+    void SameAsSourceMIClick();
+    // Activation handler: the command-line run, or the splash and the file-type
+    // registration on the first activation.
+    void ShowAbout();
 
     void setBusy();
     void setIdle();

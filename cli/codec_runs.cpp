@@ -2,6 +2,7 @@
 #include "codec_runs.h"
 
 #include "messages.h"
+#include "parallel_decoder.h"
 #include "parallel_encoder.h"
 #include "report.h"
 #include "sinks.h"
@@ -41,7 +42,8 @@ EncodeRun runEncoder(kpz::CodecState& s, kpz::Stream& source, uint32_t sourceSiz
 }
 
 DecodeRun runDecoder(kpz::CodecState& s, kpz::Stream& in, const kpz::Header& header,
-                     kpz::Stream& destination, uint16_t passwordCode, ProgressMeter& meter) {
+                     kpz::Stream& destination, uint16_t passwordCode, ProgressMeter& meter,
+                     int threads) {
     DecodeRun run;
     s.cancelRequested = false;
     s.source = &in;
@@ -53,8 +55,12 @@ DecodeRun runDecoder(kpz::CodecState& s, kpz::Stream& in, const kpz::Header& hea
     s.blockLength = kpz::kBlockLength;
     s.hooks.showProgress = [&](kpz::Direction) { meter.update(s.destWritten); };
     s.hooks.reportWriteFailure = [&] { run.writeFailed = true; };
-    kpz::refillInput(s);
-    run.outcome = s.bytesRead < 0 ? kpz::DecodeOutcome::ReadError : kpz::decodeFile(s);
+    if (threads > 1 && header.originalSize >= 8 * kpz::kChunkBytes) {
+        run.outcome = kpz::decodeFileParallel(s, threads);
+    } else {
+        kpz::refillInput(s);
+        run.outcome = s.bytesRead < 0 ? kpz::DecodeOutcome::ReadError : kpz::decodeFile(s);
+    }
     s.hooks = {};
     s.source = s.destination = nullptr;
     s.cancelRequested = false;
@@ -110,9 +116,10 @@ bool readCompressedHeader(kpz::Stream& in, uint64_t length, kpz::Header& header,
 }
 
 bool testDecode(kpz::CodecState& s, kpz::Stream& in, const kpz::Header& header,
-                uint16_t passwordCode, ProgressMeter& meter, DecodeRun& run, uint64_t& written) {
+                uint16_t passwordCode, ProgressMeter& meter, DecodeRun& run, uint64_t& written,
+                int threads) {
     CountingSink sink;
-    run = runDecoder(s, in, header, sink, passwordCode, meter);
+    run = runDecoder(s, in, header, sink, passwordCode, meter, threads);
     written = sink.written;
     return run.good() && sink.written >= header.originalSize;
 }

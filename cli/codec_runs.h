@@ -33,17 +33,19 @@ struct DecodeRun {
     bool good() const { return outcome == kpz::DecodeOutcome::Complete && !writeFailed; }
 };
 
-// Decodes the payload of in, whose header has been read, into destination. The state must
-// have been reset with resetDecoder before in was opened. A file marked with a password is
-// unscrambled with passwordCode.
+// Decodes the payload of in, whose header has been read, into destination, on up to
+// `threads` threads. The state must have been reset with resetDecoder before in was
+// opened. A file marked with a password is unscrambled with passwordCode.
 DecodeRun runDecoder(kpz::CodecState& s, kpz::Stream& in, const kpz::Header& header,
-                     kpz::Stream& destination, uint16_t passwordCode, ProgressMeter& meter);
+                     kpz::Stream& destination, uint16_t passwordCode, ProgressMeter& meter,
+                     int threads = 1);
 
 // Decodes in (its header read) into a sink that only counts, as -t does. True when the
 // decode completed and every stored byte came out; written then holds the bytes the
 // decoder produced (the last block may run a little past the stored size).
 bool testDecode(kpz::CodecState& s, kpz::Stream& in, const kpz::Header& header,
-                uint16_t passwordCode, ProgressMeter& meter, DecodeRun& run, uint64_t& written);
+                uint16_t passwordCode, ProgressMeter& meter, DecodeRun& run, uint64_t& written,
+                int threads = 1);
 
 // Reads the header of in, a compressed file of length bytes, and checks that the payload
 // can hold the data the header announces. On failure returns false with the message for

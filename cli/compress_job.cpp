@@ -32,7 +32,8 @@ std::string verifyOutput(JobContext& job, const std::string& sourcePath,
     if (!reference.openRead(sourcePath))
         return std::string(kpz::msg::kOpenSourceFailed) + " (while verifying)";
     ComparingSink sink(reference, sourceSize, &s.cancelRequested);
-    const DecodeRun run = runDecoder(s, written.file, h, sink, job.password.code, meter);
+    const DecodeRun run =
+        runDecoder(s, written.file, h, sink, job.password.code, meter, job.codecThreads);
     if (run.outcome == kpz::DecodeOutcome::ReadError || sink.referenceReadFailed())
         return std::string(kpz::msg::kSourceReadError) + " (while verifying)";
     if ((run.outcome != kpz::DecodeOutcome::Complete &&

@@ -59,8 +59,8 @@ bool restoreOne(JobContext& job, const std::string& path) {
     if (!out.openFor(path, destination, o.force, report)) return false;
     ProgressMeter meter(job.showProgress, job.sharedProgress);
     meter.start(path, input.header.originalSize);
-    const DecodeRun run =
-        runDecoder(job.state, input.file, input.header, out.file(), job.password.code, meter);
+    const DecodeRun run = runDecoder(job.state, input.file, input.header, out.file(),
+                                     job.password.code, meter, job.codecThreads);
     meter.finish();
     if (!run.good()) {
         report.error(run.writeFailed ? destination : path, decodeFailure(run));
@@ -87,8 +87,8 @@ bool testOne(JobContext& job, const std::string& path) {
     meter.start(path, input.header.originalSize);
     DecodeRun run;
     uint64_t written = 0;
-    const bool complete =
-        testDecode(job.state, input.file, input.header, job.password.code, meter, run, written);
+    const bool complete = testDecode(job.state, input.file, input.header, job.password.code, meter,
+                                     run, written, job.codecThreads);
     meter.finish();
     if (!complete) {
         job.report.error(path, decodeFailure(run));

@@ -1,9 +1,206 @@
 // TDestFolderForm: the dialog that chooses the destination folder.
 #include "Unit3.h"
 
+#include "short_path.h"
+#include "ui_Unit3.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
+#include <QStorageInfo>
+#include <QStyle>
+#include <QStyledItemDelegate>
+
+#include <algorithm>
+
 TDestFolderForm* DestFolderForm = nullptr;
 
-TDestFolderForm::TDestFolderForm(QWidget* parent) : QDialog(parent) {
+namespace {
+
+constexpr int kItemHeight = 16;
+constexpr int kIndent = 8; // pixels per folder level
+constexpr int kPathRole = Qt::UserRole;
+constexpr int kLevelRole = Qt::UserRole + 1;
+
+// Draws each folder indented by its depth below the root, in rows of a fixed height.
+class FolderItemDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem shifted = option;
+        shifted.rect.setLeft(option.rect.left() + kIndent * index.data(kLevelRole).toInt());
+        QStyledItemDelegate::paint(painter, shifted, index);
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setHeight(kItemHeight);
+        return size;
+    }
+};
+
+// The chain from the root down to folder: "/", "/home", "/home/user"; "C:/", "C:/Music".
+QStringList ancestorsOf(const QString& folder) {
+    QStringList chain;
+    QDir dir(folder);
+    chain.prepend(dir.absolutePath());
+    while (dir.cdUp())
+        chain.prepend(dir.absolutePath());
+    return chain;
+}
+
+QString shownName(const QString& folder) {
+    const QString name = QFileInfo(folder).fileName();
+    return name.isEmpty() ? QDir::toNativeSeparators(folder) : name;
+}
+
+} // namespace
+
+TDestFolderForm::TDestFolderForm(QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::TDestFolderForm>()) {
+    ui_->setupUi(this);
     setObjectName("DestFolderForm");
-    setWindowTitle("Destination Folder");
+    // A fixed dialog frame with only a close box, above other windows.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+    setFixedSize(265, 224);
+    if (parent) setFont(parent->window()->font());
+
+    QListWidget* list = ui_->DestFolder;
+    list->setItemDelegate(new FolderItemDelegate(list));
+    list->setIconSize(QSize(14, 14));
+    list->installEventFilter(this);
+    connect(list, &QListWidget::itemActivated, this,
+            [this](QListWidgetItem* item) { setCurrentFolder(item->data(kPathRole).toString()); });
+
+    connect(ui_->DestDrive, &QComboBox::activated, this, &TDestFolderForm::DestDriveChange);
+    connect(ui_->OKButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ui_->CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+
+    fillDriveList();
+    current_ = QDir::currentPath();
+    fillFolderList();
+    selectDriveOf(current_);
+}
+
+TDestFolderForm::~TDestFolderForm() = default;
+
+QString TDestFolderForm::currentFolder() const {
+    return QDir::toNativeSeparators(current_);
+}
+
+bool TDestFolderForm::setCurrentFolder(const QString& folder) {
+    const QString path = QDir::cleanPath(QDir(current_).absoluteFilePath(folder));
+    if (!QFileInfo(path).isDir() || !QDir::setCurrent(path)) return false;
+    current_ = path;
+    driveFolders_[driveOf(path)] = path;
+    fillFolderList();
+    selectDriveOf(path);
+    return true;
+}
+
+void TDestFolderForm::fillFolderList() {
+    QListWidget* list = ui_->DestFolder;
+    list->clear();
+    QStyle* style = list->style();
+    const QIcon openIcon = style->standardIcon(QStyle::SP_DirOpenIcon);
+    const QIcon closedIcon = style->standardIcon(QStyle::SP_DirClosedIcon);
+
+    const QStringList chain = ancestorsOf(current_);
+    int level = 0;
+    for (const QString& folder : chain) {
+        auto* item = new QListWidgetItem(openIcon, shownName(folder), list);
+        item->setData(kPathRole, folder);
+        item->setData(kLevelRole, level++);
+        item->setToolTip(QDir::toNativeSeparators(folder));
+    }
+    list->setCurrentRow(list->count() - 1);
+
+    const QFileInfoList subfolders = QDir(current_).entryInfoList(
+        QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase | QDir::LocaleAware);
+    for (const QFileInfo& sub : subfolders) {
+        auto* item = new QListWidgetItem(closedIcon, sub.fileName(), list);
+        item->setData(kPathRole, sub.absoluteFilePath());
+        item->setData(kLevelRole, level);
+        item->setToolTip(QDir::toNativeSeparators(sub.absoluteFilePath()));
+    }
+
+    QLabel* label = ui_->FilePathLabel;
+    label->setText(shortenPath(currentFolder(), label->fontMetrics(), label->width()));
+}
+
+void TDestFolderForm::fillDriveList() {
+    QComboBox* drives = ui_->DestDrive;
+    drives->clear();
+    QStringList roots;
+    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes())
+        if (volume.isValid() && volume.isReady()) roots << volume.rootPath();
+    if (!roots.contains(QDir::rootPath())) roots << QDir::rootPath();
+    roots.removeDuplicates();
+    std::sort(roots.begin(), roots.end());
+    for (const QString& root : roots)
+        drives->addItem(QDir::toNativeSeparators(root), root);
+}
+
+// The volume holding folder: the mounted root that is the longest leading part of it.
+QString TDestFolderForm::driveOf(const QString& folder) const {
+    QString best;
+    for (int i = 0; i < ui_->DestDrive->count(); ++i) {
+        QString root = ui_->DestDrive->itemData(i).toString();
+        const QString withSep = root.endsWith('/') ? root : root + '/';
+        const bool inside = folder == root || folder.startsWith(withSep, Qt::CaseInsensitive);
+        if (inside && root.size() > best.size()) best = root;
+    }
+    return best;
+}
+
+void TDestFolderForm::selectDriveOf(const QString& folder) {
+    const int index = ui_->DestDrive->findData(driveOf(folder));
+    if (index >= 0) ui_->DestDrive->setCurrentIndex(index);
+}
+
+void TDestFolderForm::DestDriveChange(int index) {
+    const QString root = ui_->DestDrive->itemData(index).toString();
+    const QString remembered = driveFolders_.value(root, root);
+    // A folder that has gone since it was browsed leaves the volume's root.
+    if (!setCurrentFolder(remembered) && !setCurrentFolder(root)) selectDriveOf(current_);
+}
+
+void TDestFolderForm::FormShow() {
+    // Folders may have come or gone since the last showing; a current folder that no
+    // longer exists gives way to the nearest one above it that does.
+    QString folder = current_;
+    while (!QFileInfo(folder).isDir() && QFileInfo(folder).path() != folder)
+        folder = QFileInfo(folder).path();
+    if (folder == current_ || !setCurrentFolder(folder)) fillFolderList();
+
+    ui_->OKButton->setFocus();
+    if (QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr)
+        move(owner->pos() + QPoint(48, 72));
+}
+
+void TDestFolderForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) FormShow();
+}
+
+bool TDestFolderForm::eventFilter(QObject* watched, QEvent* event) {
+    // Enter in the folder list opens the selected folder rather than closing the dialog.
+    if (watched == ui_->DestFolder && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (QListWidgetItem* item = ui_->DestFolder->currentItem())
+                setCurrentFolder(item->data(kPathRole).toString());
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }

@@ -48,8 +48,8 @@ src=$work/in/all.wav
 cp "$corpus/all.wav" "$src"
 src_bytes=$(stat -c %s "$src")
 
-compressors=("cp" "kpz" "flac -0" "wavpack -f" "zstd -1")
-decompressors=("kpz -d" "flac -d" "zstd -d")
+compressors=("cp" "kpz" "kpz -j1" "flac -0" "wavpack -f" "zstd -1")
+decompressors=("kpz -d" "kpz -d -j1" "flac -d" "zstd -d")
 tools=("${compressors[@]}" "${decompressors[@]}")
 
 slug() { tr -c 'a-z0-9\n' '_' <<<"$1"; }
@@ -62,6 +62,8 @@ set_command() {
     "cp") outfile=$dir/cp.wav; cmd=(cp "$src" "$outfile") ;;
     "kpz") outfile=$dir/all.kpz; cmd=("$kpz" -q -f -o "$dir" "$src") ;;
     "kpz -d") outfile=$dir/all.wav; cmd=("$kpz" -d -q -f -o "$dir" "$work/ref/all.kpz") ;;
+    "kpz -j1") outfile=$dir/all.kpz; cmd=("$kpz" -q -f -j1 -o "$dir" "$src") ;;
+    "kpz -d -j1") outfile=$dir/all.wav; cmd=("$kpz" -d -q -f -j1 -o "$dir" "$work/ref/all.kpz") ;;
     "flac -0") outfile=$dir/all.flac; cmd=(flac -0 -s -f -o "$outfile" "$src") ;;
     "flac -d") outfile=$dir/flac.wav; cmd=(flac -d -s -f -o "$outfile" "$work/ref/all.flac") ;;
     "wavpack -f") outfile=$dir/all.wv; cmd=(wavpack -f -q -y "$src" -o "$outfile") ;;
@@ -133,7 +135,7 @@ for name in "${tools[@]}"; do
     base=""
     case $name in
     "cp") base="" ;;
-    *" -d") base=${med["flac -d"]} ;;
+    *" -d" | *" -d "*) base=${med["flac -d"]} ;;
     *) base=${med["flac -0"]} ;;
     esac
     awk -v name="$name" -v m="$m" -v sp="$(spread "$work/times/$s" "$m")" \
@@ -162,4 +164,10 @@ awk -v c="${med[kpz]}" -v fc="${med["flac -0"]}" -v d="${med["kpz -d"]}" -v fd="
         verdict = "met"; if (peak >= 16 * 1024) verdict = "NOT met"
         printf "floor: kpz peak RSS %.1f MiB, kpz -d %.1f MiB (need < 16 MiB): %s\n",
                rc / 1024, rd / 1024, verdict
+    }'
+awk -v c="${med[kpz]}" -v d="${med["kpz -d"]}" -v cp="${med[cp]}" -v fc="${med["flac -0"]}" \
+    -v fd="${med["flac -d"]}" 'BEGIN {
+        printf "\ntarget: kpz %.2fx cp (<= 1.5), kpz -d %.2fx cp (<= 1.8)\n", c / cp, d / cp
+        printf "target: kpz %.1fx faster than flac -0 (>= 12), kpz -d %.1fx faster than flac -d (>= 8)\n",
+               fc / c, fd / d
     }'

@@ -30,7 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kpzcli::ProgressMeter meter(false);
     kpzcli::DecodeRun run;
     uint64_t written = 0;
-    const bool complete = kpzcli::testDecode(s, in, header, code, meter, run, written);
+    // Two threads, as kpz -t uses on a two-core machine: large stored sizes take the
+    // parallel decoder.
+    const bool complete = kpzcli::testDecode(s, in, header, code, meter, run, written, 2);
     // The decoder stops within two blocks (128 bytes) past the stored size.
     if (written > uint64_t{header.originalSize} + 128) {
         std::fprintf(stderr, "decoded %llu bytes for a stored size of %u\n",

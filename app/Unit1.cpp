@@ -2,6 +2,7 @@
 #include "Unit1.h"
 
 #include "Unit2.h"
+#include "Unit4.h"
 #include "app_title.h"
 #include "program_icon.h"
 #include "encoder.h"
@@ -98,11 +99,16 @@ TMainForm::TMainForm(QWidget* parent)
     connect(ui_->CancelButton, &QPushButton::clicked, this, &TMainForm::CancelButtonClick);
     connect(ui_->Exit1, &QAction::triggered, this, &TMainForm::Exit1Click);
     connect(ui_->About1, &QAction::triggered, this, &TMainForm::About1Click);
+    connect(ui_->BriefHelp1, &QAction::triggered, this, &TMainForm::BriefHelp1Click);
+    connect(ui_->OverWarnMI, &QAction::triggered, this, [this] {
+        ui_->OverWarnMI->setChecked(!ui_->OverWarnMI->isChecked()); // the handler flips it
+        OverWarnMIClick();
+    });
 
     // The option items change their marks only through their own handlers; until those
     // are connected, a click leaves the option as it was.
     for (QAction* option :
-         {ui_->PwNoneMI, ui_->PwUseMI, ui_->OverWarnMI})
+         {ui_->PwNoneMI, ui_->PwUseMI})
         connect(option, &QAction::triggered, option,
                 [option](bool checked) { option->setChecked(!checked); });
 
@@ -212,6 +218,18 @@ void TMainForm::Exit1Click() {
 
 void TMainForm::About1Click() {
     if (AboutForm) AboutForm->exec();
+}
+
+void TMainForm::BriefHelp1Click() {
+    if (!HelpForm) return;
+    // Showing a hidden help window loads the file again; an open one only comes forward.
+    HelpForm->show();
+    HelpForm->raise();
+    HelpForm->activateWindow();
+}
+
+void TMainForm::OverWarnMIClick() {
+    ui_->OverWarnMI->setChecked(!ui_->OverWarnMI->isChecked());
 }
 
 void TMainForm::showError(const QString& text) {

@@ -57,6 +57,9 @@ class TMainForm : public QMainWindow {
     void CancelButtonClick();
     void Exit1Click();
     void About1Click();
+    // Shows the help window, or brings it to the front when it is already open.
+    void BriefHelp1Click();
+    void OverWarnMIClick();
     // The destination folder option.
     void OtherMIClick();
     void SameAsSourceMIClick();

@@ -1,0 +1,89 @@
+// The overwrite-warning option: the menu item flips it, and a compression batch replaces
+// existing files without asking while it is off, from the next file on when it changes
+// during a batch.
+#include "modal_helper.h"
+#include "ui_Unit1.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+class OverwriteWarningTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void menuItemFlipsTheMark();
+    void offReplacesWithoutAsking();
+    void switchedOffDuringABatch();
+
+  private:
+    static void present(AppWindows& w) {
+        w.form.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w.form));
+    }
+    static void runBatch(AppWindows& w, ModalHelper& helper) {
+        QTest::mouseClick(w.form.ui().CompressButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(helper.finished(), 5000);
+    }
+};
+
+void OverwriteWarningTest::menuItemFlipsTheMark() {
+    AppWindows w;
+    QAction* item = w.form.ui().OverWarnMI;
+    QVERIFY(item->isChecked());
+    for (bool expected : {false, true, false}) {
+        item->trigger();
+        QCOMPARE(item->isChecked(), expected);
+    }
+    w.form.OverWarnMIClick();
+    QVERIFY(item->isChecked());
+}
+
+void OverwriteWarningTest::offReplacesWithoutAsking() {
+    QTemporaryDir dir;
+    const QString source = dir.filePath("take.wav"), output = dir.filePath("take.kpz");
+    const QByteArray data = toneBytes(20000);
+    writeFile(source, data);
+    writeFile(output, "old contents");
+
+    AppWindows w;
+    present(w);
+    w.form.ui().OverWarnMI->trigger();
+    QVERIFY(!w.form.ui().OverWarnMI->isChecked());
+    ModalHelper helper;
+    helper.chooseFiles({source});
+    runBatch(w, helper);
+
+    QVERIFY2(helper.unexpected.isEmpty(), qPrintable(helper.unexpected.join("; ")));
+    QVERIFY(helper.boxes.isEmpty());
+    QCOMPARE(readFile(output), expectedCompressed(data, "take.wav"));
+    QCOMPARE(w.form.statusText(), QString("Compressing... Done"));
+}
+
+void OverwriteWarningTest::switchedOffDuringABatch() {
+    QTemporaryDir dir;
+    const QByteArray first = noiseBytes(700000), second = toneBytes(30000);
+    writeFile(dir.filePath("a.wav"), first);
+    writeFile(dir.filePath("b.wav"), second);
+    writeFile(dir.filePath("a.kpz"), "old a");
+    writeFile(dir.filePath("b.kpz"), "old b");
+
+    AppWindows w;
+    present(w);
+    ModalHelper helper;
+    // The first file asks; while it is being written the user switches the warning off,
+    // and the second file is replaced without a question.
+    helper.chooseFiles({dir.filePath("a.wav"), dir.filePath("b.wav")})
+        .press(QMessageBox::Ok)
+        .when([] { return true; }, [&] { w.form.ui().OverWarnMI->trigger(); });
+    runBatch(w, helper);
+
+    QVERIFY2(helper.unexpected.isEmpty(), qPrintable(helper.unexpected.join("; ")));
+    QCOMPARE(helper.boxes.size(), 1);
+    QCOMPARE(helper.boxes[0].text, QString("Overwrite 'a.kpz'?"));
+    QCOMPARE(readFile(dir.filePath("a.kpz")), expectedCompressed(first, "a.wav"));
+    QCOMPARE(readFile(dir.filePath("b.kpz")), expectedCompressed(second, "b.wav"));
+    QVERIFY(!w.form.ui().OverWarnMI->isChecked());
+}
+
+QTEST_MAIN(OverwriteWarningTest)
+#include "tst_overwrite_warning.moc"

@@ -96,6 +96,8 @@ TMainForm::TMainForm(QWidget* parent)
 
     connect(ui_->CompressButton, &QPushButton::clicked, this, &TMainForm::CompressFiles);
     connect(ui_->CompressfilesMI, &QAction::triggered, this, &TMainForm::CompressFiles);
+    connect(ui_->DecompressButton, &QPushButton::clicked, this, &TMainForm::DecompressFiles);
+    connect(ui_->DecompressFilesMI, &QAction::triggered, this, &TMainForm::DecompressFiles);
     connect(ui_->CancelButton, &QPushButton::clicked, this, &TMainForm::CancelButtonClick);
     connect(ui_->Exit1, &QAction::triggered, this, &TMainForm::Exit1Click);
     connect(ui_->About1, &QAction::triggered, this, &TMainForm::About1Click);
@@ -105,12 +107,7 @@ TMainForm::TMainForm(QWidget* parent)
         OverWarnMIClick();
     });
 
-    // The option items change their marks only through their own handlers; until those
-    // are connected, a click leaves the option as it was.
-    for (QAction* option :
-         {ui_->PwNoneMI, ui_->PwUseMI})
-        connect(option, &QAction::triggered, option,
-                [option](bool checked) { option->setChecked(!checked); });
+    connectPasswordOption();
 
     // A checkable item flips its own mark before the handler runs; the handlers set both
     // marks themselves, so the flip is undone first.

@@ -6,6 +6,7 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 #include <QTime>
 
 #include <cstdint>
@@ -54,6 +55,10 @@ class TMainForm : public QMainWindow {
     void Initialize();
 
     void CompressFiles();
+    void DecompressFiles();
+    // The password option: set or change the password, or turn it off.
+    void PwUseMIClick();
+    void PwNoneMIClick();
     void CancelButtonClick();
     void Exit1Click();
     void About1Click();
@@ -88,6 +93,9 @@ class TMainForm : public QMainWindow {
     // the active application (the task-bar title shows the percentage only when it isn't).
     std::function<QTime()> timeOfDay;
     std::function<bool()> applicationActive;
+    // The program's command line (default: the application's arguments); a run started
+    // with a parameter restores the file its first parameter names.
+    std::function<QStringList()> commandLineArguments;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -99,6 +107,11 @@ class TMainForm : public QMainWindow {
     // One step of the compression batch; returns false when the batch has ended.
     bool compressOne(const QString& path, int index, int count);
     void endBatchWithError(const QString& text);
+    // One step of the decompression batch; returns false when the batch has ended.
+    bool decompressOne(const QString& path, int index, int count);
+    // Asks for the password of a protected file; false when the user cancelled.
+    bool askPassword(const QString& fileName);
+    void connectPasswordOption();
     void abortSteps();
 
     std::unique_ptr<Ui::TMainForm> ui_;

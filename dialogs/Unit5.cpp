@@ -1,16 +1,234 @@
-// TPasswordForm: the password dialog.
+// TPasswordForm: the password dialog, and the main window's password option handlers.
 #include "Unit5.h"
 
+#include "Unit1.h"
+#include "charset.h"
+#include "password.h"
+#include "ui_Unit1.h"
+
+#include <QCheckBox>
+#include <QEvent>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QValidator>
+
+#include <string>
 
 TPasswordForm* PasswordForm = nullptr;
+
+namespace {
+
+// Upper-cases what the user types or pastes, by the Windows-1252 rules the password code
+// uses, so the edit shows the characters that count. Characters outside that set stay as
+// typed (the code counts them as "?"); no character changes the length of the text.
+class UpperCaseValidator : public QValidator {
+  public:
+    using QValidator::QValidator;
+
+    State validate(QString& input, int&) const override {
+        QString upper;
+        upper.reserve(input.size());
+        for (char32_t cp : input.toUcs4()) {
+            const QString ch = QString::fromUcs4(&cp, 1);
+            const std::string byte = kpz::utf8ToCp1252(ch.toUtf8().toStdString());
+            if (byte.size() != 1 || (byte[0] == '?' && cp != U'?')) {
+                upper += ch;
+                continue;
+            }
+            const auto b = static_cast<uint8_t>(byte[0]);
+            const uint8_t u = kpz::upperCp1252(b);
+            upper +=
+                u == b ? ch : QString::fromStdString(kpz::cp1252ToUtf8(std::string(1, char(u))));
+        }
+        input = upper;
+        return Acceptable;
+    }
+};
+
+// Masks hidden text with "?" instead of the style's own bullet, shown at once.
+class QuestionMarkMask : public QProxyStyle {
+  public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == SH_LineEdit_PasswordCharacter) return '?';
+        if (hint == SH_LineEdit_PasswordMaskDelay) return 0;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+// A double click on the red password label opens the password dialog.
+class DoubleClickFilter : public QObject {
+  public:
+    DoubleClickFilter(QObject* parent, TMainForm* form) : QObject(parent), form_(form) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonDblClick) {
+            form_->PwUseMIClick();
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    TMainForm* form_;
+};
+
+} // namespace
 
 TPasswordForm::TPasswordForm(QWidget* parent) : QDialog(parent) {
     setObjectName("PasswordForm");
     setWindowTitle("Enter New Password");
+    // A fixed dialog frame with only the close box.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(281, 75);
+
+    PasswordEdit = new QLineEdit(this);
+    PasswordEdit->setObjectName("PasswordEdit");
+    PasswordEdit->setGeometry(8, 8, 169, 21);
+    PasswordEdit->setMaxLength(16);
+    PasswordEdit->setValidator(new UpperCaseValidator(PasswordEdit));
+    auto* mask = new QuestionMarkMask;
+    mask->setParent(this);
+    PasswordEdit->setStyle(mask);
+    PasswordEdit->setEchoMode(QLineEdit::Password);
+
+    OkButton = new QPushButton("OK", this);
+    OkButton->setObjectName("OkButton");
+    OkButton->setGeometry(192, 8, 81, 25);
+
+    CancelButton = new QPushButton("Cancel", this);
+    CancelButton->setObjectName("CancelButton");
+    CancelButton->setGeometry(192, 40, 81, 25);
+
+    // Neither button answers Enter: the dialog closes only by a click (or Space) on a
+    // button, or by its close box.
+    for (QPushButton* button : {OkButton, CancelButton}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
+    CheckBox = new QCheckBox("Hide Password", this);
+    CheckBox->setObjectName("CheckBox");
+    CheckBox->setGeometry(8, 48, 121, 17);
+    CheckBox->setChecked(true);
+    CheckBox->setFocusPolicy(Qt::ClickFocus); // not reached by Tab
+
     Code = new QLabel("0", this);
     Code->setObjectName("Code");
     Code->setGeometry(136, 48, 41, 17);
     Code->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     Code->setVisible(false);
+
+    setTabOrder(PasswordEdit, OkButton);
+    setTabOrder(OkButton, CancelButton);
+
+    connect(PasswordEdit, &QLineEdit::textChanged, this, &TPasswordForm::PasswordEditChange);
+    connect(OkButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(CheckBox, &QCheckBox::toggled, this, &TPasswordForm::CheckBoxClick);
+
+    // Key preview: the dialog sees each key before the control that has the focus.
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{PasswordEdit, OkButton, CancelButton, CheckBox})
+        control->installEventFilter(this);
+}
+
+uint16_t TPasswordForm::codeWord() const {
+    return static_cast<uint16_t>(Code->text().toLongLong() & 0xFFFF);
+}
+
+void TPasswordForm::PasswordEditChange() {
+    const uint16_t code = kpz::passwordCodeUtf8(PasswordEdit->text().toUtf8().toStdString());
+    Code->setText(QString::number(static_cast<int16_t>(code)));
+}
+
+void TPasswordForm::setPasswordText(const QString& text) {
+    // Writing the text always recomputes the code, even when the text stays the same.
+    const bool unchanged = PasswordEdit->text() == text;
+    PasswordEdit->setText(text);
+    if (unchanged) PasswordEditChange();
+}
+
+void TPasswordForm::CheckBoxClick() {
+    PasswordEdit->setEchoMode(CheckBox->isChecked() ? QLineEdit::Password : QLineEdit::Normal);
+}
+
+void TPasswordForm::FormActivate() {
+    PasswordEdit->setFocus();
+    if (QWidget* owner = parentWidget()) move(owner->window()->pos() + QPoint(40, 147));
+}
+
+void TPasswordForm::FormKeyPress(QChar& key) {
+    if (key == QChar('\r')) key = QChar();
+}
+
+bool TPasswordForm::event(QEvent* e) {
+    const bool result = QDialog::event(e);
+    if (e->type() == QEvent::WindowActivate) FormActivate();
+    return result;
+}
+
+bool TPasswordForm::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::KeyPress) {
+        const QString text = static_cast<QKeyEvent*>(e)->text();
+        if (!text.isEmpty()) {
+            QChar key = text.front();
+            FormKeyPress(key);
+            if (key.isNull()) return true;
+        }
+    }
+    return QDialog::eventFilter(watched, e);
+}
+
+void TPasswordForm::keyPressEvent(QKeyEvent* e) {
+    // Neither button is the default or the cancel button: Enter and Escape close nothing.
+    switch (e->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        e->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(e);
+    }
+}
+
+// The password option of the main window.
+
+void TMainForm::connectPasswordOption() {
+    connect(ui_->PwUseMI, &QAction::triggered, this, [this] {
+        ui_->PwUseMI->setChecked(!ui_->PwUseMI->isChecked()); // the handler sets the marks
+        PwUseMIClick();
+    });
+    connect(ui_->PwNoneMI, &QAction::triggered, this, [this] { PwNoneMIClick(); });
+    ui_->PasswordMode->installEventFilter(new DoubleClickFilter(ui_->PasswordMode, this));
+}
+
+void TMainForm::PwUseMIClick() {
+    if (!PasswordForm) return;
+    const QString savedText = PasswordForm->PasswordEdit->text();
+    const QString savedCode = PasswordForm->Code->text();
+    if (PasswordForm->exec() == QDialog::Accepted) {
+        const bool on = !PasswordForm->PasswordEdit->text().isEmpty();
+        ui_->PwNoneMI->setChecked(!on);
+        ui_->PwUseMI->setChecked(on);
+        ui_->PasswordMode->setVisible(on);
+    } else {
+        PasswordForm->setPasswordText(savedText);
+        PasswordForm->Code->setText(savedCode);
+    }
+}
+
+void TMainForm::PwNoneMIClick() {
+    ui_->PwUseMI->setChecked(false);
+    ui_->PwNoneMI->setChecked(true);
+    ui_->PasswordMode->setVisible(false);
+    if (!PasswordForm) return;
+    PasswordForm->setPasswordText(QString());
+    PasswordForm->Code->setText("0");
 }

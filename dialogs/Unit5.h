@@ -3,7 +3,12 @@
 
 #include <QDialog>
 
+#include <cstdint>
+
+class QCheckBox;
 class QLabel;
+class QLineEdit;
+class QPushButton;
 
 class TPasswordForm : public QDialog {
     Q_OBJECT
@@ -11,8 +16,29 @@ class TPasswordForm : public QDialog {
   public:
     explicit TPasswordForm(QWidget* parent = nullptr);
 
+    QLineEdit* PasswordEdit = nullptr;
+    QPushButton* OkButton = nullptr;
+    QPushButton* CancelButton = nullptr;
+    QCheckBox* CheckBox = nullptr;
     // Never shown: holds the password code as signed decimal text, which the batches read.
     QLabel* Code = nullptr;
+
+    // The word that scrambles payload words: the low 16 bits of the number in Code.
+    uint16_t codeWord() const;
+
+    // Writes the password text; the code follows, even when the text is unchanged.
+    void setPasswordText(const QString& text);
+
+    void PasswordEditChange();
+    void CheckBoxClick();
+    void FormActivate();
+    // Sees every key before the dialog's controls; setting key to 0 discards it.
+    void FormKeyPress(QChar& key);
+
+  protected:
+    bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
 };
 
 // Created once at start-up and kept until the program ends.

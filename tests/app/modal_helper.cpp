@@ -68,6 +68,16 @@ ModalHelper& ModalHelper::closeWindow(const char* className) {
     return *this;
 }
 
+ModalHelper& ModalHelper::answerWindow(const char* className,
+                                       std::function<void(QWidget*)> answer) {
+    Step step;
+    step.kind = Kind::Window;
+    step.className = className;
+    step.answer = std::move(answer);
+    steps_.push_back(step);
+    return *this;
+}
+
 ModalHelper& ModalHelper::when(std::function<bool()> ready, std::function<void()> action) {
     Step step;
     step.kind = Kind::Action;
@@ -138,7 +148,12 @@ void ModalHelper::check() {
             return;
         }
         if (step.kind == Kind::Window && modal && modal->inherits(step.className)) {
+            std::function<void(QWidget*)> answer = std::move(step.answer);
             steps_.pop_front();
+            if (answer) {
+                answer(modal);
+                return;
+            }
             if (auto* dialog = qobject_cast<QDialog*>(modal))
                 dialog->reject();
             else

@@ -50,6 +50,9 @@ class ModalHelper : public QObject {
     ModalHelper& press(QMessageBox::StandardButton button);
     // Closes the next modal window of the given class (other than boxes and file dialogs).
     ModalHelper& closeWindow(const char* className);
+    // Hands the next modal window of the given class to answer, which closes it as a
+    // person would (typing, clicking a button).
+    ModalHelper& answerWindow(const char* className, std::function<void(QWidget*)> answer);
     // Once ready() holds, runs action; it may open modal windows itself, which the steps
     // that follow answer.
     ModalHelper& when(std::function<bool()> ready, std::function<void()> action);
@@ -73,6 +76,7 @@ class ModalHelper : public QObject {
         QMessageBox::StandardButton button = QMessageBox::NoButton;
         QByteArray className;
         std::function<bool()> ready;
+        std::function<void(QWidget*)> answer;
     };
     std::deque<Step> steps_;
     QTimer timer_;

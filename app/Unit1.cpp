@@ -190,6 +190,10 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
         OtherMIClick();
         return true;
     }
+    // ShowAbout runs once the activation has been handled, so that the windows it opens
+    // do not run their loops inside the activation event.
+    if (watched == this && event->type() == QEvent::WindowActivate)
+        QMetaObject::invokeMethod(this, &TMainForm::ShowAbout, Qt::QueuedConnection);
     return QMainWindow::eventFilter(watched, event);
 }
 

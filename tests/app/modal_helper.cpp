@@ -17,6 +17,9 @@
 #include <memory>
 
 AppWindows::AppWindows() {
+    // Window tests start past the first activation, so showing the main window neither
+    // opens the about window nor records the file type; the start-up tests set it back.
+    form.state().firstActivation = false;
     AboutForm = &about;
     DestFolderForm = &destFolder;
     HelpForm = &help;

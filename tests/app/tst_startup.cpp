@@ -1,0 +1,323 @@
+// The main window's first activation: the command-line run that restores one file and
+// ends, or the about window, the status line and the .kpz file type written for the
+// desktop (into temporary XDG folders).
+#include "file_association.h"
+#include "modal_helper.h"
+#include "ui_Unit1.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+namespace {
+
+const QString kMimeType = "application/x-brisko-packer";
+
+// The keys of a desktop entry's [Desktop Entry] group.
+QMap<QString, QString> desktopKeys(const QString& path) {
+    QMap<QString, QString> keys;
+    const QList<QByteArray> lines = readFile(path).split('\n');
+    bool inGroup = false;
+    for (const QByteArray& line : lines) {
+        if (line.startsWith('[')) inGroup = line == "[Desktop Entry]";
+        const qsizetype eq = line.indexOf('=');
+        if (inGroup && eq > 0)
+            keys[QString::fromUtf8(line.left(eq))] = QString::fromUtf8(line.mid(eq + 1));
+    }
+    return keys;
+}
+
+// Every file below folder, relative to it.
+QStringList filesBelow(const QString& folder) {
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(folder).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+} // namespace
+
+class StartupTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init();
+    void cleanup();
+    void initializeArmsFirstActivation();
+    void firstActivationShowsAboutAndRegisters();
+    void execLine_data();
+    void execLine();
+    void pathsThatCannotBeRecordedWriteNothing();
+    void secondStartFromAnotherPathTakesOver();
+    void mimeAppsListKeepsOtherEntries_data();
+    void mimeAppsListKeepsOtherEntries();
+    void unreadableMimeAppsListIsLeftAlone();
+    void commandLineRunRestoresAndWritesNothing();
+    void programWithParameterRestoresAndEnds();
+
+  private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString startFolder_;
+    QString data() const { return dir_->filePath("data"); }
+    QString config() const { return dir_->filePath("config"); }
+    QString path(const QString& name) const { return dir_->filePath(name); }
+    // An existing file standing for the program at a given place.
+    QString fakeProgram(const QString& relative) const {
+        const QString program = path(relative);
+        QDir().mkpath(QFileInfo(program).path());
+        writeFile(program, "#!/bin/sh\n");
+        return program;
+    }
+    static void present(AppWindows& w) {
+        w.form.show();
+        w.form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w.form));
+    }
+};
+
+void StartupTest::init() {
+    startFolder_ = QDir::currentPath();
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    // Nothing below may reach the real home folder.
+    qputenv("HOME", dir_->filePath("home").toLocal8Bit());
+    qputenv("XDG_DATA_HOME", data().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", config().toLocal8Bit());
+}
+
+void StartupTest::cleanup() {
+    QDir::setCurrent(startFolder_);
+    dir_.reset();
+}
+
+void StartupTest::initializeArmsFirstActivation() {
+    AppWindows w; // starts past the first activation, like every window test
+    w.form.Initialize();
+    QVERIFY(w.form.state().firstActivation);
+    QVERIFY(!w.form.state().startedWithParameter); // the test runs without parameters
+}
+
+void StartupTest::firstActivationShowsAboutAndRegisters() {
+    AppWindows w;
+    w.form.state().firstActivation = true;
+    {
+        ModalHelper helper;
+        helper.closeWindow("TAboutForm");
+        present(w);
+        QTRY_VERIFY_WITH_TIMEOUT(helper.finished(), 5000);
+        QTRY_COMPARE(w.form.statusText(), QString("Brisko Packer v1.32"));
+        QVERIFY(!w.form.state().firstActivation);
+        QVERIFY2(helper.unexpected.isEmpty(), qPrintable(helper.unexpected.join("; ")));
+    }
+
+    // The MIME package: "*.kpz" is the type, with its display name.
+    QXmlStreamReader xml(readFile(data() + "/mime/packages/brisko-packer.xml"));
+    QString type, comment;
+    QStringList globs;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+        if (xml.name() == QLatin1String("mime-type"))
+            type = xml.attributes().value("type").toString();
+        else if (xml.name() == QLatin1String("glob"))
+            globs << xml.attributes().value("pattern").toString();
+        else if (xml.name() == QLatin1String("comment"))
+            comment = xml.readElementText();
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QCOMPARE(type, kMimeType);
+    QCOMPARE(globs, QStringList{"*.kpz"});
+    QCOMPARE(comment, QString("Brisko Packer File"));
+
+    // The desktop entry runs this very program with the file's path.
+    const QMap<QString, QString> entry =
+        desktopKeys(data() + "/applications/brisko-packer.desktop");
+    QCOMPARE(entry.value("Type"), QString("Application"));
+    QCOMPARE(entry.value("Name"), QString("Brisko Packer"));
+    QCOMPARE(entry.value("Exec"), '"' + QCoreApplication::applicationFilePath() + "\" %f");
+    QCOMPARE(entry.value("MimeType"), kMimeType + ';');
+    QCOMPARE(entry.value("Icon"), QString("brisko-packer"));
+
+    // The icon, in the theme's sizes.
+    QCOMPARE(QImage(data() + "/icons/hicolor/48x48/apps/brisko-packer.png").size(), QSize(48, 48));
+    QCOMPARE(QImage(data() + "/icons/hicolor/16x16/apps/brisko-packer.png").size(), QSize(16, 16));
+    QVERIFY(readFile(data() + "/icons/hicolor/scalable/apps/brisko-packer.svg").contains("<svg"));
+
+    QCOMPARE(readFile(config() + "/mimeapps.list"),
+             QByteArray("[Default Applications]\n"
+                        "application/x-brisko-packer=brisko-packer.desktop\n"));
+
+    // Later activations do nothing: no about window, nothing written again.
+    QVERIFY(QFile::remove(data() + "/applications/brisko-packer.desktop"));
+    w.form.setStatusText("later");
+    ModalHelper helper;
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    present(w);
+    QTest::qWait(50);
+    QVERIFY2(helper.unexpected.isEmpty(), qPrintable(helper.unexpected.join("; ")));
+    QCOMPARE(w.form.statusText(), QString("later"));
+    QVERIFY(!QFile::exists(data() + "/applications/brisko-packer.desktop"));
+}
+
+void StartupTest::execLine_data() {
+    QTest::addColumn<QString>("program");  // below the temporary folder
+    QTest::addColumn<QString>("execTail"); // the Exec value after that folder's path
+    QTest::newRow("plain") << "bin/brisko-packer"
+                           << "/bin/brisko-packer\" %f";
+    QTest::newRow("blanks") << "Program Files/brisko packer"
+                            << "/Program Files/brisko packer\" %f";
+    // Inside the quotes ", `, $ and \ are escaped with a backslash, and the file's own
+    // escaping doubles every backslash once more; "%" is doubled.
+    QTest::newRow("specials") << "a\"b/c`d$e/f\\g/100%/prog"
+                              << "/a\\\\\"b/c\\\\`d\\\\$e/f\\\\\\\\g/100%%/prog\" %f";
+}
+
+void StartupTest::execLine() {
+    QFETCH(QString, program);
+    QFETCH(QString, execTail);
+    const QString full = fakeProgram(program);
+    QVERIFY(platform::registerFileType(full).isEmpty());
+    const QString exec = desktopKeys(data() + "/applications/brisko-packer.desktop").value("Exec");
+    QCOMPARE(exec, '"' + dir_->path() + execTail);
+}
+
+void StartupTest::pathsThatCannotBeRecordedWriteNothing() {
+    // A name with a line break would end the Exec line early and smuggle in keys; a
+    // program that is not there cannot be opened.
+    for (const QString& program :
+         {fakeProgram("line\nExec=evil/prog"), path("missing/prog"), QString("relative/prog")}) {
+        QVERIFY(platform::registerFileType(program).isEmpty());
+        QCOMPARE(filesBelow(data()), QStringList());
+        QCOMPARE(filesBelow(config()), QStringList());
+    }
+}
+
+void StartupTest::secondStartFromAnotherPathTakesOver() {
+    const QString first = fakeProgram("first/brisko-packer");
+    const QString second = fakeProgram("second/brisko-packer");
+    platform::registerFileType(first);
+    const QString desktop = data() + "/applications/brisko-packer.desktop";
+    QCOMPARE(desktopKeys(desktop).value("Exec"), '"' + first + "\" %f");
+    writeFile(data() + "/mime/packages/brisko-packer.xml", "stale");
+    platform::registerFileType(second);
+    QCOMPARE(desktopKeys(desktop).value("Exec"), '"' + second + "\" %f");
+    QVERIFY(readFile(data() + "/mime/packages/brisko-packer.xml").contains("*.kpz"));
+    QCOMPARE(readFile(config() + "/mimeapps.list"),
+             QByteArray("[Default Applications]\n"
+                        "application/x-brisko-packer=brisko-packer.desktop\n"));
+}
+
+void StartupTest::mimeAppsListKeepsOtherEntries_data() {
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    const QByteArray ours = "application/x-brisko-packer=brisko-packer.desktop\n";
+    QTest::newRow("other group only")
+        << QByteArray("[Added Associations]\ntext/plain=gedit.desktop;\n")
+        << "[Added Associations]\ntext/plain=gedit.desktop;\n\n[Default Applications]\n" + ours;
+    QTest::newRow("beside other defaults, before the next group")
+        << QByteArray("[Default Applications]\ntext/plain=gedit.desktop\n\n"
+                      "[Added Associations]\nimage/png=eog.desktop;\n")
+        << "[Default Applications]\ntext/plain=gedit.desktop\n" + ours +
+               "\n[Added Associations]\nimage/png=eog.desktop;\n";
+    QTest::newRow("old default replaced in place")
+        << QByteArray("# mine\n[Default Applications]\napplication/x-brisko-packer=old.desktop\n"
+                      "text/plain=gedit.desktop\n")
+        << "# mine\n[Default Applications]\n" + ours + "text/plain=gedit.desktop\n";
+    QTest::newRow("same key in another group untouched, no final line break")
+        << QByteArray("[Added Associations]\napplication/x-brisko-packer=other.desktop;")
+        << "[Added Associations]\napplication/x-brisko-packer=other.desktop;\n\n"
+           "[Default Applications]\n" +
+               ours;
+}
+
+void StartupTest::mimeAppsListKeepsOtherEntries() {
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    QVERIFY(QDir().mkpath(config()));
+    writeFile(config() + "/mimeapps.list", before);
+    platform::registerFileType(fakeProgram("bin/brisko-packer"));
+    QCOMPARE(readFile(config() + "/mimeapps.list"), after);
+    // Once there, a further start changes nothing.
+    platform::registerFileType(fakeProgram("bin/brisko-packer"));
+    QCOMPARE(readFile(config() + "/mimeapps.list"), after);
+}
+
+void StartupTest::unreadableMimeAppsListIsLeftAlone() {
+    // Something that cannot be read as a list is not replaced by one holding only ours.
+    QVERIFY(QDir().mkpath(config() + "/mimeapps.list"));
+    platform::registerFileType(fakeProgram("bin/brisko-packer"));
+    QVERIFY(QFileInfo(config() + "/mimeapps.list").isDir());
+    QVERIFY(QFile::exists(data() + "/applications/brisko-packer.desktop"));
+}
+
+void StartupTest::commandLineRunRestoresAndWritesNothing() {
+    const QByteArray original = toneBytes(300000);
+    writeFile(path("song.kpz"), expectedCompressed(original, "song.wav"));
+    QVERIFY(QDir().mkpath(path("work")));
+    QVERIFY(QDir::setCurrent(path("work")));
+
+    AppWindows w;
+    w.form.state().firstActivation = true;
+    w.form.state().startedWithParameter = true;
+    w.form.commandLineArguments = [this] {
+        return QStringList{"brisko-packer", path("song.kpz"), path("ignored.kpz")};
+    };
+    ModalHelper helper; // no about window or box is expected
+    present(w);
+    QTRY_COMPARE(w.form.statusText(), QString("Decompressing... Done"));
+    QTRY_VERIFY(!w.form.state().busy);
+    QCOMPARE(w.form.ui().BatchBox->text(), QString("File 1 of 1"));
+    QCOMPARE(readFile(path("work/song.wav")), original);
+    QVERIFY2(helper.unexpected.isEmpty(), qPrintable(helper.unexpected.join("; ")));
+
+    // Activated again after the run: it is not repeated, and nothing is recorded.
+    QFile::remove(path("work/song.wav"));
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    present(w);
+    QTest::qWait(50);
+    QVERIFY(!QFile::exists(path("work/song.wav")));
+    QCOMPARE(filesBelow(data()), QStringList());
+    QCOMPARE(filesBelow(config()), QStringList());
+}
+
+void StartupTest::programWithParameterRestoresAndEnds() {
+    const QByteArray original = noiseBytes(700000);
+    writeFile(path("take.kpz"), expectedCompressed(original, "take.wav"));
+    QVERIFY(QDir().mkpath(path("work")));
+
+    QProcess program;
+    program.setWorkingDirectory(path("work"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("HOME", dir_->filePath("home"));
+    env.insert("XDG_DATA_HOME", data());
+    env.insert("XDG_CONFIG_HOME", config());
+    program.setProcessEnvironment(env);
+    // Only the first parameter counts.
+    program.start(BRISKO_PACKER_PROGRAM, {path("take.kpz"), path("other.kpz")});
+    QVERIFY(program.waitForStarted());
+    if (!program.waitForFinished(60000)) {
+        program.kill();
+        QFAIL("the program did not end after restoring its file");
+    }
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QCOMPARE(readFile(path("work/take.wav")), original);
+    QCOMPARE(filesBelow(data()), QStringList());
+    // (Qt keeps its file dialogs' state in QtProject.conf there.)
+    QVERIFY(!QFile::exists(config() + "/mimeapps.list"));
+}
+
+QTEST_MAIN(StartupTest)
+#include "tst_startup.moc"

@@ -1,6 +1,7 @@
 // Faults and hostile inputs met by the kpz binary, as tables: stored names that try to leave
 // the output folder, outputs that are the input under another name, signals in the middle of
-// a large file in either direction, a file cut at every byte, and the saved seed files.
+// a large file in either direction, writes that stop at each stage, a file cut at every
+// byte, and the saved seed files.
 #include "kpz_harness.h"
 
 #include <chrono>
@@ -204,6 +205,78 @@ TEST_P(Interruptions, LeaveNoFinalNameAndTheSourceIntact) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cli, Interruptions, ::testing::ValuesIn(kInterruptions),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+struct ShortWrite {
+    const char* label;
+    bool restoring;
+    int64_t fromEnd;       // the file-size limit, counted back from the output's full size
+    bool parallel = false; // one file large enough to be coded on two threads
+};
+
+const ShortWrite kShortWrites[] = {
+    {"CompressingMidFile", false, 700000}, // inside the second of four flushes
+    {"CompressingFinalFlush", false, 100}, // inside the last, partial flush
+    {"CompressingLastByte", false, 1},
+    {"RestoringMidFile", true, 700000},
+    {"RestoringFinalFlush", true, 100},
+    {"RestoringLastByte", true, 1},
+    {"CompressingParallelMidFile", false, 2'000'000, true},
+    {"CompressingParallelFinalFlush", false, 100, true},
+    {"RestoringParallelMidFile", true, 2'000'000, true},
+    {"RestoringParallelFinalFlush", true, 100, true},
+};
+
+void PrintTo(const ShortWrite& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class ShortWrites : public KpzTest, public ::testing::WithParamInterface<ShortWrite> {};
+
+// Writes past a file-size limit fail as on a full disk: the file is reported, no output
+// and no temporary file stays behind, the input keeps its bytes, and the next file is done.
+TEST_P(ShortWrites, FailTheFileAndLeaveNothing) {
+    const ShortWrite& c = GetParam();
+    const auto big = audioLike(c.parallel ? 4'500'000 : 1'600'000, 3);
+    const auto small = audioLike(10'000, 4);
+    writeBytes(path("big.wav"), big);
+    writeBytes(path("small.wav"), small);
+    if (c.restoring) {
+        ASSERT_EQ(run({"big.wav", "small.wav"}).exitCode, 0);
+        ::unlink(path("big.wav").c_str());
+        ::unlink(path("small.wav").c_str());
+    }
+    const std::string bigIn = c.restoring ? "big.kpz" : "big.wav";
+    const std::string smallIn = c.restoring ? "small.kpz" : "small.wav";
+    const auto input = readBytes(path(bigIn));
+    const int64_t full =
+        c.restoring ? int64_t(big.size()) : int64_t(packInMemory(big, "big.wav").size());
+    RunSettings limited;
+    // The limit holds for every file the process writes, its messages too: the cuts stay
+    // well past the size of the messages.
+    limited.fileSizeLimit = uint64_t(full - c.fromEnd);
+    ::mkdir(path("out").c_str(), 0755);
+
+    // Two threads on one file code it side by side; two files go one per thread.
+    std::vector<std::string> args = {"-j2", "-o", "out", bigIn};
+    if (!c.parallel) args.push_back(smallIn);
+    if (c.restoring) args.insert(args.begin(), "-d");
+    const RunResult r = run(args, limited);
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    const std::string bigOut = c.restoring ? "out/big.wav" : "out/big.kpz";
+    EXPECT_NE(r.err.find("kpz: " + bigOut + ": Couldn't write to destination file!"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(readBytes(path(bigIn)), input);
+    if (c.parallel) {
+        EXPECT_TRUE(listFolder("out").empty());
+    } else {
+        EXPECT_EQ(listFolder("out"),
+                  std::vector<std::string>{c.restoring ? "small.wav" : "small.kpz"});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, ShortWrites, ::testing::ValuesIn(kShortWrites),
                          [](const auto& info) { return std::string(info.param.label); });
 
 class Truncated : public KpzTest {};

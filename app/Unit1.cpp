@@ -4,9 +4,9 @@
 #include "Unit2.h"
 #include "Unit4.h"
 #include "app_title.h"
-#include "program_icon.h"
 #include "encoder.h"
 #include "messages.h"
+#include "program_icon.h"
 #include "ui_Unit1.h"
 
 #include <QApplication>
@@ -191,8 +191,10 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     // ShowAbout runs once the activation has been handled, so that the windows it opens
-    // do not run their loops inside the activation event.
-    if (watched == this && event->type() == QEvent::WindowActivate)
+    // do not run their loops inside the activation event. Showing the window counts as
+    // its first activation too: without a window manager it may never become active.
+    if (watched == this &&
+        (event->type() == QEvent::WindowActivate || event->type() == QEvent::Show))
         QMetaObject::invokeMethod(this, &TMainForm::ShowAbout, Qt::QueuedConnection);
     return QMainWindow::eventFilter(watched, event);
 }

@@ -4,6 +4,7 @@
 #include "Unit1.h"
 
 #include "Unit2.h"
+#include "app_title.h"
 #include "file_association.h"
 
 #include <QCoreApplication>
@@ -35,6 +36,5 @@ void TMainForm::ShowAbout() {
     setStatusText("Brisko Packer v1.32");
 
     const QString failure = platform::registerFileType(QCoreApplication::applicationFilePath());
-    if (!failure.isEmpty())
-        QMessageBox::critical(this, QCoreApplication::applicationName(), failure);
+    if (!failure.isEmpty()) QMessageBox::critical(this, applicationTitle(), failure);
 }

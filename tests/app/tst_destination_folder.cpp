@@ -74,6 +74,7 @@ class DestinationFolderTest : public QObject {
     void labelsOpenTheDialog();
     void sameAsSource();
     void compressionOutputFollowsOption();
+    void decompressionOutputFollowsOption();
     void ignoredWhileBatchRuns();
 
   private:
@@ -383,6 +384,28 @@ void DestinationFolderTest::compressionOutputFollowsOption() {
         QVERIFY2(helper.unexpected.isEmpty(), qPrintable(helper.unexpected.join("; ")));
     }
     QCOMPARE(readFile(path("src/take.kpz")), expected);
+}
+
+void DestinationFolderTest::decompressionOutputFollowsOption() {
+    QVERIFY(QDir(dir_->path()).mkpath("src"));
+    QVERIFY(QDir(dir_->path()).mkpath("out"));
+    const QByteArray data = noiseBytes(150000);
+    writeFile(path("src/loop.kpz"), expectedCompressed(data, "loop.wav"));
+
+    AppWindows w;
+    present(w);
+    chooseOther(w, [&](TDestFolderForm& dialog) { pickFolderAndPress(dialog, path("out"), true); });
+    {
+        ModalHelper helper;
+        helper.chooseFiles({path("src/loop.kpz")});
+        QTest::mouseClick(w.form.ui().DecompressButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(helper.finished(), 2000);
+        QTRY_VERIFY(!w.form.state().busy);
+        QVERIFY2(helper.unexpected.isEmpty(), qPrintable(helper.unexpected.join("; ")));
+    }
+    QCOMPARE(w.form.statusText(), QString("Decompressing... Done"));
+    QCOMPARE(readFile(path("out/loop.wav")), data);
+    QVERIFY(!QFile::exists(path("src/loop.wav")));
 }
 
 void DestinationFolderTest::ignoredWhileBatchRuns() {

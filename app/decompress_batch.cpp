@@ -21,6 +21,11 @@
 
 namespace {
 
+// A protected file whose payload runs out before its stored size: far more often the
+// wrong password (its scrambled block headers ask for more bits than there are) than damage.
+const char* const kWrongPasswordOrDamaged =
+    "Wrong password, or compressed file is damaged or truncated!";
+
 std::string localPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
@@ -212,7 +217,7 @@ bool TMainForm::decompressOne(const QString& path, int index, int count) {
     }
     // The output keeps the blocks restored before the damage; nothing past it is written.
     if (outcome == kpz::DecodeOutcome::Damaged) {
-        endBatchWithError(kpz::msg::kDamaged);
+        endBatchWithError(s.passwordOn ? kWrongPasswordOrDamaged : kpz::msg::kDamaged);
         return false;
     }
     // A failed write (already reported) or a confirmed cancel.

@@ -85,6 +85,7 @@ class DecompressBatchTest : public QObject {
     void cleanup();
     void bothBatchesWithPassword();
     void mixedBatchAndWrongPassword();
+    void wrongPasswordRunsOutOfPayload();
     void passwordPromptCancelled_data();
     void passwordPromptCancelled();
     void cancelledDialogLeavesDisplayReset();
@@ -203,8 +204,9 @@ void DecompressBatchTest::bothBatchesWithPassword() {
     verifyIdleAfterBatch(w);
 }
 
-// Only files marked "?" prompt; a wrong password gives the right length, other content,
-// and no message.
+// Only files marked "?" prompt. A wrong password that still decodes to the stored size
+// (noise is coded at full width, so any block header asks for no more bits) gives the
+// right length, other content, and no message.
 void DecompressBatchTest::mixedBatchAndWrongPassword() {
     const QByteArray a = toneBytes(5000), b = noiseBytes(70001, 5), c = toneBytes(130),
                      d = noiseBytes(9999, 6);
@@ -238,6 +240,40 @@ void DecompressBatchTest::mixedBatchAndWrongPassword() {
     verifyPasswordFormRestored(w, "", "0");
     QVERIFY(w.form.ui().PwNoneMI->isChecked());
     verifyIdleAfterBatch(w);
+}
+
+// With a wrong password the block headers of a compressible file come out as wide fields,
+// and the payload runs out before the stored size: that is reported, not shown as done.
+void DecompressBatchTest::wrongPasswordRunsOutOfPayload() {
+    const QByteArray a = toneBytes(200000), b = toneBytes(3000);
+    writeFile(path("a.kpz"), expectedCompressed(a, "a.wav", true, kCodeOfAbc));
+    writeFile(path("b.kpz"), expectedCompressed(b, "b.wav"));
+    AppWindows w;
+    present(w);
+    ModalHelper helper;
+    QList<Prompt> prompts;
+    helper.chooseFiles({path("a.kpz"), path("b.kpz")});
+    answerPrompt(helper, "ABD", prompts);
+    helper.press(QMessageBox::Ok);
+    runBatch(w, helper);
+
+    QVERIFY2(helper.unexpected.isEmpty(), qPrintable(helper.unexpected.join("; ")));
+    const QString message("Wrong password, or compressed file is damaged or truncated!");
+    QCOMPARE(helper.boxes.size(), 1);
+    QCOMPARE(helper.boxes[0].text, message);
+    QCOMPARE(helper.boxes[0].caption, QString("Unexpected Error"));
+    QCOMPARE(w.form.statusText(), message);
+    QVERIFY(QFileInfo(path("a.wav")).size() < a.size());
+    QVERIFY(!QFile::exists(path("b.wav")));
+    verifyIdleAfterBatch(w);
+
+    // The right password restores it.
+    helper.chooseFiles({path("a.kpz")});
+    answerPrompt(helper, "abc", prompts);
+    helper.press(QMessageBox::Ok);
+    runBatch(w, helper);
+    QCOMPARE(w.form.statusText(), QString("Decompressing... Done"));
+    QCOMPARE(readFile(path("a.wav")), a);
 }
 
 void DecompressBatchTest::passwordPromptCancelled_data() {

@@ -70,6 +70,12 @@ void OverwriteWarningTest::switchedOffDuringABatch() {
     AppWindows w;
     present(w);
     ModalHelper helper;
+    // Let the helper act at each output flush, where the batch lets the window handle input.
+    auto show = w.form.state().hooks.showProgress;
+    w.form.state().hooks.showProgress = [&](kpz::Direction d) {
+        show(d);
+        helper.check();
+    };
     // The first file asks; while it is being written the user switches the warning off,
     // and the second file is replaced without a question.
     helper.chooseFiles({dir.filePath("a.wav"), dir.filePath("b.wav")})

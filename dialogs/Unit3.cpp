@@ -175,12 +175,15 @@ void TDestFolderForm::DestDriveChange(int index) {
 }
 
 void TDestFolderForm::FormShow() {
+    // Volumes may have been mounted or removed since the last showing.
+    fillDriveList();
     // Folders may have come or gone since the last showing; a current folder that no
     // longer exists gives way to the nearest one above it that does.
     QString folder = current_;
     while (!QFileInfo(folder).isDir() && QFileInfo(folder).path() != folder)
         folder = QFileInfo(folder).path();
     if (folder == current_ || !setCurrentFolder(folder)) fillFolderList();
+    selectDriveOf(current_);
 
     ui_->OKButton->setFocus();
     if (QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr)

@@ -245,6 +245,19 @@ void DestinationFolderTest::folderListBrowses() {
     const QString before = d.currentFolder();
     QVERIFY(!d.setCurrentFolder(path("missing")));
     QCOMPARE(d.currentFolder(), before);
+
+    // A folder removed since the last showing gives way to the nearest one above it.
+    QVERIFY(d.setCurrentFolder(mid + "/Gamma/deeper"));
+    QVERIFY(QDir(mid + "/Gamma").removeRecursively());
+    QString reopenedAt;
+    answerDestDialog([&](TDestFolderForm& dialog) {
+        reopenedAt = dialog.currentFolder();
+        dialog.reject();
+    });
+    d.exec();
+    QCOMPARE(reopenedAt, mid);
+    QCOMPARE(listTexts(ui.DestFolder).mid(listTexts(ui.DestFolder).indexOf("mid") + 1),
+             QStringList({"alpha", "Beta"}));
 }
 
 void DestinationFolderTest::otherWithOk() {

@@ -261,8 +261,10 @@ void DestinationFolderTest::folderListBrowses() {
 }
 
 void DestinationFolderTest::otherWithOk() {
-    QVERIFY(QDir(dir_->path()).mkpath("out"));
-    const QString out = QDir(path("out")).canonicalPath();
+    // Deep enough that the label must shorten it.
+    const QString deep = "a rather long folder name/and another long one/yet another/out";
+    QVERIFY(QDir(dir_->path()).mkpath(deep));
+    const QString out = QDir(path(deep)).canonicalPath();
     AppWindows w;
     present(w);
     Ui::TMainForm& ui = w.form.ui();
@@ -281,6 +283,7 @@ void DestinationFolderTest::otherWithOk() {
     QCOMPARE(w.form.state().destinationFolder, out + "/");
     QCOMPARE(ui.DestFolderLabel->text(), shortenPath(out, ui.DestFolderLabel->fontMetrics(), 201));
     QVERIFY(ui.DestFolderLabel->fontMetrics().horizontalAdvance(ui.DestFolderLabel->text()) <= 201);
+    QVERIFY(ui.DestFolderLabel->text().startsWith("/.../"));
     QVERIFY(ui.DestFolderLabel->text().endsWith("/out"));
 
     // A later choice replaces the kept one; Enter accepts the folder shown.

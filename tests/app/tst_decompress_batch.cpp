@@ -101,9 +101,7 @@ class DecompressBatchTest : public QObject {
     std::unique_ptr<QTemporaryDir> dir_;
     QString savedDirectory_;
     QString path(const QString& name) const { return dir_->filePath(name); }
-    // Shows the window as after start-up, with the first activation's work already done.
     static void present(AppWindows& w) {
-        w.form.state().firstActivation = false;
         w.form.show();
         w.form.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&w.form));

@@ -19,14 +19,11 @@ void typeText(QWidget* target, const QString& text) {
         if (ch.unicode() < 0x80)
             QTest::keyClick(target, ch.toLatin1());
         else
-            QTest::sendKeyEvent(QTest::Click, target, Qt::Key_unknown, QString(ch),
-                                Qt::NoModifier);
+            QTest::sendKeyEvent(QTest::Click, target, Qt::Key_unknown, QString(ch), Qt::NoModifier);
     }
 }
 
-// Shows the main window as after start-up, with the first activation's work done.
 void showMainWindow(AppWindows& w) {
-    w.form.state().firstActivation = false;
     w.form.show();
     QVERIFY(QTest::qWaitForWindowActive(&w.form));
 }

@@ -127,7 +127,8 @@ void RtfReaderTest::shippedHelpFile() {
     const QString text = doc.plainText();
     QVERIFY(text.contains("Compressing files\n"));
     QVERIFY(text.contains("Restoring files\n"));
-    QVERIFY(text.contains("Overwrite Warning\tWhen this is ticked"));
+    QVERIFY(text.contains("Overwrite Warning: When this is ticked"));
+    QVERIFY(text.contains("1.\tChoose File, Compress Files..."));
     QVERIFY(text.contains(QString::fromUtf8("Brisko Packer — lossless")));
     QVERIFY(text.contains("with the right length but with wrong contents"));
     // Nothing of the font and colour tables or the markup leaks into the text.

@@ -82,6 +82,9 @@ TDestFolderForm::TDestFolderForm(QWidget* parent)
             [this](QListWidgetItem* item) { setCurrentFolder(item->data(kPathRole).toString()); });
 
     connect(ui_->DestDrive, &QComboBox::activated, this, &TDestFolderForm::DestDriveChange);
+    // Enter accepts the folder shown, wherever the focus is (the folder list keeps Enter
+    // for opening a folder).
+    ui_->OKButton->setDefault(true);
     connect(ui_->OKButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(ui_->CancelButton, &QPushButton::clicked, this, &QDialog::reject);
 

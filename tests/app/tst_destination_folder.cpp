@@ -286,12 +286,19 @@ void DestinationFolderTest::otherWithOk() {
     QVERIFY(ui.DestFolderLabel->text().startsWith("/.../"));
     QVERIFY(ui.DestFolderLabel->text().endsWith("/out"));
 
-    // A later choice replaces the kept one; Enter accepts the folder shown.
+    // A later choice replaces the kept one; Enter accepts the folder shown, on OK and
+    // in the drive chooser alike.
     chooseOther(w, [&](TDestFolderForm& dialog) {
         QVERIFY(dialog.setCurrentFolder(dir_->path()));
         QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
     });
     QCOMPARE(w.form.state().destinationFolder, QDir(dir_->path()).canonicalPath() + "/");
+    chooseOther(w, [&](TDestFolderForm& dialog) {
+        QVERIFY(dialog.setCurrentFolder(out));
+        dialog.ui().DestDrive->setFocus();
+        QTest::keyClick(dialog.ui().DestDrive, Qt::Key_Return);
+    });
+    QCOMPARE(w.form.state().destinationFolder, out + "/");
 }
 
 void DestinationFolderTest::otherWithCancelKeepsOptionButNotBrowsing() {

@@ -2,8 +2,6 @@
 // tabs, Windows-1252 escapes and Unicode escapes. Everything else is skipped.
 #include "rtf_reader.h"
 
-#include <QHash>
-
 #include <algorithm>
 #include <cstdint>
 #include <vector>
@@ -12,8 +10,9 @@ namespace rtf {
 
 namespace {
 
-// Groups nested deeper than this share the state of the deepest one kept; real files stay
-// far below it, and it keeps hostile input from growing the stack without end.
+// Groups nested deeper than this get no saved state of their own: what they change lasts
+// until the deepest saved group ends. Real files stay far below it, and it keeps hostile
+// input from growing the stack without end.
 constexpr int kMaxDepth = 200;
 // Control-word names longer than this are not ones we know; the rest is read and dropped.
 constexpr int kMaxWordLength = 32;

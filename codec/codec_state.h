@@ -78,6 +78,11 @@ struct CodecState {
     // buffer the last refill delivered, and whether a refill failed.
     int32_t inputWordsValid = 0;
     bool inputReadFailed = false;
+    // Payload bytes read so far, whether the last read reached the end of the file, and the
+    // words of earlier buffers, so that the end of the data blocks has an absolute place.
+    uint64_t payloadBytesRead = 0;
+    bool inputEnded = false;
+    uint64_t wordsBeforeBuffer = 0;
 };
 
 } // namespace kpz

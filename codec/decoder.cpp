@@ -17,6 +17,9 @@ void resetDecoder(CodecState& s) {
     s.previousRight = 0;
     s.inputWordsValid = 0;
     s.inputReadFailed = false;
+    s.payloadBytesRead = 0;
+    s.inputEnded = false;
+    s.wordsBeforeBuffer = 0;
 }
 
 void refillInput(CodecState& s) {
@@ -28,6 +31,8 @@ void refillInput(CodecState& s) {
         return;
     }
     s.sourceProcessed += static_cast<uint32_t>(s.bytesRead);
+    s.payloadBytesRead += static_cast<uint64_t>(s.bytesRead);
+    s.inputEnded = s.bytesRead < 2 * s.bufferLength;
     // A lone trailing byte is the low half of a word whose high half never came: its
     // stream bits are not valid payload.
     s.inputWordsValid = s.bytesRead / 2;
@@ -52,6 +57,7 @@ static inline void advanceReadBits(CodecState& s, int count) {
         if (s.inputIndex == s.bufferLength) {
             refillInput(s);
             s.inputIndex = 0;
+            s.wordsBeforeBuffer += static_cast<uint64_t>(s.bufferLength);
         }
         s.readBitPosition += 16;
     }
@@ -166,6 +172,16 @@ int32_t decodeBlocksFast(CodecState& s, uint16_t* out, int32_t maxBlocks, int64_
     return done;
 }
 
+// Whether the payload holds the whole end pad after dataBits stream bits of blocks: the
+// payload is floor(dataBits / 16) + 2 words long. Reads on (into the now unneeded input
+// buffer) when the pad lies past what has been read.
+bool payloadHasEndPad(CodecState& s, uint64_t dataBits) {
+    const uint64_t needed = 2 * (dataBits / 16 + 2);
+    while (s.payloadBytesRead < needed && !s.inputEnded && !s.inputReadFailed)
+        refillInput(s);
+    return s.payloadBytesRead >= needed;
+}
+
 // Stream bits consumed past the start of the current buffer (negative while the reader
 // is still in the previous buffer's last word).
 int64_t consumedBits(const CodecState& s) {
@@ -183,6 +199,8 @@ DecodeOutcome decodeFile(CodecState& s) {
     const uint64_t requiredBlocks = (original + blockBytes - 1) / blockBytes;
     uint64_t blocksDone = 0;
     uint64_t written = s.destWritten; // the same count as destWritten, without wrap-around
+    // Stream bits up to the end of the last block that carries data.
+    uint64_t dataBits = 0;
     // Last stream position from which a whole block can be read without reaching the
     // buffer's last word.
     const int64_t fastLimit = static_cast<int64_t>(s.bufferLength - 2) * 16 - kMaxBlockBits;
@@ -211,6 +229,8 @@ DecodeOutcome decodeFile(CodecState& s) {
         if (required && consumedBits(s) > int64_t{s.inputWordsValid} * 16)
             return DecodeOutcome::Damaged;
         blocksDone += static_cast<uint64_t>(n);
+        if (required && blocksDone == requiredBlocks)
+            dataBits = s.wordsBeforeBuffer * 16 + static_cast<uint64_t>(consumedBits(s));
         s.outputIndex += n * blockLength;
         const uint64_t pending = 2u * static_cast<uint64_t>(s.outputIndex);
         if (s.outputIndex == s.bufferLength || written + pending > threshold) {
@@ -219,7 +239,12 @@ DecodeOutcome decodeFile(CodecState& s) {
             s.outputIndex = 0;
         }
     }
-    return s.cancelRequested ? DecodeOutcome::Cancelled : DecodeOutcome::Complete;
+    if (s.cancelRequested) return DecodeOutcome::Cancelled;
+    // The encoder ends every payload with the two pad words that follow the data blocks;
+    // a payload without them has been cut short, even though no data is missing.
+    if (!payloadHasEndPad(s, dataBits))
+        return s.inputReadFailed ? DecodeOutcome::ReadError : DecodeOutcome::Damaged;
+    return DecodeOutcome::Complete;
 }
 
 } // namespace kpz

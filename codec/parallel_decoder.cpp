@@ -97,12 +97,15 @@ DecodeOutcome decodeFileParallel(CodecState& s, int threads) {
     uint16_t side = 0, right = 0; // the last restored frame
     std::vector<size_t> starts;
     std::vector<uint16_t> out;
+    uint64_t streamBefore = 0; // stream bytes dropped from the front in earlier rounds
+    uint64_t streamRead = 0;   // whole-word stream bytes read in all
 
     while (blocksDone < required) {
         if (s.cancelRequested) return DecodeOutcome::Cancelled;
         // Keep what is not decoded yet, then read the next part of the payload.
         std::memmove(stream.data(), stream.data() + start, have - start);
         have -= start;
+        streamBefore += start;
         start = 0;
         if (!ended) {
             const int32_t got = s.source->read(raw.data(), static_cast<uint32_t>(raw.size()));
@@ -120,6 +123,7 @@ DecodeOutcome decodeFileParallel(CodecState& s, int threads) {
                 dst[2 * i + 1] = static_cast<uint8_t>(w & 0xFF);
             }
             have += 2 * words;
+            streamRead += 2 * words;
         }
         std::memset(stream.data() + have, 0, kSlack);
 
@@ -177,7 +181,19 @@ DecodeOutcome decodeFileParallel(CodecState& s, int threads) {
     }
     s.previousSide = static_cast<int16_t>(side);
     s.previousRight = static_cast<int16_t>(right);
-    return s.cancelRequested ? DecodeOutcome::Cancelled : DecodeOutcome::Complete;
+    if (s.cancelRequested) return DecodeOutcome::Cancelled;
+    // The payload must go on for the two pad words after the data blocks (it is
+    // floor(bits / 16) + 2 words long); without them it has been cut short.
+    const uint64_t dataBytes = streamBefore + start;
+    const uint64_t needed = 2 * (dataBytes / 2 + 2);
+    while (streamRead < needed && !ended) {
+        const int32_t got = s.source->read(raw.data(), static_cast<uint32_t>(raw.size()));
+        if (got < 0) return DecodeOutcome::ReadError;
+        s.sourceProcessed += static_cast<uint32_t>(got);
+        ended = static_cast<size_t>(got) < raw.size();
+        streamRead += static_cast<uint64_t>(got) / 2 * 2;
+    }
+    return streamRead >= needed ? DecodeOutcome::Complete : DecodeOutcome::Damaged;
 }
 
 } // namespace kpz

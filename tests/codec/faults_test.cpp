@@ -131,8 +131,13 @@ TEST(Faults, TruncatedOrShortenedPayloadIsDamaged) {
         EXPECT_EQ(restoreFile(*s, dir + "/a.kpz", dir + "/out"), kpz::DecodeOutcome::Damaged)
             << "cut at " << cut;
     }
-    // Only the pad missing: every block is there, so nothing is lost.
+    // Only part of the end pad missing: no data is lost, but the file was cut all the same.
     kpztest::writeAll(dir + "/a.kpz", Bytes(file.begin(), file.end() - 2));
+    EXPECT_EQ(restoreFile(*s, dir + "/a.kpz", dir + "/out"), kpz::DecodeOutcome::Damaged);
+    // Bytes after the end pad are not the codec's business.
+    Bytes longer = file;
+    longer.insert(longer.end(), {1, 2, 3});
+    kpztest::writeAll(dir + "/a.kpz", longer);
     EXPECT_EQ(restoreFile(*s, dir + "/a.kpz", dir + "/out"), kpz::DecodeOutcome::Complete);
     EXPECT_TRUE(kpztest::readAll(dir + "/out") == source);
 }

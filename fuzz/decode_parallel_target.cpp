@@ -1,7 +1,11 @@
 // Fuzz target: the decoder that restores one file on several threads must agree with the
 // plain decoder on any input: the same verdict, and when both complete the same bytes up to
 // the stored size. Both run on arbitrary bytes, header included, after the checks kpz makes
-// before decoding. The number of threads (1 to 4) comes from the last input byte.
+// before decoding. The number of threads (1 to 4) comes from the last input byte. The plain
+// decoder runs with buffers of 64 to 2048 words (from the byte before), so that its refills,
+// its switch to the word-by-word reader near a buffer's end and its flushes are all met by
+// small inputs; the parallel decoder reads in rounds of its own, so the two share no
+// buffer boundaries.
 #include "codec_runs.h"
 #include "fuzz_state.h"
 #include "parallel_decoder.h"
@@ -20,7 +24,7 @@ struct Decoded {
     std::vector<uint8_t> bytes;
 };
 
-Decoded decode(const uint8_t* data, size_t size, int threads) {
+Decoded decode(const uint8_t* data, size_t size, int threads, int32_t bufferWords) {
     kpz::CodecState& s = kpzfuzz::sharedState();
     kpz::resetDecoder(s);
     kpz::MemoryStream in(std::vector<uint8_t>(data, data + size));
@@ -40,8 +44,10 @@ Decoded decode(const uint8_t* data, size_t size, int threads) {
     if (threads > 0) {
         d.outcome = kpz::decodeFileParallel(s, threads);
     } else {
+        s.bufferLength = bufferWords; // a whole number of blocks, as the flush expects
         kpz::refillInput(s);
         d.outcome = kpz::decodeFile(s);
+        s.bufferLength = kpz::kBufferLength;
     }
     s.source = s.destination = nullptr;
     d.bytes = std::move(out.data);
@@ -60,8 +66,9 @@ Decoded decode(const uint8_t* data, size_t size, int threads) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int threads = size > 0 ? 1 + data[size - 1] % 4 : 1;
-    const Decoded plain = decode(data, size, 0);
-    const Decoded parallel = decode(data, size, threads);
+    const int32_t bufferWords = kpz::kBlockLength * (2 + (size > 1 ? data[size - 2] % 63 : 0));
+    const Decoded plain = decode(data, size, 0, bufferWords);
+    const Decoded parallel = decode(data, size, threads, 0);
     if (plain.outcome != parallel.outcome) {
         std::fprintf(stderr, "plain decoder: outcome %d, parallel (%d threads): outcome %d\n",
                      static_cast<int>(plain.outcome), threads, static_cast<int>(parallel.outcome));

@@ -281,11 +281,10 @@ INSTANTIATE_TEST_SUITE_P(Cli, ShortWrites, ::testing::ValuesIn(kShortWrites),
 
 class Truncated : public KpzTest {};
 
-// Every cut of a small file, tested in one run: each is reported as an error unless the cut
-// lies in the last two words, which may hold only end pad, and then restores exactly.
+// Every cut of a small file, tested in one run: each is reported as an error, a cut that
+// takes only end pad too.
 TEST_F(Truncated, AtEveryByteOffsetTestReportsAnError) {
-    const auto data = audioLike(1001, 7);
-    writeBytes(path("a.wav"), data);
+    writeBytes(path("a.wav"), audioLike(1001, 7));
     ASSERT_EQ(run({"a.wav"}).exitCode, 0);
     const auto file = readBytes(path("a.kpz"));
     ::mkdir(path("cuts").c_str(), 0755);
@@ -298,18 +297,11 @@ TEST_F(Truncated, AtEveryByteOffsetTestReportsAnError) {
     EXPECT_EQ(r.exitCode, 1);
     for (size_t cut = 0; cut < file.size(); ++cut) {
         const std::string name = "kpz: cuts/" + std::to_string(cut) + ": ";
-        const bool ok = r.err.find(name + "OK\n") != std::string::npos;
-        const bool failed =
-            r.err.find(name + "Unknown file format!") != std::string::npos ||
-            r.err.find(name + "Compressed file is damaged or truncated!") != std::string::npos;
-        EXPECT_NE(ok, failed) << "cut at " << cut << " reported once, either way";
-        if (ok) {
-            EXPECT_GE(cut + 4, file.size()) << "cut at " << cut << " passed the test";
-            ::mkdir(path("out").c_str(), 0755);
-            ASSERT_EQ(run({"-d", "-f", "-o", "out", "cuts/" + std::to_string(cut)}).exitCode, 0);
-            EXPECT_EQ(readBytes(path("out/a.wav")), data) << "cut at " << cut;
-        }
+        const char* expected =
+            cut < 14 ? "Unknown file format!\n" : "Compressed file is damaged or truncated!\n";
+        EXPECT_NE(r.err.find(name + expected), std::string::npos) << "cut at " << cut;
     }
+    EXPECT_EQ(r.err.find(": OK"), std::string::npos) << r.err;
 }
 
 class SeedFiles : public KpzTest {};

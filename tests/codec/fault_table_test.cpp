@@ -179,21 +179,17 @@ TEST_F(FaultTable, ReadFailsAtEveryStage) {
     }
 }
 
-// A small file cut at each byte: a cut in the header is an unknown format, a cut that takes
-// any bit of a block is damage. The end pad is 17 to 32 bits, so only a cut in the last two
-// words can miss nothing but pad; such a cut may restore, and then the data must be exact.
+// A small file cut at each byte: a cut in the header is an unknown format, any other cut is
+// damage, the end pad included.
 TEST(Truncation, EveryByteOffsetOfASmallFile) {
     auto s = kpztest::makeState();
     for (size_t size : {1001ul, 2048ul}) {
-        const Bytes source = kpztest::audioLike(size, 3);
-        const Bytes file = kpz::compressToMemory(*s, source, "a.wav");
+        const Bytes file = kpz::compressToMemory(*s, kpztest::audioLike(size, 3), "a.wav");
         for (size_t cut = 0; cut < file.size(); ++cut) {
             SCOPED_TRACE(std::to_string(size) + " bytes cut at " + std::to_string(cut));
             const auto r = kpz::restoreFromMemory(*s, Bytes(file.begin(), file.begin() + cut));
             if (cut < kHeader) {
                 EXPECT_EQ(r.header, kpz::HeaderStatus::UnknownFormat);
-            } else if (cut + 4 >= file.size() && r.outcome == kpz::DecodeOutcome::Complete) {
-                EXPECT_TRUE(r.data == source);
             } else {
                 EXPECT_EQ(r.outcome, kpz::DecodeOutcome::Damaged);
             }

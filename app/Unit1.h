@@ -107,6 +107,9 @@ class TMainForm : public QMainWindow {
     // One step of the compression batch; returns false when the batch has ended.
     bool compressOne(const QString& path, int index, int count);
     void endBatchWithError(const QString& text);
+    // Refuses an output that is its own input, asks before replacing an existing file when
+    // the overwrite warning is on, and creates the output. False when the batch has ended.
+    bool createOutput(const std::string& source, const std::string& destination);
     // One step of the decompression batch; returns false when the batch has ended.
     bool decompressOne(const QString& path, int index, int count);
     // Asks for the password of a protected file; false when the user cancelled.

@@ -96,31 +96,7 @@ bool TMainForm::compressOne(const QString& path, int index, int count) {
     if (ui_->OtherMI->isChecked() && !s.destinationFolder.isEmpty())
         destination = localPath(s.destinationFolder) + std::string(kpz::namePart(destination));
 
-    // Creating the destination truncates it; when that is the source itself (a .kpz
-    // compressed beside itself, or the same file through a link) the source would be lost.
-    if (destination == source || kpz::sameFile(source, destination)) {
-        endBatchWithError(kpz::msg::kSameFile);
-        return false;
-    }
-
-    if (ui_->OverWarnMI->isChecked() && kpz::fileExists(destination)) {
-        const QString shownName = QFileInfo(QFile::decodeName(destination.c_str())).fileName();
-        QMessageBox box(QMessageBox::NoIcon, "File Exists", "Overwrite '" + shownName + "'?",
-                        QMessageBox::Ok | QMessageBox::Cancel, this);
-        box.setDefaultButton(QMessageBox::Ok);
-        box.setEscapeButton(QMessageBox::Cancel);
-        if (box.exec() != QMessageBox::Ok) {
-            s.sourceFile.close();
-            setIdle();
-            setStatusText("Aborted!");
-            return false;
-        }
-    }
-
-    if (!s.destFile.create(destination)) {
-        endBatchWithError(kpz::msg::kOpenDestinationFailed);
-        return false;
-    }
+    if (!createOutput(source, destination)) return false;
 
     const int64_t sizeNow = s.sourceFile.length();
     if (sizeNow < 0 || static_cast<uint64_t>(sizeNow) > kpz::kMaxSourceSize) {
@@ -173,6 +149,36 @@ bool TMainForm::compressOne(const QString& path, int index, int count) {
 }
 
 // Ends the batch after a failure: the message in a box, then in the status line.
+bool TMainForm::createOutput(const std::string& source, const std::string& destination) {
+    PackerState& s = *state_;
+    // Creating the output truncates it; when that is the input itself (a .kpz compressed
+    // beside itself, a stored name equal to its own file, or a link) the input would be lost.
+    if (destination == source || kpz::sameFile(source, destination)) {
+        endBatchWithError(kpz::msg::kSameFile);
+        return false;
+    }
+
+    if (ui_->OverWarnMI->isChecked() && kpz::fileExists(destination)) {
+        const QString shownName = QFileInfo(QFile::decodeName(destination.c_str())).fileName();
+        QMessageBox box(QMessageBox::NoIcon, "File Exists", "Overwrite '" + shownName + "'?",
+                        QMessageBox::Ok | QMessageBox::Cancel, this);
+        box.setDefaultButton(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Cancel);
+        if (box.exec() != QMessageBox::Ok) {
+            s.sourceFile.close();
+            setIdle();
+            setStatusText("Aborted!");
+            return false;
+        }
+    }
+
+    if (!s.destFile.create(destination)) {
+        endBatchWithError(kpz::msg::kOpenDestinationFailed);
+        return false;
+    }
+    return true;
+}
+
 void TMainForm::endBatchWithError(const QString& text) {
     showError(text);
     state_->sourceFile.close();

@@ -176,31 +176,7 @@ bool TMainForm::decompressOne(const QString& path, int index, int count) {
     else
         output = localPath(QDir::currentPath()) + "/" + name;
 
-    // Creating the output truncates it; when that is the compressed file itself it would
-    // be lost.
-    if (output == source || kpz::sameFile(source, output)) {
-        endBatchWithError(kpz::msg::kSameFile);
-        return false;
-    }
-
-    if (ui_->OverWarnMI->isChecked() && kpz::fileExists(output)) {
-        const QString shownName = QFileInfo(QFile::decodeName(output.c_str())).fileName();
-        QMessageBox box(QMessageBox::NoIcon, "File Exists", "Overwrite '" + shownName + "'?",
-                        QMessageBox::Ok | QMessageBox::Cancel, this);
-        box.setDefaultButton(QMessageBox::Ok);
-        box.setEscapeButton(QMessageBox::Cancel);
-        if (box.exec() != QMessageBox::Ok) {
-            s.sourceFile.close();
-            setIdle();
-            setStatusText("Aborted!");
-            return false;
-        }
-    }
-
-    if (!s.destFile.create(output)) {
-        endBatchWithError(kpz::msg::kOpenDestinationFailed);
-        return false;
-    }
+    if (!createOutput(source, output)) return false;
 
     s.blockLength = kpz::kBlockLength;
     s.source = &s.sourceFile;

@@ -125,10 +125,11 @@ struct FastWriter {
     void put16(const int16_t* v, int n);
 };
 
-// Codes the blocks of nSamples samples at 'samples' (the last block padded with whatever
-// lies past them), turning them into residuals in place. Returns the last block's width
-// codes (side in the low byte, right in the next).
-uint32_t encodeBlocks(int16_t* samples, int32_t nSamples, int32_t blockLength, int16_t& prevSide,
-                      int16_t& prevRight, FastWriter& writer);
+// Codes the blocks of nSamples samples at 'samples' (blocks of kBlockLength samples, the
+// last one padded with whatever lies past them), turning them into residuals in place,
+// with the kernels chosen for this processor. Between blocks the writer holds no bits or
+// one byte. Returns the last block's width codes (side in the low byte, right in the next).
+uint32_t encodeBlocks(int16_t* samples, int32_t nSamples, int16_t& prevSide, int16_t& prevRight,
+                      FastWriter& writer);
 
 } // namespace kpz::detail

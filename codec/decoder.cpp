@@ -1,6 +1,8 @@
 // Block decoder: reads the fields back, undoes the prediction and restores the samples.
 #include "decoder.h"
 
+#include "kernels.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -133,16 +135,17 @@ inline int32_t fieldAt(const uint16_t* in, uint32_t p, int n) {
     return static_cast<int32_t>(window32(in, p >> 4) << (p & 15)) >> (32 - n);
 }
 
-// Decodes up to maxBlocks blocks with the stream position as one bit index into the
-// buffer, stopping before a block could reach the buffer's last word (where the reader
-// has to refill). Field positions within a channel follow from the width alone, so the
-// fields are read independently of each other. Returns the number of blocks decoded.
-int32_t decodeBlocksFast(CodecState& s, uint16_t* out, int32_t maxBlocks, int64_t limit) {
-    const auto* in = reinterpret_cast<const uint16_t*>(s.sampleBuffer);
-    int64_t pos = (static_cast<int64_t>(s.inputIndex) - 1) * 16 + (15 - s.readBitPosition);
-    uint16_t side = static_cast<uint16_t>(s.previousSide);
-    uint16_t right = static_cast<uint16_t>(s.previousRight);
-    int sw = s.readSideWidth, rw = s.readRightWidth;
+} // namespace
+
+namespace detail {
+
+// Field positions within a channel follow from the width alone, so the fields are read
+// independently of each other.
+int32_t decodeRunPortable(const uint16_t* in, DecodeCursor& c, uint16_t* out, int32_t maxBlocks,
+                          int64_t limit) {
+    int64_t pos = c.pos;
+    uint16_t side = c.side, right = c.right;
+    int sw = c.sideWidth, rw = c.rightWidth;
     int32_t done = 0;
     for (; done < maxBlocks && pos <= limit; ++done, out += 32) {
         const auto p = static_cast<uint32_t>(pos);
@@ -162,12 +165,36 @@ int32_t decodeBlocksFast(CodecState& s, uint16_t* out, int32_t maxBlocks, int64_
         }
         pos = rightStart + 16u * nr;
     }
-    s.readSideWidth = static_cast<uint8_t>(sw);
-    s.readRightWidth = static_cast<uint8_t>(rw);
-    s.previousSide = static_cast<int16_t>(side);
-    s.previousRight = static_cast<int16_t>(right);
-    s.inputIndex = static_cast<int32_t>(pos >> 4) + 1;
-    s.readBitPosition = 15 - static_cast<int32_t>(pos & 15);
+    c.pos = pos;
+    c.side = side;
+    c.right = right;
+    c.sideWidth = sw;
+    c.rightWidth = rw;
+    return done;
+}
+
+} // namespace detail
+
+namespace {
+
+// Decodes up to maxBlocks blocks through the kernels chosen for this processor, with the
+// stream position as one bit index into the buffer, stopping before a block could reach
+// the buffer's last word (where the reader has to refill). Returns the blocks decoded.
+int32_t decodeBlocksFast(CodecState& s, uint16_t* out, int32_t maxBlocks, int64_t limit) {
+    const auto* in = reinterpret_cast<const uint16_t*>(s.sampleBuffer);
+    detail::DecodeCursor c{(static_cast<int64_t>(s.inputIndex) - 1) * 16 + (15 - s.readBitPosition),
+                           static_cast<uint16_t>(s.previousSide),
+                           static_cast<uint16_t>(s.previousRight), s.readSideWidth,
+                           s.readRightWidth};
+    const int32_t done = activeKernels() == Kernels::Avx2
+                             ? detail::decodeRunAvx2(in, c, out, maxBlocks, limit)
+                             : detail::decodeRunPortable(in, c, out, maxBlocks, limit);
+    s.readSideWidth = static_cast<uint8_t>(c.sideWidth);
+    s.readRightWidth = static_cast<uint8_t>(c.rightWidth);
+    s.previousSide = static_cast<int16_t>(c.side);
+    s.previousRight = static_cast<int16_t>(c.right);
+    s.inputIndex = static_cast<int32_t>(c.pos >> 4) + 1;
+    s.readBitPosition = 15 - static_cast<int32_t>(c.pos & 15);
     s.currentWord = in[s.inputIndex - 1];
     return done;
 }

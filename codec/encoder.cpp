@@ -3,6 +3,7 @@
 #include "encoder.h"
 
 #include "block_coder.h"
+#include "kernels.h"
 
 #include <bit>
 #include <cstring>
@@ -114,10 +115,10 @@ void FastWriter::put16(const int16_t* v, int n) {
     }
 }
 
-uint32_t encodeBlocks(int16_t* samples, int32_t nSamples, int32_t blockLength, int16_t& prevSide,
-                      int16_t& prevRight, FastWriter& writer) {
+uint32_t encodeBlocksPortable(int16_t* samples, int32_t nSamples, int16_t& prevSide,
+                              int16_t& prevRight, FastWriter& writer) {
     uint32_t widths = 0;
-    for (int32_t i = 0; i < nSamples; i += blockLength) {
+    for (int32_t i = 0; i < nSamples; i += kBlockLength) {
         int16_t* block = samples + i;
         const uint32_t folds = blockResiduals(block, prevSide, prevRight);
         const uint32_t foldSide = folds & 0xFFFF, foldRight = folds >> 16;
@@ -129,6 +130,13 @@ uint32_t encodeBlocks(int16_t* samples, int32_t nSamples, int32_t blockLength, i
         widths = static_cast<uint32_t>(sw | (rw << 8));
     }
     return widths;
+}
+
+uint32_t encodeBlocks(int16_t* samples, int32_t nSamples, int16_t& prevSide, int16_t& prevRight,
+                      FastWriter& writer) {
+    if (activeKernels() == Kernels::Avx2)
+        return encodeBlocksAvx2(samples, nSamples, prevSide, prevRight, writer);
+    return encodeBlocksPortable(samples, nSamples, prevSide, prevRight, writer);
 }
 
 } // namespace detail
@@ -145,8 +153,8 @@ void encodeChunk(CodecState& s, int32_t nSamples) {
         count ? static_cast<uint64_t>(s.outputBuffer[s.outputIndex] >> (16 - count)) : 0u,
         count,
         &s};
-    const uint32_t widths = detail::encodeBlocks(s.sampleBuffer, nSamples, s.blockLength,
-                                                 s.previousSide, s.previousRight, writer);
+    const uint32_t widths =
+        detail::encodeBlocks(s.sampleBuffer, nSamples, s.previousSide, s.previousRight, writer);
     s.sideWidth = static_cast<uint8_t>(widths & 0xFF);
     s.rightWidth = static_cast<uint8_t>(widths >> 8);
     // Hand the unfinished word back to the word-by-word writer.

@@ -54,8 +54,8 @@ void codeSegment(Segment& seg, uint8_t* data, uint64_t sourceSize) {
             // sample, and the high half is stale like the samples after it.
             std::memcpy(chunk + nb, previous + nb, padEnd - nb);
         }
-        detail::encodeBlocks(reinterpret_cast<int16_t*>(chunk), samples, kBlockLength, prevSide,
-                             prevRight, writer);
+        detail::encodeBlocks(reinterpret_cast<int16_t*>(chunk), samples, prevSide, prevRight,
+                             writer);
     }
     seg.wordCount = writer.index;
     seg.hasTail = writer.count == 8;

@@ -1,0 +1,277 @@
+// Block coding kernels for processors with AVX2, chosen at run time. Only the functions
+// marked with the target attribute use AVX2, so nothing here runs on a processor without it
+// unless the dispatcher picks these kernels.
+//
+// Both kernels rest on two facts of the format: every block is a whole number of bytes,
+// and each channel's 16 fields of n bits fill exactly 2n bytes. So a block starts on a byte
+// of the stream, its channels do too, and a channel can be packed or unpacked on its own.
+// Stream byte b lies at memory byte b ^ 1, because every 16-bit word is stored low byte
+// first while its high byte comes first in the stream.
+#include "block_coder.h"
+#include "kernels.h"
+
+#include <array>
+#include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+
+#include <immintrin.h>
+
+#define KPZ_AVX2 __attribute__((target("avx2")))
+
+namespace kpz::detail {
+
+namespace {
+
+// Room a block needs from its first byte to be written straight into the output: the
+// widest block is 65 bytes, and the last 8-byte store of a channel reaches 7 bytes past it.
+constexpr int64_t kBlockRoom = 80;
+
+inline void storeBigEndian64(uint8_t* p, uint64_t v) {
+    v = __builtin_bswap64(v);
+    std::memcpy(p, &v, 8);
+}
+
+// Writes one channel's 16 fields of n bits as 2n stream bytes at p. The fields come as
+// four chunks of 4n bits (every second element of 'chunks', first field on top): chunks 0
+// and 2 start on bytes n / 2 apart from 1 and 3, which start half way through a byte when n
+// is odd; each of those takes along the last four bits of the chunk before it. The four
+// stores are independent, and each one's zero tail is overwritten by the next, so the
+// stores must stay in this order; the last reaches up to 7 bytes past the channel.
+inline void putChannel(uint8_t* p, const uint64_t* chunks, int n) {
+    const int bits = 4 * n;
+    const int odd = n & 1;
+    const uint64_t carried = odd ? 0xF : 0;
+    const int lead = 64 - bits - 4 * odd;
+    storeBigEndian64(p, chunks[0] << (64 - bits));
+    storeBigEndian64(p + (n >> 1), (((chunks[0] & carried) << (bits & 63)) | chunks[2]) << lead);
+    storeBigEndian64(p + n, chunks[4] << (64 - bits));
+    storeBigEndian64(p + n + (n >> 1),
+                     (((chunks[4] & carried) << (bits & 63)) | chunks[6]) << lead);
+}
+
+// Swaps the bytes of words [from, to): stream order to memory order.
+KPZ_AVX2 void swapWordBytes(uint16_t* words, int64_t from, int64_t to) {
+    const __m256i swap = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1,
+                                          0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+    int64_t i = from;
+    for (; i + 16 <= to; i += 16) {
+        auto* p = reinterpret_cast<__m256i*>(words + i);
+        _mm256_storeu_si256(p, _mm256_shuffle_epi8(_mm256_loadu_si256(p), swap));
+    }
+    for (; i < to; ++i)
+        words[i] = static_cast<uint16_t>((words[i] >> 8) | (words[i] << 8));
+}
+
+// Per-width tables for unpacking one channel whose first byte has stream parity p: where
+// its four groups of four fields are loaded from (offsets from the even memory byte at or
+// before the channel), how each 32-bit lane gathers the four stream bytes that hold its
+// field (first byte on top), and how far that field then sits below the top. Register A
+// holds groups 0 and 2 and register B groups 1 and 3, so that packing the two to 16 bits
+// lines the fields up in order.
+struct ChannelLayout {
+    alignas(32) uint8_t shuffleA[32];
+    alignas(32) uint8_t shuffleB[32];
+    alignas(32) uint32_t shiftA[8];
+    alignas(32) uint32_t shiftB[8];
+    int32_t offset[4];
+};
+
+using LayoutTable = std::array<std::array<ChannelLayout, 17>, 2>;
+
+LayoutTable buildLayouts() {
+    LayoutTable t{};
+    for (int p = 0; p < 2; ++p) {
+        for (int n = 1; n <= 16; ++n) {
+            ChannelLayout& l = t[p][n];
+            for (int k = 0; k < 4; ++k)
+                l.offset[k] = (p + (4 * k * n) / 8) & ~1;
+            for (int f = 0; f < 16; ++f) {
+                const int k = f / 4, lane = (k >> 1) * 4 + f % 4;
+                uint8_t* shuffle = (k & 1) ? l.shuffleB : l.shuffleA;
+                uint32_t* shift = (k & 1) ? l.shiftB : l.shiftA;
+                const int first = (f * n) / 8;
+                for (int b = 0; b < 4; ++b)
+                    shuffle[4 * lane + 3 - b] =
+                        static_cast<uint8_t>(((p + first + b) ^ 1) - l.offset[k]);
+                shift[lane] = static_cast<uint32_t>((f * n) % 8);
+            }
+        }
+    }
+    return t;
+}
+
+const LayoutTable& layouts() {
+    static const LayoutTable t = buildLayouts();
+    return t;
+}
+
+// Restores one channel: the 16 fields of n bits starting at stream byte s, sign-extended,
+// summed onto 'previous' (the last value before them, in every lane).
+KPZ_AVX2 inline __m256i channelValues(const uint8_t* mem, int64_t s, int n, __m256i previous,
+                                      const LayoutTable& table) {
+    const ChannelLayout& l = table[s & 1][n];
+    const uint8_t* base = mem + (s & ~int64_t{1});
+    auto load = [&](int k) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + l.offset[k]));
+    };
+    __m256i a = _mm256_inserti128_si256(_mm256_castsi128_si256(load(0)), load(2), 1);
+    __m256i b = _mm256_inserti128_si256(_mm256_castsi128_si256(load(1)), load(3), 1);
+    a = _mm256_shuffle_epi8(a, _mm256_load_si256(reinterpret_cast<const __m256i*>(l.shuffleA)));
+    b = _mm256_shuffle_epi8(b, _mm256_load_si256(reinterpret_cast<const __m256i*>(l.shuffleB)));
+    a = _mm256_sllv_epi32(a, _mm256_load_si256(reinterpret_cast<const __m256i*>(l.shiftA)));
+    b = _mm256_sllv_epi32(b, _mm256_load_si256(reinterpret_cast<const __m256i*>(l.shiftB)));
+    const __m128i down = _mm_cvtsi32_si128(32 - n);
+    __m256i v = _mm256_packs_epi32(_mm256_sra_epi32(a, down), _mm256_sra_epi32(b, down));
+    // Running sum over the 16 lanes, then onto the previous value.
+    v = _mm256_add_epi16(v, _mm256_slli_si256(v, 2));
+    v = _mm256_add_epi16(v, _mm256_slli_si256(v, 4));
+    v = _mm256_add_epi16(v, _mm256_slli_si256(v, 8));
+    const __m256i last = _mm256_set1_epi16(0x0F0E);
+    v = _mm256_add_epi16(v, _mm256_shuffle_epi8(_mm256_permute2x128_si256(v, v, 0x08), last));
+    return _mm256_add_epi16(v, previous);
+}
+
+// The last lane of v in every lane.
+KPZ_AVX2 inline __m256i lastInEveryLane(__m256i v) {
+    return _mm256_shuffle_epi8(_mm256_permute2x128_si256(v, v, 0x11), _mm256_set1_epi16(0x0F0E));
+}
+
+} // namespace
+
+KPZ_AVX2 uint32_t encodeBlocksAvx2(int16_t* samples, int32_t nSamples, int16_t& prevSide,
+                                   int16_t& prevRight, FastWriter& writer) {
+    // The writer's words up to 'index' are finished; from there the output is built in
+    // stream order and put into memory order before every flush and on the way out. Between
+    // blocks the writer holds no bits or one byte.
+    auto* bytes = reinterpret_cast<uint8_t*>(writer.out);
+    int64_t swapFrom = writer.index;
+    int64_t pos = 2 * int64_t{writer.index};
+    if (writer.count == 8) bytes[pos++] = static_cast<uint8_t>(writer.pending);
+    const int64_t end = 2 * int64_t{writer.capacity};
+
+    // Frames f..f+3 of a lane are s0 r0 s1 r1 s2 r2 s3 r3; this gives s3 s2 s1 s0 in the low
+    // quadword and r3 r2 r1 r0 in the high one, so that packing puts the first on top.
+    const __m256i split = _mm256_setr_epi8(12, 13, 8, 9, 4, 5, 0, 1, 14, 15, 10, 11, 6, 7, 2, 3, 12,
+                                           13, 8, 9, 4, 5, 0, 1, 14, 15, 10, 11, 6, 7, 2, 3);
+    const __m256i ones = _mm256_set1_epi64x(1);
+    const __m256i low16 = _mm256_set1_epi32(0xFFFF);
+    const __m256i low32 = _mm256_set1_epi64x(0xFFFFFFFF);
+    alignas(32) uint64_t chunks[8];
+    uint8_t scratch[kBlockRoom];
+    uint32_t widths = 0;
+
+    for (int32_t i = 0; i < nSamples; i += kBlockLength) {
+        int16_t* block = samples + i;
+        const uint32_t folds = blockResiduals(block, prevSide, prevRight);
+        const uint32_t foldSide = folds & 0xFFFF, foldRight = folds >> 16;
+        const int sw = foldSide ? 32 - __builtin_clz(foldSide) : 0;
+        const int rw = foldRight ? 32 - __builtin_clz(foldRight) : 0;
+        const int ns = sw + 1, nr = rw + 1;
+
+        // Four fields of a channel per quadword: mask each to its width, then join pairs
+        // of 16-bit lanes into 2n bits and pairs of those into 4n bits.
+        const __m256i n64 = _mm256_setr_epi64x(ns, nr, ns, nr);
+        __m256i mask = _mm256_sub_epi64(_mm256_sllv_epi64(ones, n64), ones);
+        mask = _mm256_or_si256(mask, _mm256_slli_epi64(mask, 16));
+        mask = _mm256_or_si256(mask, _mm256_slli_epi64(mask, 32));
+        const __m256i n32 = _mm256_shuffle_epi32(n64, _MM_SHUFFLE(2, 2, 0, 0));
+        const __m256i n2 = _mm256_add_epi64(n64, n64);
+        auto pack = [&](const int16_t* at) KPZ_AVX2 {
+            __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+            x = _mm256_and_si256(_mm256_shuffle_epi8(x, split), mask);
+            x = _mm256_or_si256(_mm256_and_si256(x, low16),
+                                _mm256_sllv_epi32(_mm256_srli_epi32(x, 16), n32));
+            return _mm256_or_si256(_mm256_and_si256(x, low32),
+                                   _mm256_sllv_epi64(_mm256_srli_epi64(x, 32), n2));
+        };
+        _mm256_store_si256(reinterpret_cast<__m256i*>(chunks), pack(block));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(chunks + 4), pack(block + 16));
+
+        const int64_t blockBytes = 1 + 2 * ns + 2 * nr;
+        const bool direct = pos + kBlockRoom <= end;
+        uint8_t* p = direct ? bytes + pos : scratch;
+        p[0] = static_cast<uint8_t>(sw + 16 * rw);
+        putChannel(p + 1, chunks, ns);
+        putChannel(p + 1 + 2 * ns, chunks + 1, nr);
+        if (direct) {
+            pos += blockBytes;
+        } else {
+            // Near the end of the buffer: byte by byte, flushing the moment it is full.
+            for (int64_t k = 0; k < blockBytes; ++k) {
+                bytes[pos++] = scratch[k];
+                if (pos == end) {
+                    swapWordBytes(writer.out, swapFrom, writer.capacity);
+                    writer.index = writer.capacity;
+                    writer.flushFull();
+                    swapFrom = 0;
+                    pos = 0;
+                }
+            }
+        }
+        widths = static_cast<uint32_t>(sw | (rw << 8));
+    }
+
+    swapWordBytes(writer.out, swapFrom, pos / 2);
+    writer.index = static_cast<int32_t>(pos / 2);
+    writer.count = (pos & 1) ? 8 : 0;
+    writer.pending = (pos & 1) ? bytes[pos - 1] : 0;
+    return widths;
+}
+
+KPZ_AVX2 int32_t decodeRunAvx2(const uint16_t* in, DecodeCursor& c, uint16_t* out,
+                               int32_t maxBlocks, int64_t limit) {
+    const LayoutTable& table = layouts();
+    const auto* mem = reinterpret_cast<const uint8_t*>(in);
+    // The loads of the last group of a channel reach a few bytes further than the portable
+    // reader does, so stop a little earlier.
+    const int64_t lastStart = (limit - 128) >> 3;
+    int64_t h = c.pos >> 3;
+    __m256i side = _mm256_set1_epi16(static_cast<int16_t>(c.side));
+    __m256i right = _mm256_set1_epi16(static_cast<int16_t>(c.right));
+    int sw = c.sideWidth, rw = c.rightWidth;
+    int32_t done = 0;
+    for (; done < maxBlocks && h <= lastStart; ++done, out += 32) {
+        const uint32_t header = mem[h ^ 1];
+        sw = static_cast<int>(header & 15);
+        rw = static_cast<int>(header >> 4);
+        const int64_t sideStart = h + 1, rightStart = sideStart + 2 * (sw + 1);
+        const __m256i s = channelValues(mem, sideStart, sw + 1, side, table);
+        const __m256i r = channelValues(mem, rightStart, rw + 1, right, table);
+        const __m256i l = _mm256_add_epi16(s, r);
+        const __m256i lo = _mm256_unpacklo_epi16(l, r), hi = _mm256_unpackhi_epi16(l, r);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute2x128_si256(lo, hi, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16),
+                            _mm256_permute2x128_si256(lo, hi, 0x31));
+        side = lastInEveryLane(s);
+        right = lastInEveryLane(r);
+        h = rightStart + 2 * (rw + 1);
+    }
+    c.pos = h << 3;
+    c.side = static_cast<uint16_t>(_mm256_extract_epi16(side, 0));
+    c.right = static_cast<uint16_t>(_mm256_extract_epi16(right, 0));
+    c.sideWidth = sw;
+    c.rightWidth = rw;
+    return done;
+}
+
+} // namespace kpz::detail
+
+#else
+
+namespace kpz::detail {
+
+// Never chosen where the processor family has no AVX2.
+uint32_t encodeBlocksAvx2(int16_t* samples, int32_t nSamples, int16_t& prevSide,
+                          int16_t& prevRight, FastWriter& writer) {
+    return encodeBlocksPortable(samples, nSamples, prevSide, prevRight, writer);
+}
+
+int32_t decodeRunAvx2(const uint16_t* in, DecodeCursor& c, uint16_t* out, int32_t maxBlocks,
+                      int64_t limit) {
+    return decodeRunPortable(in, c, out, maxBlocks, limit);
+}
+
+} // namespace kpz::detail
+
+#endif

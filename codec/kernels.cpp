@@ -1,0 +1,60 @@
+// Picks the block coding kernels once per process from what the processor reports.
+#include "kernels.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+namespace kpz {
+
+namespace {
+
+Kernels fastestSupported() {
+    return kernelsSupported(Kernels::Avx2) ? Kernels::Avx2 : Kernels::Portable;
+}
+
+Kernels initialChoice() {
+    const char* named = std::getenv("KPZ_KERNELS");
+    if (named) {
+        if (std::strcmp(named, "portable") == 0) return Kernels::Portable;
+        if (std::strcmp(named, "avx2") == 0 && kernelsSupported(Kernels::Avx2)) return Kernels::Avx2;
+    }
+    return fastestSupported();
+}
+
+std::atomic<Kernels>& chosen() {
+    static std::atomic<Kernels> k{initialChoice()};
+    return k;
+}
+
+} // namespace
+
+bool kernelsSupported(Kernels k) {
+    switch (k) {
+    case Kernels::Portable:
+        return true;
+    case Kernels::Avx2:
+#if defined(__x86_64__) || defined(__i386__)
+        return __builtin_cpu_supports("avx2");
+#else
+        return false;
+#endif
+    }
+    return false;
+}
+
+Kernels activeKernels() {
+    return chosen().load(std::memory_order_relaxed);
+}
+
+bool selectKernels(Kernels k) {
+    if (!kernelsSupported(k)) return false;
+    chosen().store(k, std::memory_order_relaxed);
+    return true;
+}
+
+const char* kernelsName(Kernels k) {
+    return k == Kernels::Avx2 ? "avx2" : "portable";
+}
+
+} // namespace kpz

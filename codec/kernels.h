@@ -1,0 +1,54 @@
+// The block coding kernels and the choice between them. Every kernel stores and restores
+// exactly the same bytes; they differ only in the instructions they use. The portable one
+// needs nothing past SSE2 and is the reference the others are tested against.
+#pragma once
+
+#include <cstdint>
+
+namespace kpz {
+
+enum class Kernels { Portable, Avx2 };
+
+// Whether this processor can run the kernels.
+bool kernelsSupported(Kernels k);
+
+// The kernels the codec uses: the fastest this processor supports, unless the environment
+// variable KPZ_KERNELS names another ("portable" or "avx2"; a set the processor lacks is
+// ignored) or selectKernels has chosen one.
+Kernels activeKernels();
+
+// Chooses the kernels for every later call on any thread; returns false, changing
+// nothing, when the processor lacks them. For tests and benchmarks.
+bool selectKernels(Kernels k);
+
+const char* kernelsName(Kernels k);
+
+namespace detail {
+
+struct FastWriter;
+
+// Where the block decoder stands between runs: the stream position in bits from the start
+// of the input buffer (always on a byte boundary between blocks), the last restored side
+// and right, and the last block's width codes.
+struct DecodeCursor {
+    int64_t pos;
+    uint16_t side, right;
+    int sideWidth, rightWidth;
+};
+
+// Decodes up to maxBlocks blocks from the input words 'in' into 'out' while the block
+// start stays at or before 'limit' (a bit position from which a block of the widest kind
+// can be read without passing the buffer's last word but one). Returns the blocks decoded.
+int32_t decodeRunPortable(const uint16_t* in, DecodeCursor& c, uint16_t* out, int32_t maxBlocks,
+                          int64_t limit);
+int32_t decodeRunAvx2(const uint16_t* in, DecodeCursor& c, uint16_t* out, int32_t maxBlocks,
+                      int64_t limit);
+
+uint32_t encodeBlocksPortable(int16_t* samples, int32_t nSamples, int16_t& prevSide,
+                              int16_t& prevRight, FastWriter& writer);
+uint32_t encodeBlocksAvx2(int16_t* samples, int32_t nSamples, int16_t& prevSide,
+                          int16_t& prevRight, FastWriter& writer);
+
+} // namespace detail
+
+} // namespace kpz

@@ -1,6 +1,6 @@
-// Block coding kernels for processors with AVX2, chosen at run time. Only the functions
-// marked with the target attribute use AVX2, so nothing here runs on a processor without it
-// unless the dispatcher picks these kernels.
+// Block coding kernels for processors with AVX2 and BMI2, chosen at run time. Only the functions
+// marked with the target attribute use those instructions, so nothing here runs on a processor
+// without it unless the dispatcher picks these kernels.
 //
 // Both kernels rest on two facts of the format: every block is a whole number of bytes,
 // and each channel's 16 fields of n bits fill exactly 2n bytes. So a block starts on a byte
@@ -17,7 +17,7 @@
 
 #include <immintrin.h>
 
-#define KPZ_AVX2 __attribute__((target("avx2")))
+#define KPZ_AVX2 __attribute__((target("avx2,bmi2")))
 
 namespace kpz::detail {
 
@@ -46,8 +46,8 @@ inline void putChannel(uint8_t* p, const uint64_t* chunks, int n) {
     storeBigEndian64(p, chunks[0] << (64 - bits));
     storeBigEndian64(p + (n >> 1), (((chunks[0] & carried) << (bits & 63)) | chunks[2]) << lead);
     storeBigEndian64(p + n, chunks[4] << (64 - bits));
-    storeBigEndian64(p + n + (n >> 1),
-                     (((chunks[4] & carried) << (bits & 63)) | chunks[6]) << lead);
+    storeBigEndian64(p + n + (n >> 1), (((chunks[4] & carried) << (bits & 63)) | chunks[6])
+                                           << lead);
 }
 
 // Swaps the bytes of words [from, to): stream order to memory order.
@@ -137,6 +137,23 @@ KPZ_AVX2 inline __m256i lastInEveryLane(__m256i v) {
     return _mm256_shuffle_epi8(_mm256_permute2x128_si256(v, v, 0x11), _mm256_set1_epi16(0x0F0E));
 }
 
+// Residuals of eight frames at 'at', stored back in place and returned. Subtracting each
+// frame's right from its left (the right moved down within its 32-bit lane) gives side and
+// right side by side; subtracting the same vector moved up one frame, with 'carry' (the
+// frame before, in the lowest lane) shifted in, gives both residuals at once. On return
+// 'carry' holds the last of the eight frames.
+KPZ_AVX2 inline __m256i residuals(int16_t* at, __m256i& carry) {
+    auto* p = reinterpret_cast<__m256i*>(at);
+    const __m256i v = _mm256_loadu_si256(p);
+    const __m256i x = _mm256_sub_epi16(v, _mm256_srli_epi32(v, 16));
+    const __m256i before =
+        _mm256_alignr_epi8(x, _mm256_permute2x128_si256(x, x, 0x08), 12); // 0, x0 .. x6
+    const __m256i res = _mm256_sub_epi16(x, _mm256_or_si256(before, carry));
+    carry = _mm256_srli_si256(_mm256_permute2x128_si256(x, x, 0x81), 12);
+    _mm256_storeu_si256(p, res);
+    return res;
+}
+
 } // namespace
 
 KPZ_AVX2 uint32_t encodeBlocksAvx2(int16_t* samples, int32_t nSamples, int16_t& prevSide,
@@ -161,10 +178,23 @@ KPZ_AVX2 uint32_t encodeBlocksAvx2(int16_t* samples, int32_t nSamples, int16_t& 
     uint8_t scratch[kBlockRoom];
     uint32_t widths = 0;
 
+    // The last frame's side and right, in the lowest 32-bit lane.
+    __m256i carry = _mm256_setr_epi32(
+        static_cast<int>(static_cast<uint16_t>(prevSide) |
+                         (static_cast<uint32_t>(static_cast<uint16_t>(prevRight)) << 16)),
+        0, 0, 0, 0, 0, 0, 0);
+
     for (int32_t i = 0; i < nSamples; i += kBlockLength) {
         int16_t* block = samples + i;
-        const uint32_t folds = blockResiduals(block, prevSide, prevRight);
-        const uint32_t foldSide = folds & 0xFFFF, foldRight = folds >> 16;
+        const __m256i a = residuals(block, carry);
+        const __m256i b = residuals(block + 16, carry);
+        __m256i f = _mm256_or_si256(_mm256_xor_si256(a, _mm256_srai_epi16(a, 15)),
+                                    _mm256_xor_si256(b, _mm256_srai_epi16(b, 15)));
+        __m128i folds = _mm_or_si128(_mm256_castsi256_si128(f), _mm256_extracti128_si256(f, 1));
+        folds = _mm_or_si128(folds, _mm_srli_si128(folds, 8));
+        folds = _mm_or_si128(folds, _mm_srli_si128(folds, 4));
+        const auto both = static_cast<uint32_t>(_mm_cvtsi128_si32(folds));
+        const uint32_t foldSide = both & 0xFFFF, foldRight = both >> 16;
         const int sw = foldSide ? 32 - __builtin_clz(foldSide) : 0;
         const int rw = foldRight ? 32 - __builtin_clz(foldRight) : 0;
         const int ns = sw + 1, nr = rw + 1;
@@ -177,16 +207,15 @@ KPZ_AVX2 uint32_t encodeBlocksAvx2(int16_t* samples, int32_t nSamples, int16_t& 
         mask = _mm256_or_si256(mask, _mm256_slli_epi64(mask, 32));
         const __m256i n32 = _mm256_shuffle_epi32(n64, _MM_SHUFFLE(2, 2, 0, 0));
         const __m256i n2 = _mm256_add_epi64(n64, n64);
-        auto pack = [&](const int16_t* at) KPZ_AVX2 {
-            __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+        auto pack = [&](__m256i x) KPZ_AVX2 {
             x = _mm256_and_si256(_mm256_shuffle_epi8(x, split), mask);
             x = _mm256_or_si256(_mm256_and_si256(x, low16),
                                 _mm256_sllv_epi32(_mm256_srli_epi32(x, 16), n32));
             return _mm256_or_si256(_mm256_and_si256(x, low32),
                                    _mm256_sllv_epi64(_mm256_srli_epi64(x, 32), n2));
         };
-        _mm256_store_si256(reinterpret_cast<__m256i*>(chunks), pack(block));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(chunks + 4), pack(block + 16));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(chunks), pack(a));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(chunks + 4), pack(b));
 
         const int64_t blockBytes = 1 + 2 * ns + 2 * nr;
         const bool direct = pos + kBlockRoom <= end;
@@ -212,6 +241,9 @@ KPZ_AVX2 uint32_t encodeBlocksAvx2(int16_t* samples, int32_t nSamples, int16_t& 
         widths = static_cast<uint32_t>(sw | (rw << 8));
     }
 
+    const auto last = static_cast<uint32_t>(_mm256_cvtsi256_si32(carry));
+    prevSide = static_cast<int16_t>(last & 0xFFFF);
+    prevRight = static_cast<int16_t>(last >> 16);
     swapWordBytes(writer.out, swapFrom, pos / 2);
     writer.index = static_cast<int32_t>(pos / 2);
     writer.count = (pos & 1) ? 8 : 0;
@@ -240,7 +272,8 @@ KPZ_AVX2 int32_t decodeRunAvx2(const uint16_t* in, DecodeCursor& c, uint16_t* ou
         const __m256i r = channelValues(mem, rightStart, rw + 1, right, table);
         const __m256i l = _mm256_add_epi16(s, r);
         const __m256i lo = _mm256_unpacklo_epi16(l, r), hi = _mm256_unpackhi_epi16(l, r);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute2x128_si256(lo, hi, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                            _mm256_permute2x128_si256(lo, hi, 0x20));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16),
                             _mm256_permute2x128_si256(lo, hi, 0x31));
         side = lastInEveryLane(s);
@@ -262,8 +295,8 @@ KPZ_AVX2 int32_t decodeRunAvx2(const uint16_t* in, DecodeCursor& c, uint16_t* ou
 namespace kpz::detail {
 
 // Never chosen where the processor family has no AVX2.
-uint32_t encodeBlocksAvx2(int16_t* samples, int32_t nSamples, int16_t& prevSide,
-                          int16_t& prevRight, FastWriter& writer) {
+uint32_t encodeBlocksAvx2(int16_t* samples, int32_t nSamples, int16_t& prevSide, int16_t& prevRight,
+                          FastWriter& writer) {
     return encodeBlocksPortable(samples, nSamples, prevSide, prevRight, writer);
 }
 

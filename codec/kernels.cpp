@@ -17,7 +17,8 @@ Kernels initialChoice() {
     const char* named = std::getenv("KPZ_KERNELS");
     if (named) {
         if (std::strcmp(named, "portable") == 0) return Kernels::Portable;
-        if (std::strcmp(named, "avx2") == 0 && kernelsSupported(Kernels::Avx2)) return Kernels::Avx2;
+        if (std::strcmp(named, "avx2") == 0 && kernelsSupported(Kernels::Avx2))
+            return Kernels::Avx2;
     }
     return fastestSupported();
 }
@@ -35,7 +36,7 @@ bool kernelsSupported(Kernels k) {
         return true;
     case Kernels::Avx2:
 #if defined(__x86_64__) || defined(__i386__)
-        return __builtin_cpu_supports("avx2");
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
 #else
         return false;
 #endif

@@ -46,8 +46,8 @@ int32_t decodeRunAvx2(const uint16_t* in, DecodeCursor& c, uint16_t* out, int32_
 
 uint32_t encodeBlocksPortable(int16_t* samples, int32_t nSamples, int16_t& prevSide,
                               int16_t& prevRight, FastWriter& writer);
-uint32_t encodeBlocksAvx2(int16_t* samples, int32_t nSamples, int16_t& prevSide,
-                          int16_t& prevRight, FastWriter& writer);
+uint32_t encodeBlocksAvx2(int16_t* samples, int32_t nSamples, int16_t& prevSide, int16_t& prevRight,
+                          FastWriter& writer);
 
 } // namespace detail
 

@@ -1,7 +1,8 @@
 // Parallel compression of one file. The source is read in rounds of whole 512 KiB chunks;
 // each round is cut into segments of a few chunks, coded side by side into word streams of
-// their own, and the streams are joined at their byte offsets (a block always ends on a
-// byte boundary, so a segment starts either on a word or in the middle of one).
+// their own while the next round is read and the last one written, and the streams are
+// joined at their byte offsets (a block always ends on a byte boundary, so a segment starts
+// either on a word or in the middle of one).
 #include "parallel_encoder.h"
 
 #include "block_coder.h"
@@ -61,6 +62,22 @@ void codeSegment(Segment& seg, uint8_t* data, uint64_t sourceSize) {
     seg.hasTail = writer.count == 8;
     seg.tail = static_cast<uint8_t>(writer.pending & 0xFF);
 }
+
+// A round's source bytes, starting half way into a page for the reason the codec state's
+// buffers do: the source is read at whole chunks from its start, and a copy to a few bytes
+// past its source's place in a page runs several times slower.
+class RoundBuffer {
+  public:
+    explicit RoundBuffer(size_t bytes) : storage_(bytes + 4096) {
+        const auto at = reinterpret_cast<uintptr_t>(storage_.data());
+        start_ = storage_.data() + ((2048 - at % 4096) + 4096) % 4096;
+    }
+    uint8_t* data() { return start_; }
+
+  private:
+    std::vector<uint8_t> storage_;
+    uint8_t* start_;
+};
 
 // Joins coded streams at byte offsets: 'carry' is a pending first half of a word.
 struct Joiner {
@@ -132,57 +149,78 @@ EncodeOutcome encodeFileParallel(CodecState& s, int threads) {
         ++plan.back().chunkCount;
     }
 
-    std::vector<uint8_t> round(static_cast<size_t>(threads) * (kChunksPerSegment + 1) * kChunk +
-                               kSlack);
+    // Two round buffers: the workers code one while this thread reads the next into the
+    // other and writes what the last round gave.
+    const size_t roundBytes = static_cast<size_t>(threads) * (kChunksPerSegment + 1) * kChunk;
+    RoundBuffer rounds[2] = {RoundBuffer(roundBytes + kSlack), RoundBuffer(roundBytes + kSlack)};
     Joiner joiner;
+    // Word buffers of the segments already joined, handed to the next round's segments, so
+    // that memory stays at two rounds' worth and no round faults in fresh pages.
+    std::vector<std::vector<uint16_t>> spare;
     int16_t lastSide = 0, lastRight = 0; // the frame before the next round
-    for (size_t first = 0; first < plan.size(); first += static_cast<size_t>(threads)) {
-        const size_t last = std::min(plan.size(), first + static_cast<size_t>(threads));
+    const auto step = static_cast<size_t>(threads);
+
+    // Reads the round whose first segment is plan[first] into 'buffer' and gives each of its
+    // segments the source frame before it, taken before any thread turns the samples into
+    // residuals. False when the source cannot give the bytes planned.
+    auto readRound = [&](size_t first, RoundBuffer& buffer) {
+        const size_t last = std::min(plan.size(), first + step);
         const uint64_t begin = plan[first].firstChunk * kChunk;
         const uint64_t end =
             std::min(size, (plan[last - 1].firstChunk + plan[last - 1].chunkCount) * kChunk);
         const uint64_t bytes = end - begin;
-        const int32_t got = s.source->read(round.data(), static_cast<uint32_t>(bytes));
-        if (got < 0 || static_cast<uint64_t>(got) != bytes) return EncodeOutcome::ReadError;
+        const int32_t got = s.source->read(buffer.data(), static_cast<uint32_t>(bytes));
+        if (got < 0 || static_cast<uint64_t>(got) != bytes) return false;
         s.sourceProcessed += static_cast<uint32_t>(bytes);
-        std::memset(round.data() + bytes, 0, kSlack);
-
-        // Each segment is predicted from the source frame before it, taken before any
-        // thread turns the samples into residuals.
+        std::memset(buffer.data() + bytes, 0, kSlack);
         for (size_t i = first; i < last; ++i) {
             const uint64_t offset = plan[i].firstChunk * kChunk - begin;
             if (i == first) {
                 plan[i].prevSide = lastSide;
                 plan[i].prevRight = lastRight;
             } else {
-                const int16_t left = sampleAt(round.data() + offset - 4);
-                const int16_t right = sampleAt(round.data() + offset - 2);
+                const int16_t left = sampleAt(buffer.data() + offset - 4);
+                const int16_t right = sampleAt(buffer.data() + offset - 2);
                 plan[i].prevSide = static_cast<int16_t>(left - right);
                 plan[i].prevRight = right;
             }
         }
         if (bytes >= 4) {
-            const int16_t left = sampleAt(round.data() + bytes - 4);
-            const int16_t right = sampleAt(round.data() + bytes - 2);
+            const int16_t left = sampleAt(buffer.data() + bytes - 4);
+            const int16_t right = sampleAt(buffer.data() + bytes - 2);
             lastSide = static_cast<int16_t>(left - right);
             lastRight = right;
         }
+        return true;
+    };
 
-        std::vector<std::thread> helpers;
-        for (size_t i = first + 1; i < last; ++i)
-            helpers.emplace_back(codeSegment, std::ref(plan[i]),
-                                 round.data() + (plan[i].firstChunk * kChunk - begin), size);
-        codeSegment(plan[first], round.data(), size);
-        for (std::thread& t : helpers)
+    if (!plan.empty() && !readRound(0, rounds[0])) return EncodeOutcome::ReadError;
+    for (size_t first = 0, r = 0; first < plan.size(); first += step, r ^= 1) {
+        const size_t last = std::min(plan.size(), first + step);
+        for (size_t i = first; i < last && !spare.empty(); ++i) {
+            plan[i].words = std::move(spare.back());
+            spare.pop_back();
+        }
+        std::vector<std::thread> workers;
+        for (size_t i = first; i < last; ++i)
+            workers.emplace_back(
+                codeSegment, std::ref(plan[i]),
+                rounds[r].data() + (plan[i].firstChunk - plan[first].firstChunk) * kChunk, size);
+        // Meanwhile: the last round's words go out and the next round comes in.
+        if (!joiner.out.empty()) writeWords(s, joiner.out);
+        const bool readOk =
+            last >= plan.size() || s.cancelRequested || readRound(last, rounds[r ^ 1]);
+        for (std::thread& t : workers)
             t.join();
-
+        if (!readOk) return EncodeOutcome::ReadError;
+        if (s.cancelRequested) return EncodeOutcome::Cancelled;
         for (size_t i = first; i < last; ++i) {
             joiner.append(plan[i]);
-            plan[i].words = {};
+            spare.push_back(std::move(plan[i].words));
         }
-        writeWords(s, joiner.out);
-        if (s.cancelRequested) return EncodeOutcome::Cancelled;
     }
+    if (!joiner.out.empty()) writeWords(s, joiner.out);
+    if (s.cancelRequested) return EncodeOutcome::Cancelled;
 
     // The source must end where it was measured.
     uint8_t extra;

@@ -27,27 +27,48 @@ namespace {
 // widest block is 65 bytes, and the last 8-byte store of a channel reaches 7 bytes past it.
 constexpr int64_t kBlockRoom = 80;
 
-inline void storeBigEndian64(uint8_t* p, uint64_t v) {
-    v = __builtin_bswap64(v);
-    std::memcpy(p, &v, 8);
-}
-
-// Writes one channel's 16 fields of n bits as 2n stream bytes at p. The fields come as
-// four chunks of 4n bits (every second element of 'chunks', first field on top): chunks 0
-// and 2 start on bytes n / 2 apart from 1 and 3, which start half way through a byte when n
-// is odd; each of those takes along the last four bits of the chunk before it. The four
-// stores are independent, and each one's zero tail is overwritten by the next, so the
-// stores must stay in this order; the last reaches up to 7 bytes past the channel.
-inline void putChannel(uint8_t* p, const uint64_t* chunks, int n) {
-    const int bits = 4 * n;
-    const int odd = n & 1;
-    const uint64_t carried = odd ? 0xF : 0;
-    const int lead = 64 - bits - 4 * odd;
-    storeBigEndian64(p, chunks[0] << (64 - bits));
-    storeBigEndian64(p + (n >> 1), (((chunks[0] & carried) << (bits & 63)) | chunks[2]) << lead);
-    storeBigEndian64(p + n, chunks[4] << (64 - bits));
-    storeBigEndian64(p + n + (n >> 1), (((chunks[4] & carried) << (bits & 63)) | chunks[6])
-                                           << lead);
+// Stores both channels of a block as stream bytes: the side's 2 * ns bytes at p, the
+// right's 2 * nr bytes after them. Each channel comes as four chunks of 4n bits (first
+// field on top): 'even' holds chunks 0 and 2 of the side and of the right as
+// [side 0, right 0, side 2, right 2], 'odd' chunks 1 and 3 alike. Chunks 0 and 2 start on
+// the bytes 0 and n of their channel; chunks 1 and 3 start n / 2 bytes after them, half
+// way through a byte when n is odd, and then take along the last four bits of the chunk
+// before them. 'counts' holds n for [side, right, side, right]. Every store writes 8
+// bytes, of which those past its chunk are zeros that the next store overwrites, so the
+// stores must stay in this order; the last reaches up to 7 bytes past the block.
+KPZ_AVX2 inline void putChannels(uint8_t* p, __m256i even, __m256i odd, __m256i counts, int ns,
+                                 int nr) {
+    const __m256i bits = _mm256_slli_epi64(counts, 2);
+    const __m256i top = _mm256_sub_epi64(_mm256_set1_epi64x(64), bits);
+    const __m256i oddWidth = _mm256_and_si256(counts, _mm256_set1_epi64x(1));
+    const __m256i carried = _mm256_and_si256(_mm256_sub_epi64(_mm256_setzero_si256(), oddWidth),
+                                             _mm256_set1_epi64x(0xF));
+    const __m256i lead = _mm256_sub_epi64(top, _mm256_slli_epi64(oddWidth, 2));
+    const __m256i reverse = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8,
+                                             7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+    // A shift by 64 (n = 16) gives zero, as wanted.
+    const __m256i first = _mm256_shuffle_epi8(_mm256_sllv_epi64(even, top), reverse);
+    const __m256i second = _mm256_shuffle_epi8(
+        _mm256_sllv_epi64(
+            _mm256_or_si256(_mm256_sllv_epi64(_mm256_and_si256(even, carried), bits), odd), lead),
+        reverse);
+    const __m128i first02 = _mm256_castsi256_si128(first),
+                  second02 = _mm256_castsi256_si128(second);
+    const __m128i first13 = _mm256_extracti128_si256(first, 1);
+    const __m128i second13 = _mm256_extracti128_si256(second, 1);
+    auto low = [](uint8_t* at, __m128i v)
+                   KPZ_AVX2 { _mm_storel_epi64(reinterpret_cast<__m128i*>(at), v); };
+    auto high = [](uint8_t* at, __m128i v)
+                    KPZ_AVX2 { _mm_storeh_pd(reinterpret_cast<double*>(at), _mm_castsi128_pd(v)); };
+    uint8_t* q = p + 2 * ns;
+    low(p, first02);
+    low(p + (ns >> 1), second02);
+    low(p + ns, first13);
+    low(p + ns + (ns >> 1), second13);
+    high(q, first02);
+    high(q + (nr >> 1), second02);
+    high(q + nr, first13);
+    high(q + nr + (nr >> 1), second13);
 }
 
 // Swaps the bytes of words [from, to): stream order to memory order.
@@ -174,7 +195,6 @@ KPZ_AVX2 uint32_t encodeBlocksAvx2(int16_t* samples, int32_t nSamples, int16_t& 
     const __m256i ones = _mm256_set1_epi64x(1);
     const __m256i low16 = _mm256_set1_epi32(0xFFFF);
     const __m256i low32 = _mm256_set1_epi64x(0xFFFFFFFF);
-    alignas(32) uint64_t chunks[8];
     uint8_t scratch[kBlockRoom];
     uint32_t widths = 0;
 
@@ -214,15 +234,15 @@ KPZ_AVX2 uint32_t encodeBlocksAvx2(int16_t* samples, int32_t nSamples, int16_t& 
             return _mm256_or_si256(_mm256_and_si256(x, low32),
                                    _mm256_sllv_epi64(_mm256_srli_epi64(x, 32), n2));
         };
-        _mm256_store_si256(reinterpret_cast<__m256i*>(chunks), pack(a));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(chunks + 4), pack(b));
+        const __m256i lowHalf = pack(a), highHalf = pack(b); // chunks 0 and 1, 2 and 3
+        const __m256i even = _mm256_permute2x128_si256(lowHalf, highHalf, 0x20);
+        const __m256i odd = _mm256_permute2x128_si256(lowHalf, highHalf, 0x31);
 
         const int64_t blockBytes = 1 + 2 * ns + 2 * nr;
         const bool direct = pos + kBlockRoom <= end;
         uint8_t* p = direct ? bytes + pos : scratch;
         p[0] = static_cast<uint8_t>(sw + 16 * rw);
-        putChannel(p + 1, chunks, ns);
-        putChannel(p + 1 + 2 * ns, chunks + 1, nr);
+        putChannels(p + 1, even, odd, n64, ns, nr);
         if (direct) {
             pos += blockBytes;
         } else {

@@ -7,9 +7,11 @@ namespace kpz {
 
 std::vector<uint8_t> compressToMemory(CodecState& s, const std::vector<uint8_t>& source,
                                       std::string_view name, bool passwordOn, uint16_t code) {
-    MemoryStream in(source);
+    ByteReader in(source.data(), source.size());
     MemoryStream out;
-    out.data.reserve(source.size() / 2 + 64);
+    // Room for the largest payload (65 bytes for every 64) and the header, so that the
+    // output never moves while it grows.
+    out.data.reserve(source.size() + source.size() / 32 + name.size() + 128);
     resetEncoder(s);
     s.source = &in;
     s.destination = &out;
@@ -25,12 +27,12 @@ std::vector<uint8_t> compressToMemory(CodecState& s, const std::vector<uint8_t>&
 
 RestoreResult restoreFromMemory(CodecState& s, const std::vector<uint8_t>& file, uint16_t code) {
     RestoreResult r;
-    MemoryStream in(file);
+    ByteReader in(file.data(), file.size());
     resetDecoder(s);
     r.header = readHeader(in, r.info);
     if (r.header != HeaderStatus::Ok) return r;
     // A stored size that the payload cannot hold is refused before anything is decoded.
-    const uint64_t payload = file.size() - in.readPosition;
+    const uint64_t payload = file.size() - in.position();
     if (payload < minimumPayloadBytes(r.info.originalSize)) {
         r.outcome = DecodeOutcome::Damaged;
         return r;

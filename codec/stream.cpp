@@ -20,4 +20,11 @@ uint32_t MemoryStream::write(const void* bytes, uint32_t count) {
     return count;
 }
 
+int32_t ByteReader::read(void* buffer, uint32_t count) {
+    const size_t n = std::min<size_t>(count, size_ - position_);
+    if (n) std::memcpy(buffer, bytes_ + position_, n);
+    position_ += n;
+    return static_cast<int32_t>(n);
+}
+
 } // namespace kpz

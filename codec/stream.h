@@ -30,4 +30,19 @@ class MemoryStream final : public Stream {
     size_t readPosition = 0;
 };
 
+// Reads bytes that the caller owns and keeps alive, without copying them first; refuses
+// every write.
+class ByteReader final : public Stream {
+  public:
+    ByteReader(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
+    int32_t read(void* buffer, uint32_t count) override;
+    uint32_t write(const void*, uint32_t) override { return 0; }
+    size_t position() const { return position_; }
+
+  private:
+    const uint8_t* bytes_;
+    size_t size_;
+    size_t position_ = 0;
+};
+
 } // namespace kpz

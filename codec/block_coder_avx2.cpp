@@ -213,15 +213,20 @@ KPZ_AVX2 uint32_t encodeBlocksAvx2(int16_t* samples, int32_t nSamples, int16_t& 
         __m128i folds = _mm_or_si128(_mm256_castsi256_si128(f), _mm256_extracti128_si256(f, 1));
         folds = _mm_or_si128(folds, _mm_srli_si128(folds, 8));
         folds = _mm_or_si128(folds, _mm_srli_si128(folds, 4));
-        const auto both = static_cast<uint32_t>(_mm_cvtsi128_si32(folds));
-        const uint32_t foldSide = both & 0xFFFF, foldRight = both >> 16;
-        const int sw = foldSide ? 32 - __builtin_clz(foldSide) : 0;
-        const int rw = foldRight ? 32 - __builtin_clz(foldRight) : 0;
+        // Width codes are bit lengths of the folds: the exponent of each fold converted to
+        // a float (exact below 2^24) less 126, or 0 for a fold of 0.
+        const __m128i pair = _mm_unpacklo_epi16(folds, _mm_setzero_si128()); // side, right
+        const __m128i exponent = _mm_srli_epi32(_mm_castps_si128(_mm_cvtepi32_ps(pair)), 23);
+        const __m128i widths2 =
+            _mm_max_epi32(_mm_sub_epi32(exponent, _mm_set1_epi32(126)), _mm_setzero_si128());
+        const int sw = _mm_cvtsi128_si32(widths2);
+        const int rw = _mm_extract_epi32(widths2, 1);
         const int ns = sw + 1, nr = rw + 1;
 
         // Four fields of a channel per quadword: mask each to its width, then join pairs
         // of 16-bit lanes into 2n bits and pairs of those into 4n bits.
-        const __m256i n64 = _mm256_setr_epi64x(ns, nr, ns, nr);
+        const __m128i counts = _mm_add_epi32(widths2, _mm_set1_epi32(1));
+        const __m256i n64 = _mm256_cvtepu32_epi64(_mm_unpacklo_epi64(counts, counts));
         __m256i mask = _mm256_sub_epi64(_mm256_sllv_epi64(ones, n64), ones);
         mask = _mm256_or_si256(mask, _mm256_slli_epi64(mask, 16));
         mask = _mm256_or_si256(mask, _mm256_slli_epi64(mask, 32));

@@ -20,6 +20,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=bench/timing.sh
+source "$root/bench/timing.sh"
 kpz=${1:-$root/build/cli/kpz}
 rounds=${2:-5}
 corpus=${KPZ_CORPUS:-/tmp/kpz-corpus}
@@ -55,7 +57,6 @@ compressors=("cp" "kpz" "kpz portable" "flac -0" "wavpack -f" "zstd -1")
 decompressors=("kpz -d" "kpz -d portable" "flac -d" "zstd -d")
 tools=("${compressors[@]}" "${decompressors[@]}")
 
-slug() { tr -c 'a-z0-9\n' '_' <<<"$1"; }
 
 # Sets cmd (the command line) and outfile (the file it writes) for tool $1 writing into
 # folder $2. Decoders read the compressed files made in $work/ref.
@@ -120,18 +121,10 @@ for ((r = 0; r < rounds; r++)); do
         name=${tools[$(((k + r) % n))]}
         set_command "$name" "$work/out"
         rm -f "$outfile"
-        sync
-        t0=$(date +%s.%N)
-        run_checked "$name" "${cmd[@]}"
-        t1=$(date +%s.%N)
-        awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f\n", b - a }' \
-            >>"$work/times/$(slug "$name")"
+        time_once "$name"
     done
 done
 
-median() { sort -g "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-spread() { sort -g "$1" | awk -v m="$2" '{ v[NR] = $1 } END { printf "%.0f%%", 100 * (v[NR] - v[1]) / m }'; }
-peak_kib() { awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/rss/$(slug "$1")"; }
 
 declare -A med
 for name in "${tools[@]}"; do

@@ -29,6 +29,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=bench/timing.sh
+source "$root/bench/timing.sh"
 app=${1:-$root/build/app/brisko-packer}
 kpz=${2:-$root/build/cli/kpz}
 rounds=${3:-5}
@@ -112,7 +114,6 @@ app_env=(env HOME="$app_home" XDG_CONFIG_HOME="$app_home/config"
 
 tools=("kpz -d" "window" "window, 4 KiB")
 
-slug() { tr -c 'a-z0-9\n' '_' <<<"$1"; }
 
 # Sets cmd (the command line), rundir (its working directory), outfile (the file it
 # writes) and outbytes (the size that file must have) for tool $1.
@@ -178,18 +179,10 @@ for ((r = 0; r < rounds; r++)); do
         set_command "$name"
         rm -f "$outfile"
         fresh_home
-        sync
-        t0=$(date +%s.%N)
-        run_checked "$name" "${cmd[@]}"
-        t1=$(date +%s.%N)
-        awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f\n", b - a }' \
-            >>"$work/times/$(slug "$name")"
+        time_once "$name"
     done
 done
 
-median() { sort -g "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-spread() { sort -g "$1" | awk -v m="$2" '{ v[NR] = $1 } END { printf "%.0f%%", 100 * (v[NR] - v[1]) / m }'; }
-peak_kib() { awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/rss/$(slug "$1")"; }
 
 declare -A med
 for name in "${tools[@]}"; do

@@ -1,6 +1,6 @@
-// Block coding kernels for processors with AVX2 and BMI2, chosen at run time. Only the functions
-// marked with the target attribute use those instructions, so nothing here runs on a processor
-// without it unless the dispatcher picks these kernels.
+// Block coding kernels for processors with AVX2 and BMI2, chosen at run time. Only the
+// functions marked with the target attribute use those instructions, and only the dispatcher
+// calls them, after asking the processor.
 //
 // Both kernels rest on two facts of the format: every block is a whole number of bytes,
 // and each channel's 16 fields of n bits fill exactly 2n bytes. So a block starts on a byte

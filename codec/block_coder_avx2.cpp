@@ -56,10 +56,15 @@ KPZ_AVX2 inline void putChannels(uint8_t* p, __m256i even, __m256i odd, __m256i 
                   second02 = _mm256_castsi256_si128(second);
     const __m128i first13 = _mm256_extracti128_si256(first, 1);
     const __m128i second13 = _mm256_extracti128_si256(second, 1);
-    auto low = [](uint8_t* at, __m128i v)
-                   KPZ_AVX2 { _mm_storel_epi64(reinterpret_cast<__m128i*>(at), v); };
-    auto high = [](uint8_t* at, __m128i v)
-                    KPZ_AVX2 { _mm_storeh_pd(reinterpret_cast<double*>(at), _mm_castsi128_pd(v)); };
+    // Through memcpy: a byte address has no alignment to promise.
+    auto low = [](uint8_t* at, __m128i v) KPZ_AVX2 {
+        const auto word = static_cast<uint64_t>(_mm_cvtsi128_si64(v));
+        std::memcpy(at, &word, 8);
+    };
+    auto high = [](uint8_t* at, __m128i v) KPZ_AVX2 {
+        const auto word = static_cast<uint64_t>(_mm_extract_epi64(v, 1));
+        std::memcpy(at, &word, 8);
+    };
     uint8_t* q = p + 2 * ns;
     low(p, first02);
     low(p + (ns >> 1), second02);

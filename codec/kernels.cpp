@@ -36,6 +36,8 @@ bool kernelsSupported(Kernels k) {
         return true;
     case Kernels::Avx2:
 #if defined(__x86_64__) || defined(__i386__)
+        // Safe even when called before the runtime has read the processor's features.
+        __builtin_cpu_init();
         return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
 #else
         return false;

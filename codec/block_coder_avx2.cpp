@@ -283,6 +283,9 @@ KPZ_AVX2 uint32_t encodeBlocksAvx2(int16_t* samples, int32_t nSamples, int16_t& 
 
 KPZ_AVX2 int32_t decodeRunAvx2(const uint16_t* in, DecodeCursor& c, uint16_t* out,
                                int32_t maxBlocks, int64_t limit) {
+    // Blocks are whole bytes, so a run always starts on a byte; anything else is not a
+    // position this decoder can take.
+    if (c.pos & 7) return decodeRunPortable(in, c, out, maxBlocks, limit);
     const LayoutTable& table = layouts();
     const auto* mem = reinterpret_cast<const uint8_t*>(in);
     // The loads of the last group of a channel reach a few bytes further than the portable

@@ -27,23 +27,64 @@ namespace {
 // widest block is 65 bytes, and the last 8-byte store of a channel reaches 7 bytes past it.
 constexpr int64_t kBlockRoom = 80;
 
+// Shift counts and masks for packing a block whose channels have ns and nr bits per field,
+// laid out for registers that hold [side, right, side, right] in their quadwords: the
+// field mask in every 16-bit lane, n per 32-bit lane and 2n per quadword for joining
+// fields, and for storing chunks of 4n bits: 4n, 64 - 4n, the last four bits of the
+// chunk before that an odd n carries along, and the shift that puts them on top.
+struct PairLayout {
+    alignas(32) uint64_t mask[4];
+    alignas(32) uint32_t join16[8];
+    alignas(32) uint64_t join32[4];
+    alignas(32) uint64_t bits[4];
+    alignas(32) uint64_t top[4];
+    alignas(32) uint64_t carried[4];
+    alignas(32) uint64_t lead[4];
+};
+
+// Indexed by the block's header byte: side width code plus 16 times the right's.
+using PairTable = std::array<PairLayout, 256>;
+
+PairTable buildPairs() {
+    PairTable t{};
+    for (int header = 0; header < 256; ++header) {
+        PairLayout& l = t[header];
+        for (int q = 0; q < 4; ++q) {
+            const int n = 1 + ((q & 1) ? header >> 4 : header & 15);
+            l.mask[q] = 0x0001000100010001ull * ((1ull << n) - 1);
+            l.join16[2 * q] = l.join16[2 * q + 1] = static_cast<uint32_t>(n);
+            l.join32[q] = static_cast<uint64_t>(2 * n);
+            l.bits[q] = static_cast<uint64_t>(4 * n);
+            l.top[q] = static_cast<uint64_t>(64 - 4 * n);
+            l.carried[q] = (n & 1) ? 0xF : 0;
+            l.lead[q] = static_cast<uint64_t>(64 - 4 * n - 4 * (n & 1));
+        }
+    }
+    return t;
+}
+
+const PairTable& pairs() {
+    static const PairTable t = buildPairs();
+    return t;
+}
+
+KPZ_AVX2 inline __m256i load256(const void* p) {
+    return _mm256_load_si256(static_cast<const __m256i*>(p));
+}
+
 // Stores both channels of a block as stream bytes: the side's 2 * ns bytes at p, the
 // right's 2 * nr bytes after them. Each channel comes as four chunks of 4n bits (first
 // field on top): 'even' holds chunks 0 and 2 of the side and of the right as
 // [side 0, right 0, side 2, right 2], 'odd' chunks 1 and 3 alike. Chunks 0 and 2 start on
 // the bytes 0 and n of their channel; chunks 1 and 3 start n / 2 bytes after them, half
 // way through a byte when n is odd, and then take along the last four bits of the chunk
-// before them. 'counts' holds n for [side, right, side, right]. Every store writes 8
+// before them. 'l' holds the shift counts for n. Every store writes 8
 // bytes, of which those past its chunk are zeros that the next store overwrites, so the
 // stores must stay in this order; the last reaches up to 7 bytes past the block.
-KPZ_AVX2 inline void putChannels(uint8_t* p, __m256i even, __m256i odd, __m256i counts, int ns,
+KPZ_AVX2 inline void putChannels(uint8_t* p, __m256i even, __m256i odd, const PairLayout& l, int ns,
                                  int nr) {
-    const __m256i bits = _mm256_slli_epi64(counts, 2);
-    const __m256i top = _mm256_sub_epi64(_mm256_set1_epi64x(64), bits);
-    const __m256i oddWidth = _mm256_and_si256(counts, _mm256_set1_epi64x(1));
-    const __m256i carried = _mm256_and_si256(_mm256_sub_epi64(_mm256_setzero_si256(), oddWidth),
-                                             _mm256_set1_epi64x(0xF));
-    const __m256i lead = _mm256_sub_epi64(top, _mm256_slli_epi64(oddWidth, 2));
+    const __m256i bits = load256(l.bits), top = load256(l.top);
+    const __m256i carried = load256(l.carried), lead = load256(l.lead);
     const __m256i reverse = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8,
                                              7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
     // A shift by 64 (n = 16) gives zero, as wanted.
@@ -197,7 +238,7 @@ KPZ_AVX2 uint32_t encodeBlocksAvx2(int16_t* samples, int32_t nSamples, int16_t& 
     // quadword and r3 r2 r1 r0 in the high one, so that packing puts the first on top.
     const __m256i split = _mm256_setr_epi8(12, 13, 8, 9, 4, 5, 0, 1, 14, 15, 10, 11, 6, 7, 2, 3, 12,
                                            13, 8, 9, 4, 5, 0, 1, 14, 15, 10, 11, 6, 7, 2, 3);
-    const __m256i ones = _mm256_set1_epi64x(1);
+    const PairTable& pairTable = pairs();
     const __m256i low16 = _mm256_set1_epi32(0xFFFF);
     const __m256i low32 = _mm256_set1_epi64x(0xFFFFFFFF);
     uint8_t scratch[kBlockRoom];
@@ -230,13 +271,9 @@ KPZ_AVX2 uint32_t encodeBlocksAvx2(int16_t* samples, int32_t nSamples, int16_t& 
 
         // Four fields of a channel per quadword: mask each to its width, then join pairs
         // of 16-bit lanes into 2n bits and pairs of those into 4n bits.
-        const __m128i counts = _mm_add_epi32(widths2, _mm_set1_epi32(1));
-        const __m256i n64 = _mm256_cvtepu32_epi64(_mm_unpacklo_epi64(counts, counts));
-        __m256i mask = _mm256_sub_epi64(_mm256_sllv_epi64(ones, n64), ones);
-        mask = _mm256_or_si256(mask, _mm256_slli_epi64(mask, 16));
-        mask = _mm256_or_si256(mask, _mm256_slli_epi64(mask, 32));
-        const __m256i n32 = _mm256_shuffle_epi32(n64, _MM_SHUFFLE(2, 2, 0, 0));
-        const __m256i n2 = _mm256_add_epi64(n64, n64);
+        const PairLayout& layout = pairTable[sw + 16 * rw];
+        const __m256i mask = load256(layout.mask);
+        const __m256i n32 = load256(layout.join16), n2 = load256(layout.join32);
         auto pack = [&](__m256i x) KPZ_AVX2 {
             x = _mm256_and_si256(_mm256_shuffle_epi8(x, split), mask);
             x = _mm256_or_si256(_mm256_and_si256(x, low16),
@@ -252,7 +289,7 @@ KPZ_AVX2 uint32_t encodeBlocksAvx2(int16_t* samples, int32_t nSamples, int16_t& 
         const bool direct = pos + kBlockRoom <= end;
         uint8_t* p = direct ? bytes + pos : scratch;
         p[0] = static_cast<uint8_t>(sw + 16 * rw);
-        putChannels(p + 1, even, odd, n64, ns, nr);
+        putChannels(p + 1, even, odd, layout, ns, nr);
         if (direct) {
             pos += blockBytes;
         } else {

@@ -32,7 +32,8 @@ constexpr int64_t kBlockRoom = 80;
 // field mask in every 16-bit lane, n per 32-bit lane and 2n per quadword for joining
 // fields, and for storing chunks of 4n bits: 4n, 64 - 4n, the last four bits of the
 // chunk before that an odd n carries along, and the shift that puts them on top.
-struct PairLayout {
+// 256 bytes each, so that finding one is a shift.
+struct alignas(256) PairLayout {
     alignas(32) uint64_t mask[4];
     alignas(32) uint32_t join16[8];
     alignas(32) uint64_t join32[4];
@@ -81,8 +82,8 @@ KPZ_AVX2 inline __m256i load256(const void* p) {
 // before them. 'l' holds the shift counts for n. Every store writes 8
 // bytes, of which those past its chunk are zeros that the next store overwrites, so the
 // stores must stay in this order; the last reaches up to 7 bytes past the block.
-KPZ_AVX2 inline void putChannels(uint8_t* p, __m256i even, __m256i odd, const PairLayout& l, int ns,
-                                 int nr) {
+KPZ_AVX2 inline void putChannels(uint8_t* p, __m256i even, __m256i odd, const PairLayout& l,
+                                 size_t ns, size_t nr) {
     const __m256i bits = load256(l.bits), top = load256(l.top);
     const __m256i carried = load256(l.carried), lead = load256(l.lead);
     const __m256i reverse = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8,
@@ -265,9 +266,9 @@ KPZ_AVX2 uint32_t encodeBlocksAvx2(int16_t* samples, int32_t nSamples, int16_t& 
         const __m128i exponent = _mm_srli_epi32(_mm_castps_si128(_mm_cvtepi32_ps(pair)), 23);
         const __m128i widths2 =
             _mm_max_epi32(_mm_sub_epi32(exponent, _mm_set1_epi32(126)), _mm_setzero_si128());
-        const int sw = _mm_cvtsi128_si32(widths2);
-        const int rw = _mm_extract_epi32(widths2, 1);
-        const int ns = sw + 1, nr = rw + 1;
+        const auto sw = static_cast<uint32_t>(_mm_cvtsi128_si32(widths2));
+        const auto rw = static_cast<uint32_t>(_mm_extract_epi32(widths2, 1));
+        const size_t ns = sw + 1, nr = rw + 1;
 
         // Four fields of a channel per quadword: mask each to its width, then join pairs
         // of 16-bit lanes into 2n bits and pairs of those into 4n bits.

@@ -79,9 +79,9 @@ KPZ_AVX2 inline __m256i load256(const void* p) {
 // [side 0, right 0, side 2, right 2], 'odd' chunks 1 and 3 alike. Chunks 0 and 2 start on
 // the bytes 0 and n of their channel; chunks 1 and 3 start n / 2 bytes after them, half
 // way through a byte when n is odd, and then take along the last four bits of the chunk
-// before them. 'l' holds the shift counts for n. Every store writes 8
-// bytes, of which those past its chunk are zeros that the next store overwrites, so the
-// stores must stay in this order; the last reaches up to 7 bytes past the block.
+// before them. 'l' holds the shift counts for n. Every store writes 8 bytes, of which
+// those past its chunk are zeros that the next store overwrites, so the stores must stay
+// in this order; the last reaches up to 7 bytes past the block.
 KPZ_AVX2 inline void putChannels(uint8_t* p, __m256i even, __m256i odd, const PairLayout& l,
                                  size_t ns, size_t nr) {
     const __m256i bits = load256(l.bits), top = load256(l.top);
@@ -94,10 +94,11 @@ KPZ_AVX2 inline void putChannels(uint8_t* p, __m256i even, __m256i odd, const Pa
         _mm256_sllv_epi64(
             _mm256_or_si256(_mm256_sllv_epi64(_mm256_and_si256(even, carried), bits), odd), lead),
         reverse);
-    const __m128i first02 = _mm256_castsi256_si128(first),
-                  second02 = _mm256_castsi256_si128(second);
-    const __m128i first13 = _mm256_extracti128_si256(first, 1);
-    const __m128i second13 = _mm256_extracti128_si256(second, 1);
+    // Chunk k of the side in the low quadword, of the right in the high one.
+    const __m128i chunk0 = _mm256_castsi256_si128(first);
+    const __m128i chunk2 = _mm256_extracti128_si256(first, 1);
+    const __m128i chunk1 = _mm256_castsi256_si128(second);
+    const __m128i chunk3 = _mm256_extracti128_si256(second, 1);
     // Through memcpy: a byte address has no alignment to promise.
     auto low = [](uint8_t* at, __m128i v) KPZ_AVX2 {
         const auto word = static_cast<uint64_t>(_mm_cvtsi128_si64(v));
@@ -108,14 +109,14 @@ KPZ_AVX2 inline void putChannels(uint8_t* p, __m256i even, __m256i odd, const Pa
         std::memcpy(at, &word, 8);
     };
     uint8_t* q = p + 2 * ns;
-    low(p, first02);
-    low(p + (ns >> 1), second02);
-    low(p + ns, first13);
-    low(p + ns + (ns >> 1), second13);
-    high(q, first02);
-    high(q + (nr >> 1), second02);
-    high(q + nr, first13);
-    high(q + nr + (nr >> 1), second13);
+    low(p, chunk0);
+    low(p + (ns >> 1), chunk1);
+    low(p + ns, chunk2);
+    low(p + ns + (ns >> 1), chunk3);
+    high(q, chunk0);
+    high(q + (nr >> 1), chunk1);
+    high(q + nr, chunk2);
+    high(q + nr + (nr >> 1), chunk3);
 }
 
 // Swaps the bytes of words [from, to): stream order to memory order.

@@ -222,6 +222,9 @@ void BM_DecodeCore(benchmark::State& state) {
 // Encoding turns its samples into residuals in place, so each pass copies the chunk in
 // first, as a read into the sample buffer does; the decoder reads its input unchanged.
 constexpr size_t kChunk = kpz::kChunkBytes;
+// Room for the chunk's coded words at the widest (33 words a block) and the readers'
+// look-ahead past them.
+constexpr size_t kChunkWords = kChunk / 64 * 33 + 256;
 
 const std::vector<uint8_t>& chunkSource() {
     static const std::vector<uint8_t> chunk = [] {
@@ -238,7 +241,7 @@ const std::vector<uint8_t>& chunkSource() {
 const std::vector<uint16_t>& chunkWords() {
     static const std::vector<uint16_t> words = [] {
         std::vector<uint8_t> samples = chunkSource();
-        std::vector<uint16_t> w(kChunk / 64 * 33 + 256, 0);
+        std::vector<uint16_t> w(kChunkWords, 0);
         kpz::detail::FastWriter writer{w.data(), 0, static_cast<int32_t>(w.size()), 0, 0, nullptr};
         int16_t side = 0, right = 0;
         kpz::detail::encodeBlocks(reinterpret_cast<int16_t*>(samples.data()),
@@ -269,7 +272,7 @@ void BM_MemcpyChunk(benchmark::State& state) {
 void BM_EncodeChunk(benchmark::State& state) {
     const std::vector<uint8_t>& src = chunkSource();
     std::vector<uint8_t> samples(src.size());
-    std::vector<uint16_t> words(kChunk / 64 * 33 + 256);
+    std::vector<uint16_t> words(kChunkWords);
     for (auto _ : state) {
         std::memcpy(samples.data(), src.data(), kChunk);
         kpz::detail::FastWriter writer{words.data(), 0, static_cast<int32_t>(words.size()), 0, 0,
@@ -288,12 +291,9 @@ void BM_DecodeChunk(benchmark::State& state) {
     std::vector<uint16_t> out(kChunk / 2);
     const auto blocks = static_cast<int32_t>(kChunk / 64);
     const int64_t limit = static_cast<int64_t>(words.size()) * 16 - 4096;
-    const bool fast = kpz::activeKernels() == kpz::Kernels::Avx2;
     for (auto _ : state) {
         kpz::detail::DecodeCursor c{0, 0, 0, 0, 0};
-        const int32_t done =
-            fast ? kpz::detail::decodeRunAvx2(words.data(), c, out.data(), blocks, limit)
-                 : kpz::detail::decodeRunPortable(words.data(), c, out.data(), blocks, limit);
+        const int32_t done = kpz::detail::decodeRun(words.data(), c, out.data(), blocks, limit);
         if (done != blocks) {
             state.SkipWithError("the decoder stopped early");
             break;

@@ -125,11 +125,7 @@ for ((r = 0; r < rounds; r++)); do
     done
 done
 
-
-declare -A med
-for name in "${tools[@]}"; do
-    med[$name]=$(median "$work/times/$(slug "$name")")
-done
+collect_medians "${tools[@]}"
 
 printf '\n%-16s %9s %7s %8s %8s %8s %8s %10s\n' \
     tool "median s" spread "out/wav" "t/cp" "t/flac" "MB/s" "peak RSS"

@@ -183,11 +183,7 @@ for ((r = 0; r < rounds; r++)); do
     done
 done
 
-
-declare -A med
-for name in "${tools[@]}"; do
-    med[$name]=$(median "$work/times/$(slug "$name")")
-done
+collect_medians "${tools[@]}"
 
 printf '\n%-14s %9s %7s %8s %8s %8s %8s %10s\n' \
     tool "median s" spread "min s" "max s" "t/kpz" "MB/s" "peak RSS"

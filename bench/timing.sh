@@ -16,6 +16,15 @@ time_once() {
     awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f\n", b - a }' >>"$work/times/$(slug "$name")"
 }
 
+# Fills the associative array med with each named tool's median time.
+collect_medians() {
+    declare -gA med=()
+    local name
+    for name in "$@"; do
+        med[$name]=$(median "$work/times/$(slug "$name")")
+    done
+}
+
 median() { sort -g "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 spread() { sort -g "$1" | awk -v m="$2" '{ v[NR] = $1 } END { printf "%.0f%%", 100 * (v[NR] - v[1]) / m }'; }
 peak_kib() { awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/rss/$(slug "$1")"; }

@@ -186,10 +186,10 @@ KPZ_AVX2 inline __m256i channelValues(const uint8_t* mem, int64_t s, int n, __m2
     };
     __m256i a = _mm256_inserti128_si256(_mm256_castsi128_si256(load(0)), load(2), 1);
     __m256i b = _mm256_inserti128_si256(_mm256_castsi128_si256(load(1)), load(3), 1);
-    a = _mm256_shuffle_epi8(a, _mm256_load_si256(reinterpret_cast<const __m256i*>(l.shuffleA)));
-    b = _mm256_shuffle_epi8(b, _mm256_load_si256(reinterpret_cast<const __m256i*>(l.shuffleB)));
-    a = _mm256_sllv_epi32(a, _mm256_load_si256(reinterpret_cast<const __m256i*>(l.shiftA)));
-    b = _mm256_sllv_epi32(b, _mm256_load_si256(reinterpret_cast<const __m256i*>(l.shiftB)));
+    a = _mm256_shuffle_epi8(a, load256(l.shuffleA));
+    b = _mm256_shuffle_epi8(b, load256(l.shuffleB));
+    a = _mm256_sllv_epi32(a, load256(l.shiftA));
+    b = _mm256_sllv_epi32(b, load256(l.shiftB));
     const __m128i down = _mm_cvtsi32_si128(32 - n);
     __m256i v = _mm256_packs_epi32(_mm256_sra_epi32(a, down), _mm256_sra_epi32(b, down));
     // Running sum over the 16 lanes, then onto the previous value.

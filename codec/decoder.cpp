@@ -173,6 +173,12 @@ int32_t decodeRunPortable(const uint16_t* in, DecodeCursor& c, uint16_t* out, in
     return done;
 }
 
+int32_t decodeRun(const uint16_t* in, DecodeCursor& c, uint16_t* out, int32_t maxBlocks,
+                  int64_t limit) {
+    if (activeKernels() == Kernels::Avx2) return decodeRunAvx2(in, c, out, maxBlocks, limit);
+    return decodeRunPortable(in, c, out, maxBlocks, limit);
+}
+
 } // namespace detail
 
 namespace {
@@ -186,9 +192,7 @@ int32_t decodeBlocksFast(CodecState& s, uint16_t* out, int32_t maxBlocks, int64_
                            static_cast<uint16_t>(s.previousSide),
                            static_cast<uint16_t>(s.previousRight), s.readSideWidth,
                            s.readRightWidth};
-    const int32_t done = activeKernels() == Kernels::Avx2
-                             ? detail::decodeRunAvx2(in, c, out, maxBlocks, limit)
-                             : detail::decodeRunPortable(in, c, out, maxBlocks, limit);
+    const int32_t done = detail::decodeRun(in, c, out, maxBlocks, limit);
     s.readSideWidth = static_cast<uint8_t>(c.sideWidth);
     s.readRightWidth = static_cast<uint8_t>(c.rightWidth);
     s.previousSide = static_cast<int16_t>(c.side);

@@ -9,10 +9,6 @@ namespace kpz {
 
 namespace {
 
-Kernels fastestSupported() {
-    return kernelsSupported(Kernels::Avx2) ? Kernels::Avx2 : Kernels::Portable;
-}
-
 Kernels initialChoice() {
     const char* named = std::getenv("KPZ_KERNELS");
     if (named) {
@@ -20,7 +16,7 @@ Kernels initialChoice() {
         if (std::strcmp(named, "avx2") == 0 && kernelsSupported(Kernels::Avx2))
             return Kernels::Avx2;
     }
-    return fastestSupported();
+    return fastestKernels();
 }
 
 std::atomic<Kernels>& chosen() {
@@ -44,6 +40,10 @@ bool kernelsSupported(Kernels k) {
 #endif
     }
     return false;
+}
+
+Kernels fastestKernels() {
+    return kernelsSupported(Kernels::Avx2) ? Kernels::Avx2 : Kernels::Portable;
 }
 
 Kernels activeKernels() {

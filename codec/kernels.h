@@ -12,6 +12,9 @@ enum class Kernels { Portable, Avx2 };
 // Whether this processor can run the kernels.
 bool kernelsSupported(Kernels k);
 
+// The fastest kernels this processor can run.
+Kernels fastestKernels();
+
 // The kernels the codec uses: the fastest this processor supports, unless the environment
 // variable KPZ_KERNELS names another ("portable" or "avx2"; a set the processor lacks is
 // ignored) or selectKernels has chosen one.
@@ -39,6 +42,9 @@ struct DecodeCursor {
 // Decodes up to maxBlocks blocks from the input words 'in' into 'out' while the block
 // start stays at or before 'limit' (a bit position from which a block of the widest kind
 // can be read without passing the buffer's last word but one). Returns the blocks decoded.
+int32_t decodeRun(const uint16_t* in, DecodeCursor& c, uint16_t* out, int32_t maxBlocks,
+                  int64_t limit);
+// The same with one kernel set each; decodeRun picks the active one.
 int32_t decodeRunPortable(const uint16_t* in, DecodeCursor& c, uint16_t* out, int32_t maxBlocks,
                           int64_t limit);
 int32_t decodeRunAvx2(const uint16_t* in, DecodeCursor& c, uint16_t* out, int32_t maxBlocks,

@@ -29,8 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool passwordOn = flags & 1;
     const uint16_t code = size > 2 ? static_cast<uint16_t>(data[1] | data[2] << 8) : 0;
 
-    static const kpz::Kernels fastest =
-        kpz::kernelsSupported(kpz::Kernels::Avx2) ? kpz::Kernels::Avx2 : kpz::Kernels::Portable;
+    static const kpz::Kernels fastest = kpz::fastestKernels();
 
     const std::vector<uint8_t> source(data, data + size);
     kpz::selectKernels(kpz::Kernels::Portable);

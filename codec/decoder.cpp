@@ -11,33 +11,33 @@ namespace kpz {
 void resetDecoder(CodecState& s) {
     s.sourceProcessed = 9;
     s.destWritten = 0;
-    s.inputIndex = 1;
+    s.reader.inputIndex = 1;
     s.outputIndex = 0;
-    s.currentWord = 0;
-    s.readBitPosition = 15;
+    s.reader.currentWord = 0;
+    s.reader.readBitPosition = 15;
     s.previousSide = 0;
     s.previousRight = 0;
-    s.inputWordsValid = 0;
-    s.inputReadFailed = false;
-    s.payloadBytesRead = 0;
-    s.inputEnded = false;
-    s.wordsBeforeBuffer = 0;
+    s.reader.inputWordsValid = 0;
+    s.reader.inputReadFailed = false;
+    s.reader.payloadBytesRead = 0;
+    s.reader.inputEnded = false;
+    s.reader.wordsBeforeBuffer = 0;
 }
 
 void refillInput(CodecState& s) {
     s.bytesRead = s.source->read(s.sampleBuffer, 2u * static_cast<uint32_t>(s.bufferLength));
     if (s.bytesRead < 0) {
         // The buffer keeps its old words; the decoder reports the failure.
-        s.inputReadFailed = true;
-        s.inputWordsValid = 0;
+        s.reader.inputReadFailed = true;
+        s.reader.inputWordsValid = 0;
         return;
     }
     s.sourceProcessed += static_cast<uint32_t>(s.bytesRead);
-    s.payloadBytesRead += static_cast<uint64_t>(s.bytesRead);
-    s.inputEnded = s.bytesRead < 2 * s.bufferLength;
+    s.reader.payloadBytesRead += static_cast<uint64_t>(s.bytesRead);
+    s.reader.inputEnded = s.bytesRead < 2 * s.bufferLength;
     // A lone trailing byte is the low half of a word whose high half never came: its
     // stream bits are not valid payload.
-    s.inputWordsValid = s.bytesRead / 2;
+    s.reader.inputWordsValid = s.bytesRead / 2;
     if (s.passwordOn) {
         auto* words = reinterpret_cast<uint16_t*>(s.sampleBuffer);
         const uint16_t code = s.passwordCode;
@@ -52,24 +52,28 @@ static inline uint16_t inputWord(const CodecState& s, int32_t index) {
 }
 
 static inline void advanceReadBits(CodecState& s, int count) {
-    s.readBitPosition -= count;
-    if (s.readBitPosition < 0) {
-        s.currentWord = inputWord(s, s.inputIndex);
-        ++s.inputIndex;
-        if (s.inputIndex == s.bufferLength) {
+    BitReader& r = s.reader;
+    r.readBitPosition -= count;
+    if (r.readBitPosition < 0) {
+        // Copy the next word out before a refill can overwrite the buffer it lies in.
+        r.currentWord = inputWord(s, r.inputIndex);
+        ++r.inputIndex;
+        if (r.inputIndex == s.bufferLength) {
             refillInput(s);
-            s.inputIndex = 0;
-            s.wordsBeforeBuffer += static_cast<uint64_t>(s.bufferLength);
+            r.inputIndex = 0;
+            r.wordsBeforeBuffer += static_cast<uint64_t>(s.bufferLength);
         }
-        s.readBitPosition += 16;
+        r.readBitPosition += 16;
     }
 }
 
 // The field of width code w at the reader's position, as the low w + 1 bits.
+// A field has at most 16 bits, so it lies within currentWord and the word after it.
 static inline uint32_t peekBits(const CodecState& s, int w) {
-    const FieldMask& m = s.fieldMasks[s.readBitPosition][w];
-    uint32_t window = ((s.currentWord & m.high) << 16) | (inputWord(s, s.inputIndex) & m.low);
-    return window >> (s.readBitPosition + 16 - w);
+    const BitReader& r = s.reader;
+    const FieldMask& m = s.tables.fieldMasks[r.readBitPosition][w];
+    uint32_t window = ((r.currentWord & m.high) << 16) | (inputWord(s, r.inputIndex) & m.low);
+    return window >> (r.readBitPosition + 16 - w);
 }
 
 uint32_t getByte(CodecState& s) {
@@ -80,10 +84,10 @@ uint32_t getByte(CodecState& s) {
 
 int16_t getField(CodecState& s, int w) {
     uint16_t value = static_cast<uint16_t>(peekBits(s, w));
-    if (value & s.powersOfTwo[w])
-        value = static_cast<uint16_t>(value | ~s.lowMasks[w]);
+    if (value & s.tables.powersOfTwo[w])
+        value = static_cast<uint16_t>(value | ~s.tables.lowMasks[w]);
     else
-        value = static_cast<uint16_t>(value & s.lowMasks[w]);
+        value = static_cast<uint16_t>(value & s.tables.lowMasks[w]);
     advanceReadBits(s, w + 1);
     return static_cast<int16_t>(value);
 }
@@ -107,15 +111,15 @@ constexpr int kMaxBlockBits = 8 + 32 * 16;
 // where the reader may have to refill).
 void decodeBlockSlow(CodecState& s, uint16_t* out) {
     uint32_t header = getByte(s);
-    s.readSideWidth = static_cast<uint8_t>(header & 15);
-    s.readRightWidth = static_cast<uint8_t>((header >> 4) & 15);
+    s.reader.readSideWidth = static_cast<uint8_t>(header & 15);
+    s.reader.readRightWidth = static_cast<uint8_t>((header >> 4) & 15);
     int16_t side = s.previousSide, right = s.previousRight;
     for (int f = 0; f < 16; ++f) {
-        side = static_cast<int16_t>(side + getField(s, s.readSideWidth));
+        side = static_cast<int16_t>(side + getField(s, s.reader.readSideWidth));
         out[2 * f] = static_cast<uint16_t>(side);
     }
     for (int f = 0; f < 16; ++f) {
-        right = static_cast<int16_t>(right + getField(s, s.readRightWidth));
+        right = static_cast<int16_t>(right + getField(s, s.reader.readRightWidth));
         out[2 * f + 1] = static_cast<uint16_t>(right);
         out[2 * f] = static_cast<uint16_t>(out[2 * f] + right);
     }
@@ -188,18 +192,22 @@ namespace {
 // the buffer's last word (where the reader has to refill). Returns the blocks decoded.
 int32_t decodeBlocksFast(CodecState& s, uint16_t* out, int32_t maxBlocks, int64_t limit) {
     const auto* in = reinterpret_cast<const uint16_t*>(s.sampleBuffer);
-    detail::DecodeCursor c{(static_cast<int64_t>(s.inputIndex) - 1) * 16 + (15 - s.readBitPosition),
+    BitReader& r = s.reader;
+    // The current word is word inputIndex - 1 of the buffer (the caller has made sure it
+    // is still there), so the reader's place is one bit index.
+    detail::DecodeCursor c{(static_cast<int64_t>(r.inputIndex) - 1) * 16 + (15 - r.readBitPosition),
                            static_cast<uint16_t>(s.previousSide),
-                           static_cast<uint16_t>(s.previousRight), s.readSideWidth,
-                           s.readRightWidth};
+                           static_cast<uint16_t>(s.previousRight), r.readSideWidth,
+                           r.readRightWidth};
     const int32_t done = detail::decodeRun(in, c, out, maxBlocks, limit);
-    s.readSideWidth = static_cast<uint8_t>(c.sideWidth);
-    s.readRightWidth = static_cast<uint8_t>(c.rightWidth);
+    r.readSideWidth = static_cast<uint8_t>(c.sideWidth);
+    r.readRightWidth = static_cast<uint8_t>(c.rightWidth);
     s.previousSide = static_cast<int16_t>(c.side);
     s.previousRight = static_cast<int16_t>(c.right);
-    s.inputIndex = static_cast<int32_t>(c.pos >> 4) + 1;
-    s.readBitPosition = 15 - static_cast<int32_t>(c.pos & 15);
-    s.currentWord = in[s.inputIndex - 1];
+    // Back to the word-by-word reader's form: the word holding bit pos is the current one.
+    r.inputIndex = static_cast<int32_t>(c.pos >> 4) + 1;
+    r.readBitPosition = 15 - static_cast<int32_t>(c.pos & 15);
+    r.currentWord = in[r.inputIndex - 1];
     return done;
 }
 
@@ -208,21 +216,23 @@ int32_t decodeBlocksFast(CodecState& s, uint16_t* out, int32_t maxBlocks, int64_
 // buffer) when the pad lies past what has been read.
 bool payloadHasEndPad(CodecState& s, uint64_t dataBits) {
     const uint64_t needed = 2 * (dataBits / 16 + 2);
-    while (s.payloadBytesRead < needed && !s.inputEnded && !s.inputReadFailed)
+    const BitReader& r = s.reader;
+    while (r.payloadBytesRead < needed && !r.inputEnded && !r.inputReadFailed)
         refillInput(s);
-    return s.payloadBytesRead >= needed;
+    return r.payloadBytesRead >= needed;
 }
 
 // Stream bits consumed past the start of the current buffer (negative while the reader
 // is still in the previous buffer's last word).
 int64_t consumedBits(const CodecState& s) {
-    return (static_cast<int64_t>(s.inputIndex) - 1) * 16 + (15 - s.readBitPosition);
+    return (static_cast<int64_t>(s.reader.inputIndex) - 1) * 16 + (15 - s.reader.readBitPosition);
 }
 
 } // namespace
 
 DecodeOutcome decodeFile(CodecState& s) {
-    s.currentWord = inputWord(s, 0);
+    // Take word 0 as the current word; resetDecoder left inputIndex on the word after it.
+    s.reader.currentWord = inputWord(s, 0);
     const uint64_t original = s.originalSize;
     const int32_t blockLength = s.blockLength;
     const uint64_t blockBytes = 2u * static_cast<uint64_t>(blockLength);
@@ -251,17 +261,20 @@ DecodeOutcome decodeFile(CodecState& s) {
 
         uint16_t* out = s.outputBuffer + s.outputIndex;
         int32_t n = 0;
-        if (s.inputIndex >= 1) n = decodeBlocksFast(s, out, static_cast<int32_t>(run), fastLimit);
+        // Right after a refill (inputIndex 0) the current word exists only as the reader's
+        // copy, so the next block goes through the word-by-word reader.
+        if (s.reader.inputIndex >= 1)
+            n = decodeBlocksFast(s, out, static_cast<int32_t>(run), fastLimit);
         if (n == 0) {
             decodeBlockSlow(s, out);
             n = 1;
-            if (s.inputReadFailed) return DecodeOutcome::ReadError;
+            if (s.reader.inputReadFailed) return DecodeOutcome::ReadError;
         }
-        if (required && consumedBits(s) > int64_t{s.inputWordsValid} * 16)
+        if (required && consumedBits(s) > int64_t{s.reader.inputWordsValid} * 16)
             return DecodeOutcome::Damaged;
         blocksDone += static_cast<uint64_t>(n);
         if (required && blocksDone == requiredBlocks)
-            dataBits = s.wordsBeforeBuffer * 16 + static_cast<uint64_t>(consumedBits(s));
+            dataBits = s.reader.wordsBeforeBuffer * 16 + static_cast<uint64_t>(consumedBits(s));
         s.outputIndex += n * blockLength;
         const uint64_t pending = 2u * static_cast<uint64_t>(s.outputIndex);
         if (s.outputIndex == s.bufferLength || written + pending > threshold) {
@@ -274,7 +287,7 @@ DecodeOutcome decodeFile(CodecState& s) {
     // The encoder ends every payload with the two pad words that follow the data blocks;
     // a payload without them has been cut short, even though no data is missing.
     if (!payloadHasEndPad(s, dataBits))
-        return s.inputReadFailed ? DecodeOutcome::ReadError : DecodeOutcome::Damaged;
+        return s.reader.inputReadFailed ? DecodeOutcome::ReadError : DecodeOutcome::Damaged;
     return DecodeOutcome::Complete;
 }
 

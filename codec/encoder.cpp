@@ -17,8 +17,8 @@ void resetEncoder(CodecState& s) {
     s.sourceProcessed = 0;
     s.destWritten = 9;
     s.outputIndex = 0;
-    s.pendingWord = 0;
-    s.bitPosition = 15;
+    s.writer.pendingWord = 0;
+    s.writer.bitPosition = 15;
     s.previousSide = 0;
     s.previousRight = 0;
     std::memset(s.sampleBuffer, 0, sizeof s.sampleBuffer);
@@ -27,30 +27,33 @@ void resetEncoder(CodecState& s) {
 // Word-by-word writer, exactly as the format is defined: merge the field into the word
 // being filled and the pending word through one mask pair.
 static void putBits(CodecState& s, uint32_t value, int w, int shift, int count) {
-    const FieldMask& m = s.fieldMasks[s.bitPosition][w];
+    BitWriter& bw = s.writer;
+    const FieldMask& m = s.tables.fieldMasks[bw.bitPosition][w];
     uint32_t shifted = value << shift;
     uint16_t& word = s.outputBuffer[s.outputIndex];
     word = static_cast<uint16_t>((word & ~m.high) | ((shifted >> 16) & m.high));
-    s.pendingWord = static_cast<uint16_t>((s.pendingWord & ~m.low) | (shifted & m.low));
-    s.bitPosition -= count;
-    if (s.bitPosition < 0) {
+    bw.pendingWord = static_cast<uint16_t>((bw.pendingWord & ~m.low) | (shifted & m.low));
+    bw.bitPosition -= count;
+    if (bw.bitPosition < 0) {
+        // The word is complete. A full buffer goes out at once, so that outputIndex never
+        // rests on bufferLength and every flush but the last writes one whole buffer.
         ++s.outputIndex;
         if (s.outputIndex == s.bufferLength) {
             flushOutput(s);
             s.outputIndex = 0;
         }
-        s.outputBuffer[s.outputIndex] = s.pendingWord;
-        s.bitPosition += 16;
+        s.outputBuffer[s.outputIndex] = bw.pendingWord;
+        bw.bitPosition += 16;
     }
 }
 
 void putByte(CodecState& s, uint32_t value) {
-    putBits(s, value & 0xFFu, 7, s.bitPosition + 9, 8);
+    putBits(s, value & 0xFFu, 7, s.writer.bitPosition + 9, 8);
 }
 
 void putField(CodecState& s, int32_t value, int w) {
     uint32_t bits = static_cast<uint32_t>(value) & ((2u << w) - 1);
-    putBits(s, bits, w, 16 - w + s.bitPosition, w + 1);
+    putBits(s, bits, w, 16 - w + s.writer.bitPosition, w + 1);
 }
 
 void flushOutput(CodecState& s) {
@@ -145,8 +148,10 @@ namespace {
 
 // Codes one chunk of the open file through the state's output buffer.
 void encodeChunk(CodecState& s, int32_t nSamples) {
-    const int count = 15 - s.bitPosition;
-    detail::FastWriter writer{
+    // The packer takes over the unfinished word: its bits are the top ones of the word at
+    // outputIndex (pendingWord holds nothing still needed between calls).
+    const int count = 15 - s.writer.bitPosition;
+    detail::FastWriter packer{
         s.outputBuffer,
         s.outputIndex,
         s.bufferLength,
@@ -154,14 +159,14 @@ void encodeChunk(CodecState& s, int32_t nSamples) {
         count,
         &s};
     const uint32_t widths =
-        detail::encodeBlocks(s.sampleBuffer, nSamples, s.previousSide, s.previousRight, writer);
-    s.sideWidth = static_cast<uint8_t>(widths & 0xFF);
-    s.rightWidth = static_cast<uint8_t>(widths >> 8);
+        detail::encodeBlocks(s.sampleBuffer, nSamples, s.previousSide, s.previousRight, packer);
+    s.writer.sideWidth = static_cast<uint8_t>(widths & 0xFF);
+    s.writer.rightWidth = static_cast<uint8_t>(widths >> 8);
     // Hand the unfinished word back to the word-by-word writer.
-    s.outputIndex = writer.index;
-    s.bitPosition = 15 - writer.count;
-    if (writer.count)
-        s.outputBuffer[writer.index] = static_cast<uint16_t>(writer.pending << (16 - writer.count));
+    s.outputIndex = packer.index;
+    s.writer.bitPosition = 15 - packer.count;
+    if (packer.count)
+        s.outputBuffer[packer.index] = static_cast<uint16_t>(packer.pending << (16 - packer.count));
 }
 
 } // namespace

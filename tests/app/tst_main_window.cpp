@@ -199,7 +199,7 @@ void MainWindowTest::startState() {
     QVERIFY(!s.startedWithParameter); // the test runs without parameters
     QCOMPARE(s.bufferLength, 262144);
     QVERIFY(s.destinationFolder.isEmpty());
-    QCOMPARE(s.powersOfTwo[15], uint16_t(0x8000)); // tables built
+    QCOMPARE(s.tables.powersOfTwo[15], uint16_t(0x8000)); // tables built
     QCOMPARE(w.form.statusText(), QString());
     QCOMPARE(QApplication::focusWidget(), w.form.ui().CompressButton);
     QCOMPARE(w.password.Code->text(), QString("0"));

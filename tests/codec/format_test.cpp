@@ -146,13 +146,13 @@ TEST(Format, TablesFollowTheirRules) {
         int value, width;
     } widths[] = {{0, 0}, {-1, 0}, {1, 1}, {-2, 1}, {5, 3}, {-5, 3}, {32767, 15}, {-32768, 15}};
     for (auto c : widths)
-        EXPECT_EQ(s->bitsNeeded[c.value + 32768], c.width) << c.value;
-    EXPECT_EQ(s->powersOfTwo[15], 32768);
-    EXPECT_EQ(s->lowMasks[0], 1);
-    EXPECT_EQ(s->lowMasks[15], 65535);
+        EXPECT_EQ(s->tables.bitsNeeded[c.value + 32768], c.width) << c.value;
+    EXPECT_EQ(s->tables.powersOfTwo[15], 32768);
+    EXPECT_EQ(s->tables.lowMasks[0], 1);
+    EXPECT_EQ(s->tables.lowMasks[15], 65535);
     // Width code 15 at bit 0: one bit in the current word, fifteen spill over.
-    EXPECT_EQ(s->fieldMasks[0][15].high, 0x0001u);
-    EXPECT_EQ(s->fieldMasks[0][15].low, 0xFFFEu);
-    EXPECT_EQ(s->fieldMasks[15][7].high, 0xFF00u);
-    EXPECT_EQ(s->fieldMasks[15][7].low, 0u);
+    EXPECT_EQ(s->tables.fieldMasks[0][15].high, 0x0001u);
+    EXPECT_EQ(s->tables.fieldMasks[0][15].low, 0xFFFEu);
+    EXPECT_EQ(s->tables.fieldMasks[15][7].high, 0xFF00u);
+    EXPECT_EQ(s->tables.fieldMasks[15][7].low, 0u);
 }

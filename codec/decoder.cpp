@@ -1,6 +1,7 @@
 // Block decoder: reads the fields back, undoes the prediction and restores the samples.
 #include "decoder.h"
 
+#include "container.h"
 #include "kernels.h"
 
 #include <algorithm>
@@ -9,7 +10,8 @@
 namespace kpz {
 
 void resetDecoder(CodecState& s) {
-    s.sourceProcessed = 9;
+    // The header's fixed part is read first; the caller adds the stored name's bytes.
+    s.sourceProcessed = kHeaderFixedBytes;
     s.destWritten = 0;
     s.reader.inputIndex = 1;
     s.outputIndex = 0;

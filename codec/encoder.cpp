@@ -3,6 +3,7 @@
 #include "encoder.h"
 
 #include "block_coder.h"
+#include "container.h"
 #include "kernels.h"
 
 #include <bit>
@@ -15,7 +16,8 @@ static_assert(std::endian::native == std::endian::little, "the codec assumes a l
 
 void resetEncoder(CodecState& s) {
     s.sourceProcessed = 0;
-    s.destWritten = 9;
+    // The header's fixed part goes out first; the caller adds the stored name's bytes.
+    s.destWritten = kHeaderFixedBytes;
     s.outputIndex = 0;
     s.writer.pendingWord = 0;
     s.writer.bitPosition = 15;

@@ -11,7 +11,7 @@
 
 TAboutForm* AboutForm = nullptr;
 
-// The splash picture is compiled into the program's static library; register it from here
+// The splash picture is compiled into the dialogs' static library; register it from here
 // so that the linker keeps it.
 static void initSplashResource() {
     Q_INIT_RESOURCE(splash);

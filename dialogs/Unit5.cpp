@@ -1,10 +1,8 @@
-// TPasswordForm: the password dialog, and the main window's password option handlers.
+// TPasswordForm: the password dialog.
 #include "Unit5.h"
 
-#include "Unit1.h"
 #include "charset.h"
 #include "password.h"
-#include "ui_Unit1.h"
 
 #include <QCheckBox>
 #include <QEvent>
@@ -57,24 +55,6 @@ class QuestionMarkMask : public QProxyStyle {
         if (hint == SH_LineEdit_PasswordMaskDelay) return 0;
         return QProxyStyle::styleHint(hint, option, widget, returnData);
     }
-};
-
-// A double click on the red password label opens the password dialog.
-class DoubleClickFilter : public QObject {
-  public:
-    DoubleClickFilter(QObject* parent, TMainForm* form) : QObject(parent), form_(form) {}
-
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::MouseButtonDblClick) {
-            form_->PwUseMIClick();
-            return true;
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-  private:
-    TMainForm* form_;
 };
 
 } // namespace
@@ -196,39 +176,4 @@ void TPasswordForm::keyPressEvent(QKeyEvent* e) {
     default:
         QDialog::keyPressEvent(e);
     }
-}
-
-// The password option of the main window.
-
-void TMainForm::connectPasswordOption() {
-    connect(ui_->PwUseMI, &QAction::triggered, this, [this] {
-        ui_->PwUseMI->setChecked(!ui_->PwUseMI->isChecked()); // the handler sets the marks
-        PwUseMIClick();
-    });
-    connect(ui_->PwNoneMI, &QAction::triggered, this, [this] { PwNoneMIClick(); });
-    ui_->PasswordMode->installEventFilter(new DoubleClickFilter(ui_->PasswordMode, this));
-}
-
-void TMainForm::PwUseMIClick() {
-    if (!PasswordForm) return;
-    const QString savedText = PasswordForm->PasswordEdit->text();
-    const QString savedCode = PasswordForm->Code->text();
-    if (PasswordForm->exec() == QDialog::Accepted) {
-        const bool on = !PasswordForm->PasswordEdit->text().isEmpty();
-        ui_->PwNoneMI->setChecked(!on);
-        ui_->PwUseMI->setChecked(on);
-        ui_->PasswordMode->setVisible(on);
-    } else {
-        PasswordForm->setPasswordText(savedText);
-        PasswordForm->Code->setText(savedCode);
-    }
-}
-
-void TMainForm::PwNoneMIClick() {
-    ui_->PwUseMI->setChecked(false);
-    ui_->PwNoneMI->setChecked(true);
-    ui_->PasswordMode->setVisible(false);
-    if (!PasswordForm) return;
-    PasswordForm->setPasswordText(QString());
-    PasswordForm->Code->setText("0");
 }

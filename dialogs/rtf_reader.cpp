@@ -2,8 +2,11 @@
 // tabs, Windows-1252 escapes and Unicode escapes. Everything else is skipped.
 #include "rtf_reader.h"
 
+#include "charset.h"
+
 #include <algorithm>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 namespace rtf {
@@ -18,12 +21,6 @@ constexpr int kMaxDepth = 200;
 constexpr int kMaxWordLength = 32;
 // Parameters are at most 16-bit in RTF; longer digit runs are read and clamped.
 constexpr int kMaxDigits = 10;
-
-const char16_t kCp1252High[32] = {
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,
-};
 
 // Destinations whose contents are not document text.
 bool isSkippedDestination(QByteArrayView word) {
@@ -368,8 +365,13 @@ Document parsePlain(QByteArrayView data) {
 } // namespace
 
 QChar fromWindows1252(unsigned char byte) {
-    if (byte >= 0x80 && byte < 0xA0) return QChar(kCp1252High[byte - 0x80]);
-    return QChar(byte);
+    if (byte < 0x80) return QChar(byte);
+    const char raw = static_cast<char>(byte);
+    const QChar c = QString::fromStdString(kpz::cp1252ToUtf8(std::string_view(&raw, 1))).front();
+    // The codec keeps the five bytes Windows-1252 leaves undefined as the C1 controls of the
+    // same value, so that stored names survive a round trip; in text they are not characters.
+    if (c.unicode() >= 0x80 && c.unicode() < 0xA0) return QChar(QChar::ReplacementCharacter);
+    return c;
 }
 
 QString Paragraph::text() const {

@@ -38,6 +38,8 @@ void RtfReaderTest::text_data() {
          QString("a") + QChar(0x2028) + "b" + QChar(0xA0) + "c\n"},
         {"Windows-1252 escapes", "{\\rtf1 caf\\'e9 \\'80\\'93x\\'94\\'96}",
          QString::fromUtf8("café €“x”–\n")},
+        {"bytes Windows-1252 leaves undefined", "{\\rtf1 \\'81\\'8d\\'8f\\'90\\'9d\\'9f}",
+         QString(5, QChar(0xFFFD)) + QString::fromUtf8("Ÿ\n")},
         {"unicode with its fallback skipped", "{\\rtf1 a\\u8212?b}", QString::fromUtf8("a—b\n")},
         {"unicode with two fallback characters", "{\\rtf1\\uc2 \\u8212\\'97\\'97b}",
          QString::fromUtf8("—b\n")},

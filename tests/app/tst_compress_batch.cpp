@@ -34,6 +34,15 @@ struct FlushCounter {
     int count = 0;
 };
 
+// What a failures row does to the files beyond writing them.
+enum class FailureSetup {
+    Plain,
+    SourceVanishes,           // the source is deleted once the files are chosen
+    SourceIs4GiB,             // the source is grown, sparse, to 4 GiB
+    DestinationIsFolder,      // a folder has the output's name
+    DestinationLinksToSource, // the output's name is a symbolic link to the source
+};
+
 void verifyIdleAfterBatch(AppWindows& w) {
     Ui::TMainForm& ui = w.form.ui();
     QVERIFY(!w.form.state().busy);
@@ -46,6 +55,9 @@ void verifyIdleAfterBatch(AppWindows& w) {
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(FailureSetup)
+Q_DECLARE_METATYPE(kpz::FaultPlan)
 
 class CompressBatchTest : public QObject {
     Q_OBJECT
@@ -314,32 +326,40 @@ void CompressBatchTest::failures_data() {
     QTest::addColumn<QString>("badName");
     QTest::addColumn<QByteArray>("badData");
     QTest::addColumn<QString>("badOutput"); // where the failing file's output would go
-    QTest::addColumn<int>("fault");         // 0 none, 1 read error, 2 short write
+    QTest::addColumn<FailureSetup>("setup");
+    QTest::addColumn<kpz::FaultPlan>("faults"); // installed once the files are chosen
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("status");
     QTest::addColumn<bool>("partialOutput"); // the failing file left an output behind
 
+    using enum FailureSetup;
+    const kpz::FaultPlan none;
+    // a.wav takes two reads (its data, then the end); b's second fails.
+    const kpz::FaultPlan readError{.readFailsAt = 4};
+    // Past a's 24 bytes and b's header.
+    const kpz::FaultPlan shortWrite{.writeStopsAt = 100};
     const QByteArray big = noiseBytes(1500000);
     QTest::newRow("source vanished")
-        << "b.wav" << toneBytes(3000) << "b.kpz" << 0 << kpz::msg::kOpenSourceFailed
-        << kpz::msg::kOpenSourceFailed << false;
+        << "b.wav" << toneBytes(3000) << "b.kpz" << SourceVanishes << none
+        << kpz::msg::kOpenSourceFailed << kpz::msg::kOpenSourceFailed << false;
     QTest::newRow("destination is a folder")
-        << "b.wav" << toneBytes(3000) << "b.kpz" << 0 << kpz::msg::kOpenDestinationFailed
-        << kpz::msg::kOpenDestinationFailed << false;
-    QTest::newRow("read error") << "b.wav" << big << "b.kpz" << 1 << kpz::msg::kSourceReadError
-                                << kpz::msg::kSourceReadError << true;
-    QTest::newRow("short write mid-file")
-        << "b.wav" << big << "b.kpz" << 2 << kpz::msg::kWriteFailed << "Aborted!" << true;
-    QTest::newRow("short write in closing flush") << "b.wav" << toneBytes(3000) << "b.kpz" << 2
-                                                  << kpz::msg::kWriteFailed << "Aborted!" << true;
+        << "b.wav" << toneBytes(3000) << "b.kpz" << DestinationIsFolder << none
+        << kpz::msg::kOpenDestinationFailed << kpz::msg::kOpenDestinationFailed << false;
+    QTest::newRow("read error") << "b.wav" << big << "b.kpz" << Plain << readError
+                                << kpz::msg::kSourceReadError << kpz::msg::kSourceReadError << true;
+    QTest::newRow("short write mid-file") << "b.wav" << big << "b.kpz" << Plain << shortWrite
+                                          << kpz::msg::kWriteFailed << "Aborted!" << true;
+    QTest::newRow("short write in closing flush")
+        << "b.wav" << toneBytes(3000) << "b.kpz" << Plain << shortWrite << kpz::msg::kWriteFailed
+        << "Aborted!" << true;
     QTest::newRow("compressed beside itself")
-        << "b.kpz" << toneBytes(3000) << "b.kpz" << 0 << kpz::msg::kSameFile << kpz::msg::kSameFile
-        << false;
+        << "b.kpz" << toneBytes(3000) << "b.kpz" << Plain << none << kpz::msg::kSameFile
+        << kpz::msg::kSameFile << false;
     QTest::newRow("destination links to the source")
-        << "b.wav" << toneBytes(3000) << "b.kpz" << 0 << kpz::msg::kSameFile << kpz::msg::kSameFile
-        << false;
-    QTest::newRow("4 GiB source") << "b.wav" << QByteArray() << "b.kpz" << 0 << kpz::msg::kTooLarge
-                                  << kpz::msg::kTooLarge << false;
+        << "b.wav" << toneBytes(3000) << "b.kpz" << DestinationLinksToSource << none
+        << kpz::msg::kSameFile << kpz::msg::kSameFile << false;
+    QTest::newRow("4 GiB source") << "b.wav" << QByteArray() << "b.kpz" << SourceIs4GiB << none
+                                  << kpz::msg::kTooLarge << kpz::msg::kTooLarge << false;
 }
 
 // Each failure: its box, the status line, the window idle again; the file before it is
@@ -348,40 +368,50 @@ void CompressBatchTest::failures() {
     QFETCH(QString, badName);
     QFETCH(QByteArray, badData);
     QFETCH(QString, badOutput);
-    QFETCH(int, fault);
+    QFETCH(FailureSetup, setup);
+    QFETCH(kpz::FaultPlan, faults);
     QFETCH(QString, message);
     QFETCH(bool, partialOutput);
-    const QString row = QTest::currentDataTag();
 
     const QByteArray tiny("\x01\x00\x00\x00", 4); // a complete output of 24 bytes
     writeFile(path("a.wav"), tiny);
     writeFile(path(badName), badData);
     writeFile(path("c.wav"), toneBytes(3000));
-    if (row == "4 GiB source") {
+    switch (setup) {
+    case FailureSetup::SourceIs4GiB: {
         QFile file(path(badName));
         QVERIFY(file.resize(qint64(4) << 30)); // sparse: takes no room on disk
+        break;
     }
-    if (row == "destination is a folder") {
+    case FailureSetup::DestinationIsFolder:
         QVERIFY(QDir(dir_->path()).mkdir(badOutput));
         // With the warning on the prompt would come first; here the creation itself fails.
-    }
-    if (row == "destination links to the source")
+        break;
+    case FailureSetup::DestinationLinksToSource:
         QVERIFY(QFile::link(path(badName), path(badOutput)));
+        break;
+    case FailureSetup::Plain:
+    case FailureSetup::SourceVanishes:
+        break;
+    }
+    // The source on disk is no longer the data written above.
+    const bool sourceReplaced =
+        setup == FailureSetup::SourceVanishes || setup == FailureSetup::SourceIs4GiB;
+    // Something already stands where the output would go.
+    const bool outputOccupied = setup == FailureSetup::DestinationIsFolder ||
+                                setup == FailureSetup::DestinationLinksToSource;
 
     AppWindows w;
     present(w);
     w.form.applicationActive = [] { return false; };
     ModalHelper helper;
     auto afterAccept = [&] {
-        if (row == "source vanished") QFile::remove(path(badName));
-        if (fault == 1) // a.wav takes two reads (its data, then the end); b's second fails
-            kpz::installFaultPlan({.readFailsAt = 4});
-        if (fault == 2) // past a's 24 bytes and b's header
-            kpz::installFaultPlan({.writeStopsAt = 100});
+        if (setup == FailureSetup::SourceVanishes) QFile::remove(path(badName));
+        kpz::installFaultPlan(faults);
     };
     const QStringList paths = {path("a.wav"), path(badName), path("c.wav")};
     helper.chooseFiles(paths, afterAccept);
-    if (row == "destination is a folder") helper.press(QMessageBox::Ok);
+    if (setup == FailureSetup::DestinationIsFolder) helper.press(QMessageBox::Ok);
     helper.press(QMessageBox::Ok);
     runBatch(w, helper);
 
@@ -397,16 +427,15 @@ void CompressBatchTest::failures() {
 
     QCOMPARE(readFile(path("a.kpz")), expectedCompressed(tiny, "a.wav"));
     QVERIFY(!QFile::exists(path("c.kpz")));
-    if (row != "source vanished" && row != "4 GiB source")
-        QCOMPARE(readFile(path(badName)), badData);
-    if (row == "destination links to the source") QVERIFY(QFileInfo(path(badOutput)).isSymLink());
+    if (!sourceReplaced) QCOMPARE(readFile(path(badName)), badData);
+    if (setup == FailureSetup::DestinationLinksToSource)
+        QVERIFY(QFileInfo(path(badOutput)).isSymLink());
     if (partialOutput) {
         const QByteArray partial = readFile(path(badOutput));
         const QByteArray full = expectedCompressed(badData, badName.toStdString());
         QVERIFY(partial.size() >= 14 && partial.size() < full.size());
         QCOMPARE(partial, full.left(partial.size()));
-    } else if (badOutput != badName && row != "destination is a folder" &&
-               row != "destination links to the source") {
+    } else if (badOutput != badName && !outputOccupied) {
         QVERIFY(!QFile::exists(path(badOutput)));
     }
 }

@@ -52,6 +52,13 @@ void answerPrompt(ModalHelper& helper, const QString& typed, QList<Prompt>& seen
     });
 }
 
+// What a failures row does to the files beyond writing them.
+enum class FailureSetup {
+    Plain,
+    SourceVanishes, // b.kpz is deleted once the files are chosen
+    OutputIsFolder, // a folder has the restored file's name
+};
+
 void verifyIdleAfterBatch(AppWindows& w) {
     Ui::TMainForm& ui = w.form.ui();
     QVERIFY(!w.form.state().busy);
@@ -76,6 +83,9 @@ QByteArray le32(uint32_t v) {
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(FailureSetup)
+Q_DECLARE_METATYPE(kpz::FaultPlan)
 
 class DecompressBatchTest : public QObject {
     Q_OBJECT
@@ -391,43 +401,56 @@ void DecompressBatchTest::overwritePrompt() {
 
 void DecompressBatchTest::failures_data() {
     QTest::addColumn<QByteArray>("badFile"); // contents of b.kpz
+    QTest::addColumn<FailureSetup>("setup");
+    QTest::addColumn<kpz::FaultPlan>("faults"); // installed once the files are chosen
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("status");
     QTest::addColumn<int>("output"); // b.wav afterwards: 0 absent, 1 empty, 2 a correct prefix
 
+    using enum FailureSetup;
+    const kpz::FaultPlan none;
+    // a.kpz takes four reads: marker, fixed header, name, one refill; then b.kpz its three
+    // header reads and its refills, of which the third comes after a flush.
+    const kpz::FaultPlan firstRefillFails{.readFailsAt = 8};
+    const kpz::FaultPlan laterRefillFails{.readFailsAt = 10};
+    const kpz::FaultPlan shortWrite{.writeStopsAt = 600000};
     const QByteArray tone = toneBytes(3000);
     const QByteArray big = noiseBytes(1300000, 9); // compressed: more than one refill
     const QByteArray bigPacked = expectedCompressed(big, "b.wav");
     const QString unknown = kpz::msg::kUnknownFormat;
     QTest::newRow("wrong marker") << QByteArray("X") + expectedCompressed(tone, "b.wav").mid(1)
-                                  << unknown << unknown << 0;
-    QTest::newRow("empty file") << QByteArray() << unknown << unknown << 0;
+                                  << Plain << none << unknown << unknown << 0;
+    QTest::newRow("empty file") << QByteArray() << Plain << none << unknown << unknown << 0;
     QTest::newRow("header ends early")
-        << QByteArray("C\x10\x00\x00\x00\x05\x00", 7) << unknown << unknown << 0;
+        << QByteArray("C\x10\x00\x00\x00\x05\x00", 7) << Plain << none << unknown << unknown << 0;
     QTest::newRow("name length above 255")
         << QByteArray("C") + le32(4) + le32(256) + QByteArray(256, 'n') + QByteArray(8, '\0')
-        << unknown << unknown << 0;
-    QTest::newRow("name ends early")
-        << QByteArray("C") + le32(0) + le32(20) + QByteArray("b.wa") << unknown << unknown << 0;
+        << Plain << none << unknown << unknown << 0;
+    QTest::newRow("name ends early") << QByteArray("C") + le32(0) + le32(20) + QByteArray("b.wa")
+                                     << Plain << none << unknown << unknown << 0;
     QTest::newRow("source vanished")
-        << expectedCompressed(tone, "b.wav") << kpz::msg::kOpenSourceFailed
-        << kpz::msg::kOpenSourceFailed << 0;
+        << expectedCompressed(tone, "b.wav") << SourceVanishes << none
+        << kpz::msg::kOpenSourceFailed << kpz::msg::kOpenSourceFailed << 0;
     QTest::newRow("output is a folder")
-        << expectedCompressed(tone, "b.wav") << kpz::msg::kOpenDestinationFailed
-        << kpz::msg::kOpenDestinationFailed << 0;
+        << expectedCompressed(tone, "b.wav") << OutputIsFolder << none
+        << kpz::msg::kOpenDestinationFailed << kpz::msg::kOpenDestinationFailed << 0;
     QTest::newRow("empty stored name")
-        << expectedCompressed(tone, "") << kpz::msg::kOpenDestinationFailed
+        << expectedCompressed(tone, "") << Plain << none << kpz::msg::kOpenDestinationFailed
         << kpz::msg::kOpenDestinationFailed << 0;
     QTest::newRow("stored name is the compressed file")
-        << expectedCompressed(tone, "b.kpz") << kpz::msg::kSameFile << kpz::msg::kSameFile << 0;
+        << expectedCompressed(tone, "b.kpz") << Plain << none << kpz::msg::kSameFile
+        << kpz::msg::kSameFile << 0;
     QTest::newRow("read error on the first refill")
-        << bigPacked << kpz::msg::kSourceReadError << kpz::msg::kSourceReadError << 1;
+        << bigPacked << Plain << firstRefillFails << kpz::msg::kSourceReadError
+        << kpz::msg::kSourceReadError << 1;
     QTest::newRow("read error on a later refill")
-        << bigPacked << kpz::msg::kSourceReadError << kpz::msg::kSourceReadError << 2;
-    QTest::newRow("short write") << bigPacked << kpz::msg::kWriteFailed << "Aborted!" << 2;
+        << bigPacked << Plain << laterRefillFails << kpz::msg::kSourceReadError
+        << kpz::msg::kSourceReadError << 2;
+    QTest::newRow("short write") << bigPacked << Plain << shortWrite << kpz::msg::kWriteFailed
+                                 << "Aborted!" << 2;
     QTest::newRow("payload far too short")
-        << bigPacked.left(50000) << kpz::msg::kDamaged << kpz::msg::kDamaged << 0;
-    QTest::newRow("payload ends early") << bigPacked.left(bigPacked.size() - 40000)
+        << bigPacked.left(50000) << Plain << none << kpz::msg::kDamaged << kpz::msg::kDamaged << 0;
+    QTest::newRow("payload ends early") << bigPacked.left(bigPacked.size() - 40000) << Plain << none
                                         << kpz::msg::kDamaged << kpz::msg::kDamaged << 2;
 }
 
@@ -435,28 +458,25 @@ void DecompressBatchTest::failures_data() {
 // the file before restored, the file after untouched, the compressed file unchanged.
 void DecompressBatchTest::failures() {
     QFETCH(QByteArray, badFile);
+    QFETCH(FailureSetup, setup);
+    QFETCH(kpz::FaultPlan, faults);
     QFETCH(QString, message);
     QFETCH(int, output);
-    const QString row = QTest::currentDataTag();
     const QByteArray big = noiseBytes(1300000, 9);
 
     const QByteArray tiny("\x01\x00\x00\x00", 4);
     writeFile(path("a.kpz"), expectedCompressed(tiny, "a.wav"));
     writeFile(path("b.kpz"), badFile);
     writeFile(path("c.kpz"), expectedCompressed(toneBytes(3000), "c.wav"));
-    if (row == "output is a folder") QVERIFY(QDir(dir_->path()).mkdir("b.wav"));
+    if (setup == FailureSetup::OutputIsFolder) QVERIFY(QDir(dir_->path()).mkdir("b.wav"));
 
     AppWindows w;
     present(w);
     w.form.ui().OverWarnMI->setChecked(false);
     ModalHelper helper;
     auto afterAccept = [&] {
-        if (row == "source vanished") QFile::remove(path("b.kpz"));
-        // a.kpz takes four reads: marker, fixed header, name, one refill; then b.kpz its
-        // three header reads and its refills, of which the third comes after a flush.
-        if (row == "read error on the first refill") kpz::installFaultPlan({.readFailsAt = 8});
-        if (row == "read error on a later refill") kpz::installFaultPlan({.readFailsAt = 10});
-        if (row == "short write") kpz::installFaultPlan({.writeStopsAt = 600000});
+        if (setup == FailureSetup::SourceVanishes) QFile::remove(path("b.kpz"));
+        kpz::installFaultPlan(faults);
     };
     helper.chooseFiles({path("a.kpz"), path("b.kpz"), path("c.kpz")}, afterAccept);
     helper.press(QMessageBox::Ok);
@@ -474,9 +494,9 @@ void DecompressBatchTest::failures() {
 
     QCOMPARE(readFile(path("a.wav")), tiny);
     QVERIFY(!QFile::exists(path("c.wav")));
-    if (row != "source vanished") QCOMPARE(readFile(path("b.kpz")), badFile);
+    if (setup != FailureSetup::SourceVanishes) QCOMPARE(readFile(path("b.kpz")), badFile);
     const QFileInfo restored(path("b.wav"));
-    if (row == "output is a folder") {
+    if (setup == FailureSetup::OutputIsFolder) {
         QVERIFY(restored.isDir());
     } else if (output == 0) {
         QVERIFY(!restored.exists());

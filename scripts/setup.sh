@@ -20,5 +20,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-cmake -S "$repo_root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# BRISKO_WERROR=1 in the environment makes every compiler warning an error.
+werror=OFF
+[ "${BRISKO_WERROR:-0}" != 1 ] || werror=ON
+cmake -S "$repo_root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRISKO_WERROR=$werror >/dev/null
 cmake --build "$build_dir" -j"$(nproc)"

@@ -10,7 +10,7 @@
 #           round to round, and the table shows medians (default: 5)
 # Environment:
 #   KPZ_CORPUS   corpus folder (default /tmp/kpz-corpus), made by MAKE_CORPUS when needed
-#   MAKE_CORPUS  corpus builder (default /work/shared/corpus/make-corpus)
+#   MAKE_CORPUS  corpus builder (default ../shared/corpus/make-corpus beside the repo)
 #   RUN_TIMEOUT  seconds one run may take before the script fails (default 120)
 #
 # The window program restores into its working directory under the name stored in the
@@ -35,7 +35,7 @@ app=${1:-$root/build/app/brisko-packer}
 kpz=${2:-$root/build/cli/kpz}
 rounds=${3:-5}
 corpus=${KPZ_CORPUS:-/tmp/kpz-corpus}
-make_corpus=${MAKE_CORPUS:-/work/shared/corpus/make-corpus}
+make_corpus=${MAKE_CORPUS:-$root/../shared/corpus/make-corpus}
 limit=${RUN_TIMEOUT:-120}
 
 die() {

@@ -1,6 +1,6 @@
 // The -l table: password mark, original size, compressed size, ratio and stored name.
-#include "charset.h"
 #include "codec_runs.h"
+#include "display_text.h"
 #include "jobs.h"
 
 #include <cstdio>
@@ -8,15 +8,6 @@
 namespace kpzcli {
 
 namespace {
-
-// The stored name as readable UTF-8 on one line: the stored bytes are UTF-8 or
-// Windows-1252, and control characters become '?'.
-std::string displayName(const std::string& stored) {
-    std::string text = kpz::isValidUtf8(stored) ? stored : kpz::cp1252ToUtf8(stored);
-    for (char& c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    return text;
-}
 
 void printRow(const char* mark, uint64_t original, uint64_t compressed, const std::string& name) {
     std::printf("%-2s %13llu %13llu %7s  %s\n", mark, static_cast<unsigned long long>(original),
@@ -38,7 +29,7 @@ bool Lister::list(const std::string& path) {
         std::printf("%-2s %13s %13s %7s  %s\n", "Pw", "Original", "Compressed", "Ratio",
                     "Stored name");
     printRow(input.header.passwordOn ? "?" : "-", input.header.originalSize, input.length,
-             displayName(input.header.storedName));
+             kpz::displayText(input.header.storedName));
     std::fflush(stdout);
     ++rows_;
     totalOriginal_ += input.header.originalSize;

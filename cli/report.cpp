@@ -1,6 +1,7 @@
 // Messages to the user on stderr, in the form "kpz: FILE: message".
 #include "report.h"
 
+#include "display_text.h"
 #include "terminal.h"
 
 #include <cstdio>
@@ -21,7 +22,7 @@ void Reporter::emit(std::string_view text) const {
 
 void Reporter::error(std::string_view file, std::string_view message) const {
     std::string text = "kpz: ";
-    text.append(file).append(": ").append(message).append("\n");
+    text.append(kpz::displayText(file)).append(": ").append(message).append("\n");
     emit(text);
 }
 

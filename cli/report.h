@@ -14,13 +14,14 @@ class Reporter {
     // files handled side by side can still be reported in the order they were given.
     Reporter(int verbosity, std::string* buffer) : verbosity_(verbosity), buffer_(buffer) {}
 
-    // A failure of one file: always shown.
+    // A failure of one file: always shown. file is shown through kpz::displayText, so any
+    // name may be passed as it is; a name inside message must be passed through it first.
     void error(std::string_view file, std::string_view message) const;
     // A failure not tied to a file: always shown.
     void error(std::string_view message) const;
     // Something the user may want to know, hidden by -q.
     void warning(std::string_view message) const;
-    // A per-file report shown with -v.
+    // A per-file report shown with -v; file is shown as in error.
     void info(std::string_view file, std::string_view message) const;
 
     int verbosity() const { return verbosity_; }

@@ -21,7 +21,7 @@ bool Lister::list(const std::string& path) {
     CompressedInput input;
     std::string error;
     if (!openCompressed(path, input, error)) {
-        std::fflush(stdout);
+        flushStandardOutput();
         job_.report.error(path, error);
         return false;
     }
@@ -30,7 +30,7 @@ bool Lister::list(const std::string& path) {
                     "Stored name");
     printRow(input.header.passwordOn ? "?" : "-", input.header.originalSize, input.length,
              kpz::displayText(input.header.storedName));
-    std::fflush(stdout);
+    flushStandardOutput();
     ++rows_;
     totalOriginal_ += input.header.originalSize;
     totalCompressed_ += input.length;
@@ -41,7 +41,7 @@ void Lister::finish() {
     if (rows_ > 1)
         printRow("", totalOriginal_, totalCompressed_,
                  "(totals, " + std::to_string(rows_) + " files)");
-    std::fflush(stdout);
+    flushStandardOutput();
 }
 
 } // namespace kpzcli

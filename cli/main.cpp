@@ -19,6 +19,16 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
+// Ends the run: a failed write to stdout (a full disk, a closed pipe or descriptor) turns
+// any outcome into a failure, since what was asked for did not all arrive.
+int finish(const kpzcli::Reporter& report, int status) {
+    if (const int error = kpzcli::finishStandardOutput(); error != 0) {
+        report.error("couldn't write to standard output: " + kpzcli::systemError(error));
+        return kExitFailed;
+    }
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -30,16 +40,16 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     const Options& options = parsed.options;
+    const Reporter report(options.verbosity);
     if (options.showHelp) {
         std::fputs(helpText().c_str(), stdout);
-        return kExitOk;
+        return finish(report, kExitOk);
     }
     if (options.showVersion) {
         std::fputs(versionText().c_str(), stdout);
-        return kExitOk;
+        return finish(report, kExitOk);
     }
 
-    const Reporter report(options.verbosity);
     if (!options.outputDir.empty() && !isDirectory(options.outputDir)) {
         report.error(options.outputDir, "is not an existing directory");
         return kExitFailed;
@@ -63,9 +73,5 @@ int main(int argc, char** argv) {
                                                                : testOne;
         allGood = runFiles(job, options.files, options, report, password, workerCount(options));
     }
-    if (std::fflush(stdout) != 0) {
-        report.error("couldn't write to standard output");
-        return kExitFailed;
-    }
-    return allGood ? kExitOk : kExitFailed;
+    return finish(report, allGood ? kExitOk : kExitFailed);
 }

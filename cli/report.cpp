@@ -1,9 +1,10 @@
-// Messages to the user on stderr, in the form "kpz: FILE: message".
+// Messages to the user on stderr, in the form "kpz: FILE: message", and the end of stdout.
 #include "report.h"
 
 #include "display_text.h"
 #include "terminal.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -49,6 +50,27 @@ std::string ratioText(uint64_t compressed, uint64_t original) {
 
 std::string systemError(int errorNumber) {
     return std::strerror(errorNumber);
+}
+
+namespace {
+
+int firstStdoutError = 0;
+
+} // namespace
+
+void flushStandardOutput() {
+    if (std::fflush(stdout) != 0 && firstStdoutError == 0) firstStdoutError = errno;
+}
+
+int finishStandardOutput() {
+    flushStandardOutput();
+    if (std::ferror(stdout) && firstStdoutError == 0) firstStdoutError = EIO;
+    // With nothing left to write, the only way fclose fails on a stdout closed from the
+    // start is EBADF from close(), and then nothing was lost.
+    errno = 0;
+    if (std::fclose(stdout) != 0 && errno != EBADF && firstStdoutError == 0)
+        firstStdoutError = errno != 0 ? errno : EIO;
+    return firstStdoutError;
 }
 
 } // namespace kpzcli

@@ -1,4 +1,4 @@
-// Messages to the user on stderr, in the form "kpz: FILE: message".
+// Messages to the user on stderr, in the form "kpz: FILE: message", and the end of stdout.
 #pragma once
 
 #include <cstdint>
@@ -38,5 +38,14 @@ std::string ratioText(uint64_t compressed, uint64_t original);
 
 // The text of errno, for messages about system calls.
 std::string systemError(int errorNumber);
+
+// Flushes stdout, remembering the first failed write so that finishStandardOutput can
+// still report it after later writes.
+void flushStandardOutput();
+
+// Flushes and closes stdout at the end of the run. Returns 0, or the error number of the
+// first write to it that failed. A stdout that was closed from the start counts as a
+// failure only when something was written to it.
+int finishStandardOutput();
 
 } // namespace kpzcli

@@ -1,11 +1,88 @@
-// What kpz does when its surroundings work against it: names made to steer the terminal.
+// What kpz does when its surroundings work against it: a standard output that cannot be
+// written and names made to steer the terminal.
 #include "kpz_harness.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace kpztest;
 
 namespace {
 
-class Hardening : public KpzTest {};
+class Hardening : public KpzTest {
+  protected:
+    // Like run, with stdout on the file at stdoutPath, or closed when it is empty.
+    RunResult runWithStdout(const std::vector<std::string>& args,
+                            const std::string& stdoutPath) const {
+        std::vector<std::string> argStore{KPZ_BINARY};
+        argStore.insert(argStore.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : argStore)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const std::string parent = dir_.substr(0, dir_.rfind('/'));
+        const std::string errPath = parent + "/stderr.txt";
+        ::unlink((parent + "/stdout.txt").c_str());
+
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::setsid();
+            const int in = ::open("/dev/null", O_RDONLY);
+            const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int out = stdoutPath.empty() ? -1 : ::open(stdoutPath.c_str(), O_WRONLY);
+            if (::chdir(dir_.c_str()) != 0 || in < 0 || err < 0 || (out < 0 && !stdoutPath.empty()))
+                ::_exit(126);
+            ::dup2(in, 0);
+            ::dup2(err, 2);
+            if (out >= 0)
+                ::dup2(out, 1);
+            else
+                ::close(1);
+            for (int fd : {in, err, out})
+                if (fd > 2) ::close(fd);
+            ::unsetenv("KPZ_PASSWORD");
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        return waitFor(pid);
+    }
+};
+
+struct StdoutCase {
+    std::vector<std::string> args;
+    const char* stdoutPath; // "": closed
+    int exitCode;
+    const char* reason; // the system's text for the failed write, when it fails
+};
+
+const StdoutCase kStdoutCases[] = {
+    {{"-l", "a.kpz"}, "/dev/full", 1, "No space left on device"},
+    {{"--help"}, "/dev/full", 1, "No space left on device"},
+    {{"-V"}, "/dev/full", 1, "No space left on device"},
+    {{"-l", "a.kpz"}, "", 1, "Bad file descriptor"},
+    {{"--help"}, "", 1, "Bad file descriptor"},
+    {{"-V"}, "", 1, "Bad file descriptor"},
+    // Nothing is written to stdout here, so its state does not matter.
+    {{"-f", "a.wav"}, "/dev/full", 0, nullptr},
+    {{"-f", "a.wav"}, "", 0, nullptr},
+};
+
+TEST_F(Hardening, AFailedWriteToStandardOutputIsAFailure) {
+    writeBytes(path("a.wav"), audioLike(5000));
+    ASSERT_EQ(run({"a.wav"}).exitCode, 0);
+    for (const auto& c : kStdoutCases) {
+        SCOPED_TRACE(c.args[0] + " > " + (*c.stdoutPath ? c.stdoutPath : "(closed)"));
+        const RunResult r = runWithStdout(c.args, c.stdoutPath);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        if (c.reason)
+            EXPECT_NE(
+                r.err.find(std::string("kpz: couldn't write to standard output: ") + c.reason),
+                std::string::npos)
+                << r.err;
+        else
+            EXPECT_EQ(r.err, "");
+    }
+}
 
 // Bytes that would act on a terminal or reorder the text if they reached it raw: ESC and
 // BEL of a title sequence, any C1 control in UTF-8 (C2 80 to C2 9F) and U+202E.

@@ -7,8 +7,9 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
+#include <fcntl.h>
 #include <optional>
+#include <unistd.h>
 
 namespace kpzcli {
 
@@ -43,20 +44,46 @@ std::optional<std::string> fromTerminal(const Options& options, const Reporter& 
     return first;
 }
 
+// Longest first line taken from a password file. Reading stops there, so a device or a
+// huge file without a newline cannot fill the memory.
+constexpr size_t kMaxPasswordLine = 4096;
+
 std::optional<std::string> fromFile(const std::string& path, const Reporter& report) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         report.error(path, "couldn't read the password file (" + systemError(errno) + ")");
         return std::nullopt;
     }
-    std::string line;
-    std::getline(in, line);
-    if (in.bad()) {
-        report.error(path, "couldn't read the password file");
-        return std::nullopt;
+    // One byte past the limit tells a line of exactly the limit from a longer one.
+    std::string text(kMaxPasswordLine + 1, '\0');
+    size_t have = 0;
+    size_t lineEnd = std::string::npos;
+    while (have < text.size() && lineEnd == std::string::npos) {
+        const ssize_t n = ::read(fd, text.data() + have, text.size() - have);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int error = errno;
+            ::close(fd);
+            report.error(path, "couldn't read the password file (" + systemError(error) + ")");
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        lineEnd = text.find('\n', have);
+        if (lineEnd >= have + static_cast<size_t>(n)) lineEnd = std::string::npos;
+        have += static_cast<size_t>(n);
     }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return line;
+    ::close(fd);
+    if (lineEnd == std::string::npos) {
+        if (have > kMaxPasswordLine) {
+            report.error(path, "the password file's first line is too long (more than " +
+                                   std::to_string(kMaxPasswordLine) + " bytes)");
+            return std::nullopt;
+        }
+        lineEnd = have;
+    }
+    text.resize(lineEnd);
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    return text;
 }
 
 } // namespace

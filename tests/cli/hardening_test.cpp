@@ -1,8 +1,12 @@
 // What kpz does when its surroundings work against it: a standard output that cannot be
-// written and names made to steer the terminal.
+// written, names made to steer the terminal and a password file without end.
 #include "kpz_harness.h"
 
+#include <chrono>
+#include <csignal>
 #include <fcntl.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace kpztest;
@@ -11,6 +15,24 @@ namespace {
 
 class Hardening : public KpzTest {
   protected:
+    // Like run, but kills kpz (SIGKILL) if it has not ended within limit.
+    RunResult runWithin(std::chrono::milliseconds limit, const std::vector<std::string>& args,
+                        const RunSettings& settings = {}) const {
+        const pid_t pid = start(args, settings);
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        // WNOWAIT leaves the process unreaped, so its id cannot be reused before the kill.
+        siginfo_t info{};
+        while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+               info.si_pid == 0) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                ::kill(pid, SIGKILL);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return waitFor(pid);
+    }
+
     // Like run, with stdout on the file at stdoutPath, or closed when it is empty.
     RunResult runWithStdout(const std::vector<std::string>& args,
                             const std::string& stdoutPath) const {
@@ -126,6 +148,47 @@ TEST_F(Hardening, NamesFromFilesReachTheTerminalEscaped) {
         EXPECT_FALSE(holdsControls(r.err)) << r.err;
         EXPECT_NE((c.onStdout ? r.out : r.err).find(shownStem), std::string::npos)
             << r.out << r.err;
+    }
+}
+
+struct PasswordFileCase {
+    const char* label;
+    std::string file; // a path, or "@" for a file written with contents
+    std::string contents;
+    int exitCode;
+    const char* sameAs; // when accepted: the password that gives identical output
+};
+
+const PasswordFileCase kPasswordFiles[] = {
+    {"endless", "/dev/zero", "", 1, nullptr},
+    {"first line one byte too long", "@", std::string(4097, 'x') + "\n", 1, nullptr},
+    {"longest first line", "@", std::string(4096, 'x') + "\n", 0, "xxxxxxxxxxxxxxxx"},
+    {"long second line", "@", "pw\n" + std::string(1 << 20, 'y'), 0, "pw"},
+};
+
+TEST_F(Hardening, PasswordFileIsReadOnlyToItsFirstShortLine) {
+    writeBytes(path("a.wav"), audioLike(3000));
+    for (const auto& c : kPasswordFiles) {
+        SCOPED_TRACE(c.label);
+        ::unlink(path("a.kpz").c_str());
+        std::string file = c.file;
+        if (file == "@") {
+            file = path("pw.txt");
+            writeBytes(file, {c.contents.begin(), c.contents.end()});
+        }
+        const RunResult r =
+            runWithin(std::chrono::seconds(3), {"-f", "--password-file", file, "a.wav"});
+        EXPECT_EQ(r.signal, 0) << "still reading after 3 s";
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        if (!c.sameAs) {
+            EXPECT_NE(r.err.find("password file's first line is too long"), std::string::npos)
+                << r.err;
+            EXPECT_NE(::access(path("a.kpz").c_str(), F_OK), 0) << "nothing is written";
+            continue;
+        }
+        const auto made = readBytes(path("a.kpz"));
+        ASSERT_EQ(run({"-f", "a.wav"}, passwordInEnvironment(c.sameAs)).exitCode, 0);
+        EXPECT_EQ(made, readBytes(path("a.kpz")));
     }
 }
 

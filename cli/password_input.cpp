@@ -2,6 +2,7 @@
 // environment variable KPZ_PASSWORD.
 #include "password_input.h"
 
+#include "charset.h"
 #include "password.h"
 #include "terminal.h"
 
@@ -86,6 +87,16 @@ std::optional<std::string> fromFile(const std::string& path, const Reporter& rep
     return text;
 }
 
+// Whether every character that makes the code (the first 16) has a Windows-1252 byte.
+// The code is made from those bytes, and any other character, like a byte that is not
+// UTF-8, counts as '?'; then the converted text no longer reads back as the start of the
+// given one.
+bool fitsWindows1252(const std::string& text) {
+    const std::string bytes = kpz::utf8ToCp1252(text);
+    return text.starts_with(kpz::cp1252ToUtf8(
+        std::string_view(bytes).substr(0, static_cast<size_t>(kpz::kMaxPasswordLength))));
+}
+
 } // namespace
 
 bool obtainPassword(const Options& options, const Reporter& report, Password& password) {
@@ -109,6 +120,9 @@ bool obtainPassword(const Options& options, const Reporter& report, Password& pa
     }
     if (characterCount(*text) > static_cast<size_t>(kpz::kMaxPasswordLength))
         report.warning("only the first 16 characters of the password are used");
+    if (!fitsWindows1252(*text))
+        report.warning("the password has characters outside Windows-1252; each counts as '?', "
+                       "so other passwords may open these files");
     password.given = true;
     password.code = kpz::passwordCodeUtf8(*text);
     return true;

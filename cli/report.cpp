@@ -34,7 +34,7 @@ void Reporter::error(std::string_view message) const {
 }
 
 void Reporter::warning(std::string_view message) const {
-    if (verbosity_ >= 1) error(message);
+    if (verbosity_ >= 1) error("warning: " + std::string(message));
 }
 
 void Reporter::info(std::string_view file, std::string_view message) const {

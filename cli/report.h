@@ -19,7 +19,7 @@ class Reporter {
     void error(std::string_view file, std::string_view message) const;
     // A failure not tied to a file: always shown.
     void error(std::string_view message) const;
-    // Something the user may want to know, hidden by -q.
+    // Something the user may want to know, shown as "kpz: warning: message", hidden by -q.
     void warning(std::string_view message) const;
     // A per-file report shown with -v; file is shown as in error.
     void info(std::string_view file, std::string_view message) const;

@@ -1,5 +1,6 @@
 // What kpz does when its surroundings work against it: a standard output that cannot be
-// written, names made to steer the terminal and a password file without end.
+// written, names made to steer the terminal, a password file without end, and passwords
+// whose characters the password code cannot tell apart.
 #include "kpz_harness.h"
 
 #include <chrono>
@@ -189,6 +190,41 @@ TEST_F(Hardening, PasswordFileIsReadOnlyToItsFirstShortLine) {
         const auto made = readBytes(path("a.kpz"));
         ASSERT_EQ(run({"-f", "a.wav"}, passwordInEnvironment(c.sameAs)).exitCode, 0);
         EXPECT_EQ(made, readBytes(path("a.kpz")));
+    }
+}
+
+struct NarrowPasswordCase {
+    const char* label;
+    std::string password;
+    bool quiet;
+    bool warns;
+    const char* sameAs; // a password that must give identical output
+};
+
+const NarrowPasswordCase kNarrowPasswords[] = {
+    {"CJK", "\xE4\xB8\xAD\xE6\x96\x87\xE5\xAD\x97", false, true, "???"},
+    {"CJK, quiet", "\xE4\xB8\xAD\xE6\x96\x87\xE5\xAD\x97", true, false, "???"},
+    {"not UTF-8", "ab\xFF", false, true, "ab?"},
+    {"Windows-1252 letters", "P\xC3\xA4ss\xE2\x82\xAC\xC5\x92", false, false, nullptr},
+    {"past the 16 that count", "abcdefghijklmnop\xE6\x97\xA5", false, false, "abcdefghijklmnop"},
+};
+
+TEST_F(Hardening, PasswordsOutsideWindows1252AreWarnedAbout) {
+    writeBytes(path("a.wav"), audioLike(3000));
+    for (const auto& c : kNarrowPasswords) {
+        SCOPED_TRACE(c.label);
+        std::vector<std::string> args{"-f", "a.wav"};
+        if (c.quiet) args.insert(args.begin(), "-q");
+        const RunResult r = run(args, passwordInEnvironment(c.password));
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err.find("kpz: warning: the password has characters outside Windows-1252") !=
+                      std::string::npos,
+                  c.warns)
+            << r.err;
+        if (!c.sameAs) continue;
+        const auto made = readBytes(path("a.kpz"));
+        ASSERT_EQ(run({"-f", "a.wav"}, passwordInEnvironment(c.sameAs)).exitCode, 0);
+        EXPECT_EQ(made, readBytes(path("a.kpz"))) << "the password code must not change";
     }
 }
 

@@ -92,7 +92,10 @@ TMainForm::TMainForm(QWidget* parent)
     timeOfDay = [] { return QTime::currentTime(); };
     applicationActive = [] { return QGuiApplication::applicationState() == Qt::ApplicationActive; };
     state_->hooks.showProgress = [this](kpz::Direction d) { showProgress(d); };
-    state_->hooks.reportWriteFailure = [this] { showError(kpz::msg::kWriteFailed); };
+    state_->hooks.reportWriteFailure = [this] {
+        writeFailureShown_ = true;
+        showError(kpz::msg::kWriteFailed);
+    };
 
     connect(ui_->CompressButton, &QPushButton::clicked, this, &TMainForm::CompressFiles);
     connect(ui_->CompressfilesMI, &QAction::triggered, this, &TMainForm::CompressFiles);
@@ -146,6 +149,7 @@ void TMainForm::Initialize() {
 
 void TMainForm::setBusy() {
     state_->busy = true;
+    batchFailed_ = false;
     ui_->CompressButton->hide();
     ui_->DecompressButton->hide();
     ui_->CancelButton->show();

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "codec_state.h"
-#include "file_io.h"
+#include "file_job.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -28,9 +28,6 @@ struct PackerState : kpz::CodecState {
     bool startedWithParameter = false;
     bool firstActivation = false;
     QString destinationFolder;
-
-    kpz::File sourceFile;
-    kpz::File destFile;
 
     uint32_t batchTotalUnits = 0; // 4 KiB units of the whole batch
     uint32_t batchDoneUnits = 0;  // 4 KiB units of the files finished so far
@@ -97,6 +94,13 @@ class TMainForm : public QMainWindow {
     // with a parameter restores the file its first parameter names.
     std::function<QStringList()> commandLineArguments;
 
+    // Whether the last batch ended in a failure or a cancel (for the command-line run's
+    // exit status).
+    bool batchFailed() const { return batchFailed_; }
+
+    // A name from a file or the file system as it may be shown: control characters escaped.
+    static QString displayName(const QString& name);
+
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -104,22 +108,36 @@ class TMainForm : public QMainWindow {
     void FormKeyPress(QChar key);
     void showError(const QString& text);
     void setRatio(uint32_t raw, uint32_t packed);
+
+    // Steps both batches share.
+    static std::string localPath(const QString& path);
+    // The size pass: the batch bar's units for every file.
+    void countBatchUnits(const QStringList& files);
+    void showFileStart(const QString& path, int index, int count);
+    // Checks the output, asks before replacing an existing file when the overwrite warning
+    // is on, and creates the output (under no name until it is complete).
+    kpz::Outcome prepareOutput(kpz::FileJob& job, const std::string& destination);
+    // The one way a batch ends early: a failure in a box and the status line, a cancel
+    // (or a failed write already shown) as "Aborted!".
+    void endBatch(const kpz::Outcome& outcome, bool passwordOn = false);
+
     // One step of the compression batch; returns false when the batch has ended.
     bool compressOne(const QString& path, int index, int count);
-    void endBatchWithError(const QString& text);
-    // Refuses an output that is its own input, asks before replacing an existing file when
-    // the overwrite warning is on, and creates the output. False when the batch has ended.
-    bool createOutput(const std::string& source, const std::string& destination);
+    kpz::Outcome finishCompressed(kpz::CompressJob& job);
     // One step of the decompression batch; returns false when the batch has ended.
     bool decompressOne(const QString& path, int index, int count);
+    // Where a restored file goes; empty when its stored name cannot name a file.
+    std::string restoredPath(const kpz::RestoreJob& job) const;
+    kpz::Outcome finishRestored(kpz::RestoreJob& job);
     // Asks for the password of a protected file; false when the user cancelled.
     bool askPassword(const QString& fileName);
     void connectPasswordOption();
-    void abortSteps();
 
     std::unique_ptr<Ui::TMainForm> ui_;
     std::unique_ptr<PackerState> state_;
     QLabel* statusPanel_ = nullptr;
+    bool writeFailureShown_ = false;
+    bool batchFailed_ = false;
 };
 
 // Failure boxes, prompts and the status line use these captions.

@@ -13,6 +13,7 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    int status = 0;
     try {
         setApplicationTitle("Brisko Packer");
 
@@ -30,6 +31,8 @@ int main(int argc, char* argv[]) {
 
         mainForm.show();
         app.exec();
+        // A restore started from the command line tells its caller whether it succeeded.
+        if (mainForm.state().startedWithParameter && mainForm.batchFailed()) status = 1;
 
         AboutForm = nullptr;
         DestFolderForm = nullptr;
@@ -37,6 +40,7 @@ int main(int argc, char* argv[]) {
         PasswordForm = nullptr;
     } catch (const std::exception& e) {
         QMessageBox::critical(nullptr, "Brisko Packer", QString::fromLocal8Bit(e.what()));
+        status = 1;
     }
-    return 0;
+    return status;
 }

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <sys/stat.h>
 #include <thread>
 
 namespace kpzcli {
@@ -33,31 +34,30 @@ namespace {
 // How many bytes a file's progress counts up to: the source for compression (twice with
 // --verify, which reads it again), the stored original size for restoring and testing.
 uint64_t progressSize(const Options& options, const std::string& path) {
-    kpz::File file;
-    if (!file.openRead(path)) return 0;
     if (options.mode == Mode::Compress) {
-        const int64_t length = file.length();
-        const uint64_t size = length > 0 ? static_cast<uint64_t>(length) : 0;
+        struct stat st {};
+        const uint64_t size =
+            ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : 0;
         return options.verify ? 2 * size : size;
     }
+    kpz::File file;
     kpz::Header header;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !file.openRead(path)) return 0;
     return kpz::readHeader(file, header) == kpz::HeaderStatus::Ok ? header.originalSize : 0;
 }
 
 } // namespace
 
 bool runFiles(FileJob job, const std::vector<std::string>& files, const Options& options,
-              const Reporter& report, const Password& password, int workers) {
+              const Reporter& report, const Password& password, int workers,
+              kpz::RunLedger* ledger) {
     if (workers <= 1) {
         // The codec's working record is large: one on the heap serves every file.
         auto state = std::make_unique<kpz::CodecState>();
         kpz::buildCodecTables(*state);
         JobContext context{*state, options, report, password, progressWanted(options.verbosity)};
-        // Splitting one file between threads is built and tested in the codec, but on the
-        // machines measured so far it was no faster than one thread: the copies into and out
-        // of the kernel slowed down about as much as the coding sped up. So one file is coded
-        // on one thread, and -j spreads files instead.
-        context.codecThreads = 1;
+        context.ledger = ledger;
         bool allGood = true;
         for (const std::string& file : files)
             allGood = job(context, file) && allGood;
@@ -88,7 +88,7 @@ bool runFiles(FileJob job, const std::vector<std::string>& files, const Options&
             const Reporter collected(options.verbosity, &messages);
             // One progress line cannot follow several files: side by side, none is shown.
             JobContext context{*state,   options, collected,
-                               password, false,   showProgress ? &handled : nullptr};
+                               password, false,   showProgress ? &handled : nullptr, ledger};
             const bool good = job(context, files[i]);
             std::lock_guard<std::mutex> guard(lock);
             outcomes[i].messages = std::move(messages);

@@ -13,9 +13,10 @@ using FileJob = bool (*)(JobContext&, const std::string&);
 
 // Handles every file with job on up to `workers` threads, each with its own codec state.
 // Messages come out in the order the files were given, whatever order they finish in.
-// Returns true when every file succeeded.
+// Every output is claimed in ledger first. Returns true when every file succeeded.
 bool runFiles(FileJob job, const std::vector<std::string>& files, const Options& options,
-              const Reporter& report, const Password& password, int workers);
+              const Reporter& report, const Password& password, int workers,
+              kpz::RunLedger* ledger);
 
 // Threads to use in all: -j, or one per processor.
 int threadsWanted(const Options& options);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "codec_state.h"
+#include "file_job.h"
 #include "options.h"
 #include "report.h"
 
@@ -26,9 +27,22 @@ struct JobContext {
     // When several files run side by side: where each file adds the input bytes it has
     // handled, for one progress line over the whole run.
     std::atomic<uint64_t>* sharedProgress = nullptr;
-    // Threads that may share the coding of one file.
-    int codecThreads = 1;
+    // The run's inputs and the outputs claimed so far, shared by every file of the run.
+    kpz::RunLedger* ledger = nullptr;
 };
+
+// Reports a failed step of a file's job in the tool's words: about the source at path,
+// or about the output at destination.
+void reportProblem(const JobContext& job, const kpz::Outcome& outcome, const std::string& path,
+                   const std::string& destination, bool passwordOn = false);
+
+// Checks, claims and creates the output of a job at destination; false when it was refused
+// (and reported).
+bool prepareOutput(JobContext& job, kpz::FileJob& file, const std::string& path,
+                   const std::string& destination);
+// Gives a finished output its final name; false when that failed (and was reported).
+bool commitOutput(JobContext& job, kpz::FileJob& file, const std::string& path,
+                  const std::string& destination);
 
 // Each returns true when the file was handled successfully; failures are reported.
 bool compressOne(JobContext& job, const std::string& path);

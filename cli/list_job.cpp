@@ -1,5 +1,4 @@
 // The -l table: password mark, original size, compressed size, ratio and stored name.
-#include "codec_runs.h"
 #include "display_text.h"
 #include "jobs.h"
 
@@ -18,22 +17,23 @@ void printRow(const char* mark, uint64_t original, uint64_t compressed, const st
 } // namespace
 
 bool Lister::list(const std::string& path) {
-    CompressedInput input;
-    std::string error;
-    if (!openCompressed(path, input, error)) {
+    kpz::RestoreJob input(job_.state);
+    kpz::Outcome opened = input.open(path);
+    if (opened.ok()) opened = input.readHeader();
+    if (!opened.ok()) {
         flushStandardOutput();
-        job_.report.error(path, error);
+        reportProblem(job_, opened, path, {});
         return false;
     }
     if (rows_ == 0)
         std::printf("%-2s %13s %13s %7s  %s\n", "Pw", "Original", "Compressed", "Ratio",
                     "Stored name");
-    printRow(input.header.passwordOn ? "?" : "-", input.header.originalSize, input.length,
-             kpz::displayText(input.header.storedName));
+    printRow(input.header().passwordOn ? "?" : "-", input.header().originalSize,
+             input.sourceLength(), kpz::displayText(input.header().storedName));
     flushStandardOutput();
     ++rows_;
-    totalOriginal_ += input.header.originalSize;
-    totalCompressed_ += input.length;
+    totalOriginal_ += input.header().originalSize;
+    totalCompressed_ += input.sourceLength();
     return true;
 }
 

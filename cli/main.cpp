@@ -4,10 +4,10 @@
 #include "file_runner.h"
 #include "jobs.h"
 #include "options.h"
-#include "output_file.h"
 #include "password_input.h"
 #include "paths.h"
 #include "report.h"
+#include "signals.h"
 #include "terminal.h"
 
 #include <cstdio>
@@ -71,7 +71,12 @@ int main(int argc, char** argv) {
         const FileJob job = options.mode == Mode::Compress     ? compressOne
                             : options.mode == Mode::Decompress ? restoreOne
                                                                : testOne;
-        allGood = runFiles(job, options.files, options, report, password, workerCount(options));
+        // Outputs never replace an input of the same run, nor each other.
+        kpz::RunLedger ledger;
+        for (const std::string& file : options.files)
+            ledger.addInput(file);
+        allGood =
+            runFiles(job, options.files, options, report, password, workerCount(options), &ledger);
     }
     return finish(report, allGood ? kExitOk : kExitFailed);
 }

@@ -1,10 +1,7 @@
 // Restoring one compressed file under its stored name, and testing one without writing.
-#include "codec_runs.h"
 #include "jobs.h"
-#include "messages.h"
-#include "output_file.h"
 #include "paths.h"
-#include "sinks.h"
+#include "terminal.h"
 
 namespace kpzcli {
 
@@ -13,85 +10,68 @@ namespace {
 constexpr const char* kNeedsPassword =
     "is protected by a password; give it with -p, --password-file or KPZ_PASSWORD";
 
-// Opens path for decoding and refuses password-marked files when no password was given.
-bool openForDecoding(JobContext& job, const std::string& path, CompressedInput& input) {
-    kpz::resetDecoder(job.state);
-    std::string error;
-    if (!openCompressed(path, input, error)) {
-        job.report.error(path, error);
+// Opens path and reads its header; refuses password-marked files when no password was given.
+bool openForDecoding(JobContext& job, kpz::RestoreJob& file, const std::string& path) {
+    kpz::Outcome o = file.open(path);
+    if (o.ok()) o = file.readHeader();
+    if (!o.ok()) {
+        reportProblem(job, o, path, {});
         return false;
     }
-    if (input.header.passwordOn && !job.password.given) {
+    if (file.header().passwordOn && !job.password.given) {
         job.report.error(path, kNeedsPassword);
         return false;
     }
     return true;
 }
 
-// The message for a decode that did not complete.
-const char* decodeFailure(const DecodeRun& run) {
-    if (run.writeFailed) return kpz::msg::kWriteFailed;
-    if (run.outcome == kpz::DecodeOutcome::ReadError) return kpz::msg::kSourceReadError;
-    return kpz::msg::kDamaged;
-}
-
 } // namespace
 
 bool restoreOne(JobContext& job, const std::string& path) {
-    const Reporter& report = job.report;
     const Options& o = job.options;
-    CompressedInput input;
-    if (!openForDecoding(job, path, input)) return false;
+    kpz::RestoreJob file(job.state);
+    if (!openForDecoding(job, file, path)) return false;
 
     // Only the name part of the stored name counts, so a stored "../x" or "/etc/x" still
     // lands inside the output folder.
-    const std::string name = kpz::safeOutputName(input.header.storedName);
+    const std::string name = file.outputName();
     if (name.empty()) {
-        report.error(path, std::string(kpz::msg::kOpenDestinationFailed) +
-                               " (no usable name is stored in it)");
+        reportProblem(job, {kpz::Problem::NoUsableName}, path, {});
         return false;
     }
     const std::string destination = !o.outputDir.empty() ? joinPath(o.outputDir, name)
                                     : path.find('/') == std::string::npos
                                         ? name
                                         : joinPath(folderOf(path), name);
-    OutputFile out;
-    if (!out.openFor(path, destination, o.force, report)) return false;
+    if (!prepareOutput(job, file, path, destination)) return false;
+
+    const kpz::Header& header = file.header();
     ProgressMeter meter(job.showProgress, job.sharedProgress);
-    meter.start(path, input.header.originalSize);
-    const DecodeRun run = runDecoder(job.state, input.file, input.header, out.file(),
-                                     job.password.code, meter, job.codecThreads);
+    meter.start(path, header.originalSize);
+    job.state.hooks.showProgress = [&](kpz::Direction) { meter.update(job.state.destWritten); };
+    const kpz::Outcome outcome = file.run(job.password.code);
+    job.state.hooks = {};
     meter.finish();
-    if (!run.good()) {
-        report.error(run.writeFailed ? destination : path, decodeFailure(run));
+    if (!outcome.ok()) {
+        reportProblem(job, outcome, path, destination, header.passwordOn);
         return false;
     }
-    // The last block may run past the original length.
-    if (!out.file().setLength(input.header.originalSize)) {
-        report.error(destination, kpz::msg::kWriteFailed);
-        return false;
-    }
-    std::string error;
-    if (!out.commit(destination, input.attributes, o.force, error)) {
-        report.error(destination, error);
-        return false;
-    }
-    report.info(path, "-> " + destination);
+    if (!commitOutput(job, file, path, destination)) return false;
+    job.report.info(path, "-> " + destination);
     return true;
 }
 
 bool testOne(JobContext& job, const std::string& path) {
-    CompressedInput input;
-    if (!openForDecoding(job, path, input)) return false;
+    kpz::RestoreJob file(job.state);
+    if (!openForDecoding(job, file, path)) return false;
     ProgressMeter meter(job.showProgress, job.sharedProgress);
-    meter.start(path, input.header.originalSize);
-    DecodeRun run;
-    uint64_t written = 0;
-    const bool complete = testDecode(job.state, input.file, input.header, job.password.code, meter,
-                                     run, written, job.codecThreads);
+    meter.start(path, file.header().originalSize);
+    job.state.hooks.showProgress = [&](kpz::Direction) { meter.update(job.state.destWritten); };
+    const kpz::Outcome outcome = file.test(job.password.code);
+    job.state.hooks = {};
     meter.finish();
-    if (!complete) {
-        job.report.error(path, decodeFailure(run));
+    if (!outcome.ok()) {
+        reportProblem(job, outcome, path, {}, file.header().passwordOn);
         return false;
     }
     job.report.info(path, "OK");

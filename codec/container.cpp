@@ -18,6 +18,43 @@ uint32_t getLe32(const uint8_t* p) {
 
 constexpr std::string_view kSeparators = "/\\:";
 
+// Longest file name, in bytes, that common file systems take.
+constexpr size_t kMaxFileNameBytes = 255;
+
+// Cuts a UTF-8 name to at most limit bytes on a character boundary, keeping a short
+// extension, so that a long stored name still restores.
+std::string shortenName(const std::string& name, size_t limit) {
+    if (name.size() <= limit) return name;
+    const size_t dot = name.rfind('.');
+    const std::string extension =
+        dot != std::string::npos && dot > 0 && name.size() - dot <= 32 ? name.substr(dot) : "";
+    size_t keep = limit - extension.size();
+    // Back up to the first byte of a character.
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+        --keep;
+    return name.substr(0, keep) + extension;
+}
+
+// Replaces what cannot stand in a file name on every system the files travel to: the
+// separators and drive colon, and control characters (C0, DEL and, in UTF-8, C1).
+std::string portableName(std::string_view utf8Name) {
+    std::string result;
+    result.reserve(utf8Name.size());
+    for (size_t i = 0; i < utf8Name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8Name[i]);
+        if (c == 0xC2 && i + 1 < utf8Name.size() &&
+            static_cast<unsigned char>(utf8Name[i + 1]) < 0xA0) {
+            result += '_'; // U+0080 to U+009F
+            ++i;
+        } else if (c < 0x20 || c == 0x7F || c == '/' || c == '\\' || c == ':') {
+            result += '_';
+        } else {
+            result += static_cast<char>(c);
+        }
+    }
+    return result;
+}
+
 } // namespace
 
 HeaderStatus readHeader(Stream& in, Header& header) {
@@ -70,14 +107,16 @@ std::string compressedName(std::string_view sourcePath) {
 std::string safeOutputName(std::string_view storedName) {
     const std::string_view name = namePart(storedName);
     if (name.empty() || name == "." || name == "..") return {};
-    return isValidUtf8(name) ? std::string(name) : cp1252ToUtf8(name);
+    return shortenName(isValidUtf8(name) ? std::string(name) : cp1252ToUtf8(name),
+                       kMaxFileNameBytes);
 }
 
-std::string storedNameFor(std::string_view utf8Name) {
-    if (!isValidUtf8(utf8Name)) return std::string(utf8Name);
+std::string storedNameFor(std::string_view name) {
+    const std::string utf8Name = portableName(name);
+    if (!isValidUtf8(utf8Name)) return utf8Name;
     std::string narrow = utf8ToCp1252(utf8Name);
     if (cp1252ToUtf8(narrow) == utf8Name && !isValidUtf8(narrow)) return narrow;
-    return std::string(utf8Name);
+    return utf8Name;
 }
 
 uint64_t minimumPayloadBytes(uint32_t originalSize) {

@@ -38,11 +38,14 @@ std::string_view namePart(std::string_view path);
 std::string compressedName(std::string_view sourcePath);
 
 // Turns a stored name into a safe file name for this system: its name part, read as
-// UTF-8 when valid and as Windows-1252 otherwise. Empty for names that cannot name a file
-// in a folder ("", "." and "..").
+// UTF-8 when valid and as Windows-1252 otherwise, cut to 255 bytes (keeping a short
+// extension) when longer. Empty for names that cannot name a file in a folder ("", "."
+// and "..").
 std::string safeOutputName(std::string_view storedName);
 
-// The bytes to store for a source's name (UTF-8 on this system): Windows-1252 when every
+// The bytes to store for a source's name (UTF-8 on this system), with separators, the drive
+// colon and control characters replaced by "_" so that it restores under the same name on
+// Linux and Windows: Windows-1252 when every
 // character has a byte there and the result cannot be mistaken for UTF-8 when read back,
 // so files restore under the same name on systems that use that character set; the UTF-8
 // bytes otherwise, which safeOutputName reads back unchanged.

@@ -61,6 +61,13 @@ bool File::createNew(const std::string& path, unsigned mode) {
     return fd_ >= 0;
 }
 
+void File::adopt(int fd, bool forWriting) {
+    close();
+    fd_ = fd;
+    writing_ = forWriting && fd >= 0;
+    writeOffset_ = 0;
+}
+
 int32_t File::read(void* buffer, uint32_t count) {
     if (fd_ < 0) return -1;
     if (faultPlan.readFailsAt > 0 && ++readCalls == faultPlan.readFailsAt) return -1;

@@ -23,6 +23,9 @@ class File final : public Stream {
     // Creates a new file for writing; fails if the name exists (used for temporary files).
     bool createNew(const std::string& path, unsigned mode = 0600);
 
+    // Takes over an open descriptor, for reading or for writing from its current offset.
+    void adopt(int fd, bool forWriting);
+
     bool isOpen() const { return fd_ >= 0; }
     int descriptor() const { return fd_; }
 

@@ -11,6 +11,10 @@ inline constexpr const char* kUnknownFormat = "Unknown file format!";
 inline constexpr const char* kDamaged = "Compressed file is damaged or truncated!";
 inline constexpr const char* kTooLarge = "Source file is too large (4 GB or more)!";
 inline constexpr const char* kSameFile = "Destination would replace the source file!";
+// A protected file whose payload runs out before its stored size: far more often the wrong
+// password (its scrambled block headers ask for more bits than there are) than damage.
+inline constexpr const char* kWrongPasswordOrDamaged =
+    "Wrong password, or compressed file is damaged or truncated!";
 inline constexpr const char* kNameTooLong = "Source file name is too long!";
 
 } // namespace kpz::msg

@@ -6,7 +6,8 @@
 // its switch to the word-by-word reader near a buffer's end and its flushes are all met by
 // small inputs; the parallel decoder reads in rounds of its own, so the two share no
 // buffer boundaries.
-#include "codec_runs.h"
+#include "decoder.h"
+#include "file_job.h"
 #include "fuzz_state.h"
 #include "parallel_decoder.h"
 #include "stream.h"
@@ -14,7 +15,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 #include <vector>
 
 namespace {
@@ -29,9 +29,8 @@ Decoded decode(const uint8_t* data, size_t size, int threads, int32_t bufferWord
     kpz::resetDecoder(s);
     kpz::MemoryStream in(std::vector<uint8_t>(data, data + size));
     kpz::Header header;
-    std::string error;
     Decoded d;
-    if (!kpzcli::readCompressedHeader(in, size, header, error)) return d;
+    if (!kpz::readCompressedHeader(in, size, header).ok()) return d;
     kpz::MemoryStream out;
     s.cancelRequested = false;
     s.source = &in;

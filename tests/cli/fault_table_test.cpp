@@ -186,16 +186,7 @@ TEST_P(Interruptions, LeaveNoFinalNameAndTheSourceIntact) {
     const pid_t pid = start({GetParam().restoring ? "-d" : "-z", input});
     ASSERT_GT(pid, 0);
     // Wait until the output under way holds a few megabytes.
-    bool underWay = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!underWay && std::chrono::steady_clock::now() < deadline) {
-        for (const auto& name : listFolder()) {
-            struct stat st {};
-            if (name != input && ::stat(path(name).c_str(), &st) == 0 && st.st_size > (4 << 20))
-                underWay = true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    const bool underWay = waitForOutputUnderWay(pid, input, 4 << 20);
     ::kill(pid, GetParam().signal);
     const RunResult r = waitFor(pid);
     ASSERT_TRUE(underWay) << "the output never grew";

@@ -1,6 +1,14 @@
 // Runs the kpz binary in a scratch folder and gives the tests small file helpers.
 #include "kpz_harness.h"
 
+#include <sys/stat.h>
+
+#include <thread>
+
+#include <dirent.h>
+
+#include <chrono>
+
 #include "encoder.h"
 #include "memory_codec.h"
 
@@ -175,6 +183,33 @@ RunResult KpzTest::waitFor(pid_t pid) const {
 
 RunResult KpzTest::run(const std::vector<std::string>& args, const RunSettings& settings) const {
     return waitFor(start(args, settings));
+}
+
+bool KpzTest::waitForOutputUnderWay(pid_t pid, const std::string& input, uint64_t bytes,
+                                    int seconds) const {
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    const std::string inputPath = path(input);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (DIR* d = ::opendir(fds.c_str())) {
+            while (const dirent* e = ::readdir(d)) {
+                const std::string fd = fds + "/" + e->d_name;
+                char target[4096];
+                const ssize_t n = ::readlink(fd.c_str(), target, sizeof target - 1);
+                if (n <= 0) continue;
+                const std::string t(target, static_cast<size_t>(n));
+                struct stat st {};
+                if (t.rfind(dir_ + "/", 0) == 0 && t != inputPath && ::stat(fd.c_str(), &st) == 0 &&
+                    static_cast<uint64_t>(st.st_size) > bytes) {
+                    ::closedir(d);
+                    return true;
+                }
+            }
+            ::closedir(d);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
 }
 
 std::vector<std::string> KpzTest::listFolder(const std::string& name) const {

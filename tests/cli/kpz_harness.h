@@ -59,6 +59,12 @@ class KpzTest : public ::testing::Test {
     // stdout and stderr; terminal is the controlling side to read and type on.
     pid_t startOnTerminal(const std::vector<std::string>& args, int& terminal) const;
 
+    // Waits until the running kpz holds an open file in the test folder, other than
+    // input, that has grown past bytes: its output under way, which may have no name yet.
+    // False when that did not happen within the time allowed.
+    bool waitForOutputUnderWay(pid_t pid, const std::string& input, uint64_t bytes,
+                               int seconds = 60) const;
+
     // Names in a folder (relative to the test folder), sorted, without "." and "..".
     std::vector<std::string> listFolder(const std::string& name = ".") const;
 

@@ -185,17 +185,7 @@ TEST_P(Interrupted, SignalRemovesTheTemporaryFile) {
     const pid_t pid = start({"long.raw"});
     ASSERT_GT(pid, 0);
     // Wait until the output under way holds a few megabytes.
-    bool underWay = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!underWay && std::chrono::steady_clock::now() < deadline) {
-        for (const auto& name : listFolder()) {
-            struct stat st {};
-            if (name != "long.raw" && ::stat(path(name).c_str(), &st) == 0 &&
-                st.st_size > (4 << 20))
-                underWay = true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    const bool underWay = waitForOutputUnderWay(pid, "long.raw", 4 << 20, 30);
     ::kill(pid, GetParam());
     const RunResult r = waitFor(pid);
     ASSERT_TRUE(underWay) << "the output never grew";

@@ -45,7 +45,7 @@ TEST_P(ComparingSinkTest, MatchesOnlyAnExactCopy) {
 
     kpz::MemoryStream referenceStream(reference);
     bool stop = false;
-    kpzcli::ComparingSink sink(referenceStream, c.expected, &stop);
+    kpz::ComparingSink sink(referenceStream, c.expected, &stop);
     // Pieces larger than the sink's own read size, as the decoder's flushes are.
     for (size_t at = 0; at < decoded.size(); at += 100000) {
         const auto n = static_cast<uint32_t>(std::min<size_t>(100000, decoded.size() - at));

@@ -4,13 +4,13 @@
 #include <algorithm>
 #include <cstring>
 
-namespace kpzcli {
+namespace kpz {
 
 namespace {
 constexpr uint32_t kComparePiece = 64 * 1024;
 }
 
-ComparingSink::ComparingSink(kpz::Stream& reference, uint64_t expectedSize, bool* stop)
+ComparingSink::ComparingSink(Stream& reference, uint64_t expectedSize, bool* stop)
     : reference_(reference), expected_(expectedSize), stop_(stop), buffer_(kComparePiece) {}
 
 uint32_t ComparingSink::write(const void* data, uint32_t count) {
@@ -38,4 +38,4 @@ bool ComparingSink::matched() {
     return got == 0;
 }
 
-} // namespace kpzcli
+} // namespace kpz

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <vector>
 
-namespace kpzcli {
+namespace kpz {
 
 // Accepts and counts everything.
-class CountingSink final : public kpz::Stream {
+class CountingSink final : public Stream {
   public:
     int32_t read(void*, uint32_t) override { return -1; }
     uint32_t write(const void*, uint32_t count) override {
@@ -24,9 +24,9 @@ class CountingSink final : public kpz::Stream {
 // pieces, so memory stays bounded whatever the file size. The decoder may write a little
 // past the original length (the rest of the last block); that part is not compared. On
 // the first difference it sets *stop, so decoding ends early.
-class ComparingSink final : public kpz::Stream {
+class ComparingSink final : public Stream {
   public:
-    ComparingSink(kpz::Stream& reference, uint64_t expectedSize, bool* stop);
+    ComparingSink(Stream& reference, uint64_t expectedSize, bool* stop);
 
     int32_t read(void*, uint32_t) override { return -1; }
     uint32_t write(const void* data, uint32_t count) override;
@@ -36,7 +36,7 @@ class ComparingSink final : public kpz::Stream {
     bool referenceReadFailed() const { return readFailed_; }
 
   private:
-    kpz::Stream& reference_;
+    Stream& reference_;
     uint64_t expected_;
     uint64_t compared_ = 0;
     bool differs_ = false;
@@ -45,4 +45,4 @@ class ComparingSink final : public kpz::Stream {
     std::vector<uint8_t> buffer_;
 };
 
-} // namespace kpzcli
+} // namespace kpz

@@ -1,0 +1,74 @@
+// TMainForm: what both batches share: the size pass, the file shown as under way, the
+// output step with the overwrite question, and the one way a batch ends.
+#include "Unit1.h"
+
+#include "display_text.h"
+#include "messages.h"
+#include "ui_Unit1.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+
+std::string TMainForm::localPath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+void TMainForm::countBatchUnits(const QStringList& files) {
+    PackerState& s = *state_;
+    // The batch bar counts 4 KiB units of every file. A file that cannot be looked at now
+    // is reported when its turn comes.
+    s.batchTotalUnits = 0;
+    s.batchDoneUnits = 0;
+    for (const QString& path : files) {
+        const QFileInfo info(path);
+        if (info.isFile() && info.size() > 0)
+            s.batchTotalUnits += static_cast<uint32_t>(static_cast<uint64_t>(info.size()) / 4096);
+    }
+}
+
+void TMainForm::showFileStart(const QString& path, int index, int count) {
+    ui_->BatchBox->setText("File " + numberText(index + 1) + " of " + numberText(count));
+    ui_->CurrentFileBox->setText(displayName(QFileInfo(path).fileName()));
+    writeFailureShown_ = false;
+}
+
+QString TMainForm::displayName(const QString& name) {
+    return QString::fromStdString(kpz::displayText(name.toUtf8().toStdString()));
+}
+
+kpz::Outcome TMainForm::prepareOutput(kpz::FileJob& job, const std::string& destination) {
+    bool exists = false;
+    kpz::Outcome o = job.checkOutput(destination, exists);
+    if (o.ok() && exists && ui_->OverWarnMI->isChecked()) {
+        const QString shownName =
+            displayName(QFileInfo(QFile::decodeName(destination.c_str())).fileName());
+        QMessageBox box(QMessageBox::NoIcon, "File Exists", "Overwrite '" + shownName + "'?",
+                        QMessageBox::Ok | QMessageBox::Cancel, this);
+        box.setDefaultButton(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Cancel);
+        if (box.exec() != QMessageBox::Ok) o.problem = kpz::Problem::Cancelled;
+    }
+    // The existing file stays as it is until the new one is complete.
+    if (o.ok()) o = job.createOutput();
+    return o;
+}
+
+void TMainForm::endBatch(const kpz::Outcome& outcome, bool passwordOn) {
+    PackerState& s = *state_;
+    // A failed write was shown by the flush that met it; the batch then ends as cancelled.
+    const bool aborted = outcome.problem == kpz::Problem::Cancelled ||
+                         (outcome.problem == kpz::Problem::WriteFailed && writeFailureShown_);
+    if (aborted) {
+        setStatusText("Aborted!");
+    } else {
+        const QString text = outcome.problem == kpz::Problem::Damaged && passwordOn
+                                 ? kpz::msg::kWrongPasswordOrDamaged
+                                 : outcome.message();
+        showError(text);
+        setStatusText(text);
+    }
+    setIdle();
+    s.cancelRequested = false;
+    batchFailed_ = true;
+}

@@ -1,0 +1,397 @@
+// One file's checks, output and coder run, for both directions.
+#include "file_job.h"
+
+#include "decoder.h"
+#include "encoder.h"
+#include "messages.h"
+#include "sinks.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace kpz {
+
+namespace {
+
+// Hands back a byte already taken from a stream before the rest of it, so the header
+// reader sees the whole header although the marker was read (and answered) first.
+class ReplayedByte final : public Stream {
+  public:
+    ReplayedByte(uint8_t byte, Stream& rest) : byte_(byte), rest_(rest) {}
+
+    int32_t read(void* buffer, uint32_t count) override {
+        if (!pending_ || count == 0) return rest_.read(buffer, count);
+        pending_ = false;
+        auto* bytes = static_cast<uint8_t*>(buffer);
+        bytes[0] = byte_;
+        if (count == 1) return 1;
+        const int32_t n = rest_.read(bytes + 1, count - 1);
+        return n < 0 ? -1 : n + 1;
+    }
+    uint32_t write(const void*, uint32_t) override { return 0; }
+
+  private:
+    uint8_t byte_;
+    Stream& rest_;
+    bool pending_ = true;
+};
+
+// Installs the job's streams for one coder run and notes a failed write, while the hooks
+// the caller installed still run; puts everything back afterwards.
+class RunScope {
+  public:
+    RunScope(CodecState& s, Stream& source, Stream& destination) : s_(s), saved_(s.hooks) {
+        s.source = &source;
+        s.destination = &destination;
+        s.hooks.reportWriteFailure = [this] {
+            writeFailed = true;
+            if (saved_.reportWriteFailure) saved_.reportWriteFailure();
+        };
+    }
+    ~RunScope() {
+        s_.hooks = saved_;
+        s_.source = s_.destination = nullptr;
+    }
+    bool writeFailed = false;
+
+  private:
+    CodecState& s_;
+    CodecHooks saved_;
+};
+
+// Passes writes on and counts the bytes stored, past the 32-bit counters of the state.
+class CountedSink final : public Stream {
+  public:
+    explicit CountedSink(Stream& to) : to_(to) {}
+    int32_t read(void*, uint32_t) override { return -1; }
+    uint32_t write(const void* data, uint32_t count) override {
+        const uint32_t stored = to_.write(data, count);
+        written += stored;
+        return stored;
+    }
+    uint64_t written = 0;
+
+  private:
+    Stream& to_;
+};
+
+Outcome problem(Problem p, int error = 0) {
+    return Outcome{p, error, {}};
+}
+
+// The folder part of a path, resolved through links, so that two spellings of one folder
+// compare equal; the path itself when the folder cannot be resolved.
+std::string resolvedOutput(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    char buffer[PATH_MAX];
+    if (!::realpath(folder.c_str(), buffer)) return path;
+    std::string resolved(buffer);
+    if (resolved.back() != '/') resolved += '/';
+    return resolved + name;
+}
+
+} // namespace
+
+bool Outcome::aboutOutput() const {
+    switch (problem) {
+    case Problem::OutputIsFolder:
+    case Problem::OutputIsSpecial:
+    case Problem::OutputExists:
+    case Problem::OutputClaimed:
+    case Problem::OutputIsInput:
+    case Problem::OpenDestination:
+    case Problem::WriteFailed:
+    case Problem::CommitFailed:
+        return true;
+    default:
+        return false;
+    }
+}
+
+const char* Outcome::message() const {
+    switch (problem) {
+    case Problem::None:
+    case Problem::Cancelled:
+        return "";
+    case Problem::OpenSource:
+    case Problem::SourceIsFolder:
+    case Problem::SourceNotRegular:
+        return msg::kOpenSourceFailed;
+    case Problem::SourceRead:
+    case Problem::SizeChanged:
+        return msg::kSourceReadError;
+    case Problem::TooLarge:
+        return msg::kTooLarge;
+    case Problem::NameTooLong:
+        return msg::kNameTooLong;
+    case Problem::UnknownFormat:
+        return msg::kUnknownFormat;
+    case Problem::Damaged:
+    case Problem::VerifyMismatch:
+    case Problem::VerifyHeader:
+        return msg::kDamaged;
+    case Problem::SameFile:
+    case Problem::OutputIsInput:
+        return msg::kSameFile;
+    case Problem::NoUsableName:
+    case Problem::OutputIsFolder:
+    case Problem::OutputIsSpecial:
+    case Problem::OutputExists:
+    case Problem::OutputClaimed:
+    case Problem::OpenDestination:
+        return msg::kOpenDestinationFailed;
+    case Problem::WriteFailed:
+    case Problem::CommitFailed:
+        return msg::kWriteFailed;
+    }
+    return "";
+}
+
+Outcome readCompressedHeader(Stream& in, uint64_t length, Header& header) {
+    // A header that ends early or names more than 255 bytes is no header of ours.
+    switch (readHeader(in, header)) {
+    case HeaderStatus::Ok:
+        break;
+    case HeaderStatus::UnknownFormat:
+        return problem(Problem::UnknownFormat);
+    case HeaderStatus::ReadError:
+        return problem(Problem::SourceRead);
+    }
+    // A payload too short for the stored size cannot restore it; refuse the file before
+    // any output is created or replaced.
+    const uint64_t headerBytes = kHeaderFixedBytes + header.nameLength;
+    const uint64_t payload = length > headerBytes ? length - headerBytes : 0;
+    if (payload < minimumPayloadBytes(header.originalSize)) return problem(Problem::Damaged);
+    return {};
+}
+
+Outcome decodePayload(CodecState& s, Stream& in, const Header& header, Stream& sink,
+                      uint16_t passwordCode, uint64_t& produced) {
+    resetDecoder(s);
+    s.sourceProcessed += header.nameLength;
+    s.originalSize = header.originalSize;
+    s.passwordOn = header.passwordOn;
+    s.passwordCode = header.passwordOn ? passwordCode : 0;
+    s.blockLength = kBlockLength;
+    CountedSink counted(sink);
+    DecodeOutcome outcome;
+    bool writeFailed;
+    {
+        RunScope scope(s, in, counted);
+        refillInput(s);
+        outcome = s.bytesRead < 0 ? DecodeOutcome::ReadError : decodeFile(s);
+        writeFailed = scope.writeFailed;
+    }
+    produced = counted.written;
+    const bool cancelled = s.cancelRequested;
+    s.cancelRequested = false;
+    if (outcome == DecodeOutcome::ReadError) return problem(Problem::SourceRead);
+    if (outcome == DecodeOutcome::Damaged) return problem(Problem::Damaged);
+    if (writeFailed) return problem(Problem::WriteFailed);
+    if (outcome == DecodeOutcome::Cancelled || cancelled) return problem(Problem::Cancelled);
+    // Every stored byte must have come out.
+    if (produced < header.originalSize) return problem(Problem::Damaged);
+    return {};
+}
+
+Outcome FileJob::openSource(const std::string& path) {
+    sourcePath_ = path;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return problem(Problem::OpenSource, errno);
+    if (S_ISDIR(st.st_mode)) return problem(Problem::SourceIsFolder);
+    if (!S_ISREG(st.st_mode)) return problem(Problem::SourceNotRegular);
+    if (!source_.openRead(path)) return problem(Problem::OpenSource, errno);
+    // The file opened may not be the one looked at: judge the open one.
+    if (::fstat(source_.descriptor(), &attributes_) != 0)
+        return problem(Problem::SourceRead, errno);
+    if (!S_ISREG(attributes_.st_mode)) return problem(Problem::SourceNotRegular);
+    return {};
+}
+
+Outcome FileJob::checkOutput(const std::string& finalPath, bool& exists) {
+    outputPath_ = finalPath;
+    exists = false;
+    // Creating the output over its own source (a .kpz compressed beside itself, a stored
+    // name equal to its own file, or a link to it) would lose the source.
+    if (finalPath == sourcePath_ || sameFile(sourcePath_, finalPath))
+        return problem(Problem::SameFile);
+    switch (inspectOutput(finalPath)) {
+    case OutputTarget::Absent:
+        return {};
+    case OutputTarget::File:
+        exists = true;
+        return {};
+    case OutputTarget::Folder:
+        return problem(Problem::OutputIsFolder);
+    case OutputTarget::Special:
+        return problem(Problem::OutputIsSpecial);
+    case OutputTarget::Unreadable:
+        return problem(Problem::OpenDestination, errno);
+    }
+    return {};
+}
+
+Outcome FileJob::createOutput() {
+    if (!output_.create(outputPath_)) return problem(Problem::OpenDestination, errno);
+    return {};
+}
+
+Outcome FileJob::commit(bool replace, bool copyAttributes) {
+    source_.close();
+    OutputFile::Attributes attributes;
+    attributes.copy = copyAttributes;
+    attributes.from = attributes_;
+    std::string error;
+    switch (output_.commit(replace, attributes, error)) {
+    case OutputFile::Commit::Done:
+        return {};
+    case OutputFile::Commit::Exists:
+        return problem(Problem::OutputExists);
+    case OutputFile::Commit::Failed:
+        break;
+    }
+    return Outcome{Problem::CommitFailed, 0, error};
+}
+
+void FileJob::abandon() {
+    source_.close();
+    output_.discard();
+}
+
+Outcome CompressJob::open(const std::string& path) {
+    resetEncoder(s_);
+    if (Outcome o = openSource(path); !o.ok()) return o;
+    // The header holds 32-bit sizes and at most 255 name bytes: refuse what it cannot
+    // describe before anything is written.
+    if (sourceLength() > kMaxSourceSize) return problem(Problem::TooLarge);
+    storedName_ = storedNameFor(namePart(path));
+    if (storedName_.size() > kMaxNameLength) return problem(Problem::NameTooLong);
+    return {};
+}
+
+std::string CompressJob::outputFor(const std::string& folder) const {
+    const std::string beside = compressedName(sourcePath_);
+    if (folder.empty()) return beside;
+    const std::string name(namePart(beside));
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+Outcome CompressJob::run(bool passwordOn, uint16_t passwordCode) {
+    // The source may have changed while the caller asked questions.
+    const int64_t sizeNow = source_.length();
+    if (sizeNow < 0) return problem(Problem::SourceRead, errno);
+    if (static_cast<uint64_t>(sizeNow) > kMaxSourceSize) return problem(Problem::TooLarge);
+    s_.sourceSize = static_cast<uint32_t>(sizeNow);
+    s_.passwordOn = passwordOn;
+    s_.passwordCode = passwordOn ? passwordCode : 0;
+    passwordOn_ = passwordOn;
+
+    RunScope scope(s_, source_, output_.file());
+    // A failing output shows up at the first flush, which reports it.
+    if (!writeHeader(output_.file(), passwordOn, s_.sourceSize, storedName_))
+        scope.writeFailed = true;
+    s_.destWritten += static_cast<uint32_t>(storedName_.size());
+    const EncodeOutcome outcome =
+        scope.writeFailed ? EncodeOutcome::Cancelled : encodeFile(s_);
+    const bool cancelled = s_.cancelRequested;
+    s_.cancelRequested = false;
+
+    if (outcome == EncodeOutcome::ReadError) return problem(Problem::SourceRead);
+    if (scope.writeFailed) return problem(Problem::WriteFailed);
+    // The closing flush may have let the user confirm a cancel.
+    if (outcome == EncodeOutcome::Cancelled || cancelled) return problem(Problem::Cancelled);
+    // A file that grew or shrank while it was read would restore to the wrong length.
+    if (s_.sourceProcessed != s_.sourceSize) return problem(Problem::SizeChanged);
+    return {};
+}
+
+Outcome CompressJob::verify(uint16_t passwordCode) {
+    File reader;
+    if (!output_.openReader(reader)) return problem(Problem::SourceRead, errno);
+    Header h;
+    const int64_t length = reader.length();
+    if (readHeader(reader, h) != HeaderStatus::Ok || length < 0)
+        return problem(Problem::VerifyHeader);
+    const uint64_t payload = static_cast<uint64_t>(length) - kHeaderFixedBytes - h.nameLength;
+    if (h.originalSize != s_.sourceSize || h.passwordOn != passwordOn_ ||
+        h.storedName != storedName_.substr(0, storedName_.find('\0')) ||
+        payload < minimumPayloadBytes(h.originalSize))
+        return problem(Problem::VerifyHeader);
+    // The stored name must restore to a usable name, or the file could not be restored.
+    if (safeOutputName(h.storedName).empty()) return problem(Problem::VerifyHeader);
+
+    File reference;
+    if (!reference.openRead(sourcePath_)) return problem(Problem::OpenSource, errno);
+    // The sink stops the decoder at the first difference, through the cancel flag.
+    ComparingSink sink(reference, h.originalSize, &s_.cancelRequested);
+    uint64_t produced = 0;
+    const Outcome decoded = decodePayload(s_, reader, h, sink, passwordCode, produced);
+    if (decoded.problem == Problem::SourceRead || sink.referenceReadFailed())
+        return problem(Problem::SourceRead);
+    if ((!decoded.ok() && decoded.problem != Problem::Cancelled) || !sink.matched())
+        return problem(Problem::VerifyMismatch);
+    return {};
+}
+
+Outcome RestoreJob::open(const std::string& path) {
+    resetDecoder(s_);
+    markerRead_ = false;
+    return openSource(path);
+}
+
+Outcome RestoreJob::readMarker(bool& passwordOn) {
+    const int32_t got = source_.read(&marker_, 1);
+    if (got < 0) return problem(Problem::SourceRead, errno);
+    if (got == 0 || (marker_ != kMarkerPlain && marker_ != kMarkerPassword))
+        return problem(Problem::UnknownFormat);
+    markerRead_ = true;
+    passwordOn = marker_ == kMarkerPassword;
+    return {};
+}
+
+Outcome RestoreJob::readHeader() {
+    if (!markerRead_) {
+        bool passwordOn = false;
+        if (Outcome o = readMarker(passwordOn); !o.ok()) return o;
+    }
+    ReplayedByte headerStream(marker_, source_);
+    return readCompressedHeader(headerStream, sourceLength(), header_);
+}
+
+Outcome RestoreJob::run(uint16_t passwordCode) {
+    Outcome o = decodePayload(s_, source_, header_, output_.file(), passwordCode, decoded_);
+    if (!o.ok()) return o;
+    // The decoder wrote whole blocks past the stored size; cut the surplus.
+    if (!output_.file().setLength(header_.originalSize)) return problem(Problem::WriteFailed);
+    return {};
+}
+
+Outcome RestoreJob::test(uint16_t passwordCode) {
+    CountingSink sink;
+    return decodePayload(s_, source_, header_, sink, passwordCode, decoded_);
+}
+
+void RunLedger::addInput(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return;
+    std::lock_guard<std::mutex> guard(lock_);
+    inputs_.insert({st.st_dev, st.st_ino});
+}
+
+Outcome RunLedger::claim(const std::string& finalPath, const std::string& source) {
+    const std::string key = resolvedOutput(finalPath);
+    struct stat st {};
+    const bool exists = ::stat(finalPath.c_str(), &st) == 0;
+    std::lock_guard<std::mutex> guard(lock_);
+    if (exists && inputs_.count({st.st_dev, st.st_ino})) return problem(Problem::OutputIsInput);
+    const auto [at, inserted] = outputs_.emplace(key, source);
+    if (!inserted) return Outcome{Problem::OutputClaimed, 0, at->second};
+    return {};
+}
+
+} // namespace kpz

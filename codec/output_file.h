@@ -1,0 +1,68 @@
+// How every output is written: under a name nobody can predict or address, and under its
+// final name only once it is complete. An existing file under the final name stays as it
+// was until then, whatever fails in between.
+#pragma once
+
+#include "file_io.h"
+
+#include <string>
+#include <sys/stat.h>
+
+namespace kpz {
+
+// What lies under an output's final name before anything is written.
+enum class OutputTarget {
+    Absent,     // nothing: the output will be new
+    File,       // a regular file (or a symbolic link, which is replaced, never followed)
+    Folder,     // refused
+    Special,    // a FIFO, device or socket: refused, without opening it
+    Unreadable, // the folder could not be searched; errno tells why
+};
+OutputTarget inspectOutput(const std::string& finalPath);
+
+class OutputFile {
+  public:
+    OutputFile() = default;
+    ~OutputFile() { discard(); }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Creates an empty output for finalPath without giving it a name: an unnamed file in
+    // finalPath's folder where the file system has them, otherwise a new file under a
+    // random name there, opened exclusively. False with errno set on failure.
+    bool create(const std::string& finalPath);
+
+    File& file() { return file_; }
+    bool isOpen() const { return file_.isOpen(); }
+    // Opens the output for reading from its start, before it is committed (for
+    // verification). Nothing may be written to the output after this.
+    bool openReader(File& reader) const;
+
+    struct Attributes {
+        bool copy = false; // give the output these permission bits and times
+        struct stat from {};
+    };
+
+    enum class Commit { Done, Exists, Failed };
+    // Flushes the output (to disk first when it replaces a file) and gives it its final
+    // name. Without replace an existing file is kept and the result is Exists. On any
+    // failure the output is removed and error says why; an existing file is untouched.
+    Commit commit(bool replace, const Attributes& attributes, std::string& error);
+
+    // Closes and removes the output, if any.
+    void discard();
+
+  private:
+    bool linkUnnamed(const std::string& to);
+
+    File file_;
+    std::string finalPath_;
+    std::string tempPath_; // set when the output has a (random) name of its own
+    bool unnamed_ = false;
+};
+
+// Removes every named temporary output still in progress; for the handlers of signals
+// that end the program. Unnamed outputs need nothing: the system drops them.
+void removePendingOutputs();
+
+} // namespace kpz

@@ -1,5 +1,6 @@
 // Compressing one file: the shared job's steps, the optional verification pass, and the
 // tool's reports.
+#include "display_text.h"
 #include "jobs.h"
 #include "paths.h"
 #include "terminal.h"
@@ -35,7 +36,7 @@ bool compressOne(JobContext& job, const std::string& path) {
         return false;
     }
     if (!commitOutput(job, file, path, destination)) return false;
-    job.report.info(path, ratioText(compressedSize, size) + " -> " + destination +
+    job.report.info(path, ratioText(compressedSize, size) + " -> " + kpz::displayText(destination) +
                           (o.verify ? " (verified)" : ""));
     return true;
 }

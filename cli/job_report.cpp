@@ -1,6 +1,7 @@
 // The tool's words for a file job's problems, and the output step both directions share.
 #include "jobs.h"
 
+#include "display_text.h"
 #include "messages.h"
 
 namespace kpzcli {
@@ -44,7 +45,7 @@ void reportProblem(const JobContext& job, const kpz::Outcome& o, const std::stri
         report.error(destination, "already exists; not replaced (use -f to replace it)");
         return;
     case Problem::OutputClaimed:
-        report.error(destination, "is already the output of " + o.detail + "; not written twice");
+        report.error(destination, "is already the output of " + kpz::displayText(o.detail) + "; not written twice");
         return;
     case Problem::OutputIsInput:
         report.error(destination, "is an input of this run; not replaced");

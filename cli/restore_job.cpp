@@ -1,4 +1,5 @@
 // Restoring one compressed file under its stored name, and testing one without writing.
+#include "display_text.h"
 #include "jobs.h"
 #include "paths.h"
 #include "terminal.h"
@@ -36,7 +37,7 @@ bool restoreOne(JobContext& job, const std::string& path) {
     // lands inside the output folder.
     const std::string name = file.outputName();
     if (name.empty()) {
-        reportProblem(job, {kpz::Problem::NoUsableName}, path, {});
+        reportProblem(job, {kpz::Problem::NoUsableName, 0, {}}, path, {});
         return false;
     }
     const std::string destination = !o.outputDir.empty() ? joinPath(o.outputDir, name)
@@ -57,7 +58,7 @@ bool restoreOne(JobContext& job, const std::string& path) {
         return false;
     }
     if (!commitOutput(job, file, path, destination)) return false;
-    job.report.info(path, "-> " + destination);
+    job.report.info(path, "-> " + kpz::displayText(destination));
     return true;
 }
 

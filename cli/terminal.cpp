@@ -1,6 +1,8 @@
 // The terminal: the progress line on stderr and the password prompt on /dev/tty.
 #include "terminal.h"
 
+#include "display_text.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -70,7 +72,7 @@ void clearProgressLine() {
 void ProgressMeter::start(const std::string& label, uint64_t total) {
     if (!enabled_) return;
     reported_ = 0;
-    label_ = shortLabel(label);
+    label_ = shortLabel(kpz::displayText(label));
     total_ = total;
     started_ = lastDrawn_ = Clock::now();
     running_ = true;

@@ -128,6 +128,7 @@ const HostileNameCase kHostileNameCases[] = {
     {"list", {"-l", "@"}, true, 0},
     {"test verbosely", {"-v", "-t", "@"}, false, 0},
     {"restore onto an existing file", {"-d", "@"}, false, 1},
+    {"restore verbosely", {"-v", "-d", "-f", "@"}, false, 0},
 };
 
 TEST_F(Hardening, NamesFromFilesReachTheTerminalEscaped) {

@@ -73,8 +73,9 @@ bool prepareOutput(JobContext& job, kpz::FileJob& file, const std::string& path,
                    const std::string& destination) {
     bool exists = false;
     kpz::Outcome o = file.checkOutput(destination, exists);
-    if (o.ok() && exists && !job.options.force) o.problem = kpz::Problem::OutputExists;
+    // Before the existing file: that may be the run's own doing, which is the clearer reason.
     if (o.ok() && job.ledger) o = job.ledger->claim(destination, path);
+    if (o.ok() && exists && !job.options.force) o.problem = kpz::Problem::OutputExists;
     if (o.ok()) o = file.createOutput();
     if (o.ok()) return true;
     reportProblem(job, o, path, destination);

@@ -269,7 +269,10 @@ Outcome CompressJob::open(const std::string& path) {
     // The header holds 32-bit sizes and at most 255 name bytes: refuse what it cannot
     // describe before anything is written.
     if (sourceLength() > kMaxSourceSize) return problem(Problem::TooLarge);
-    storedName_ = storedNameFor(namePart(path));
+    // The file's own name: on this system only "/" separates folders, and a ":" or "\\" in
+    // the name is part of it (the stored form replaces them).
+    const size_t slash = path.rfind('/');
+    storedName_ = storedNameFor(slash == std::string::npos ? path : path.substr(slash + 1));
     if (storedName_.size() > kMaxNameLength) return problem(Problem::NameTooLong);
     return {};
 }
@@ -277,7 +280,9 @@ Outcome CompressJob::open(const std::string& path) {
 std::string CompressJob::outputFor(const std::string& folder) const {
     const std::string beside = compressedName(sourcePath_);
     if (folder.empty()) return beside;
-    const std::string name(namePart(beside));
+    // The file's own name: only "/" separates folders here, whatever the name holds.
+    const size_t slash = beside.rfind('/');
+    const std::string name = slash == std::string::npos ? beside : beside.substr(slash + 1);
     return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 

@@ -158,6 +158,13 @@ const Interruption kInterruptions[] = {
     {"SigtermCompressing", SIGTERM, false},
     {"SigintRestoring", SIGINT, true},
     {"SigtermRestoring", SIGTERM, true},
+    // Signals that used to leave a temporary file behind; SIGKILL cannot be handled at all,
+    // so only an output without a name survives it cleanly.
+    {"SigkillCompressing", SIGKILL, false},
+    {"SigkillRestoring", SIGKILL, true},
+    {"SigquitCompressing", SIGQUIT, false},
+    {"SigpipeRestoring", SIGPIPE, true},
+    {"Sigusr1Compressing", SIGUSR1, false},
 };
 
 void PrintTo(const Interruption& c, std::ostream* os) {
@@ -187,10 +194,13 @@ TEST_P(Interruptions, LeaveNoFinalNameAndTheSourceIntact) {
     ASSERT_GT(pid, 0);
     // Wait until the output under way holds a few megabytes.
     const bool underWay = waitForOutputUnderWay(pid, input, 4 << 20);
+    // The output under way has no name anyone could open, replace or guess.
+    const std::vector<std::string> whileRunning = listFolder();
     ::kill(pid, GetParam().signal);
     const RunResult r = waitFor(pid);
     ASSERT_TRUE(underWay) << "the output never grew";
     EXPECT_EQ(r.signal, GetParam().signal) << "exit code " << r.exitCode << ": " << r.err;
+    EXPECT_EQ(whileRunning, std::vector<std::string>{input}) << "a named temporary while running";
     EXPECT_EQ(listFolder(), std::vector<std::string>{input}) << "no final name, no temporary";
     EXPECT_TRUE(identityOf(path(input)) == before);
 }

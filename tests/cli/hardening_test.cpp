@@ -3,7 +3,10 @@
 // whose characters the password code cannot tell apart.
 #include "kpz_harness.h"
 
+#include <cctype>
 #include <chrono>
+#include <map>
+#include <sys/stat.h>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -226,6 +229,134 @@ TEST_F(Hardening, PasswordsOutsideWindows1252AreWarnedAbout) {
         const auto made = readBytes(path("a.kpz"));
         ASSERT_EQ(run({"-f", "a.wav"}, passwordInEnvironment(c.sameAs)).exitCode, 0);
         EXPECT_EQ(made, readBytes(path("a.kpz"))) << "the password code must not change";
+    }
+}
+
+} // namespace
+
+namespace {
+
+// One run writes each output once and never over one of its own inputs; stored names
+// restore to usable names; a wrong password is named as a likely cause.
+struct OutputCase {
+    const char* label;
+    std::vector<std::pair<std::string, std::string>> files; // name, stored name ("" = data)
+    std::vector<std::string> args;
+    int exitCode;
+    std::vector<std::string> expectInErr; // texts stderr must hold
+    std::vector<std::pair<std::string, std::string>> outputs; // output, the source it restores
+};
+
+const OutputCase kOutputCases[] = {
+    {"two sources, one output name",
+     {{"song.wav", ""}, {"song.aiff", ""}},
+     {"-f", "song.wav", "song.aiff"},
+     1,
+     {"song.kpz: is already the output of song.wav"},
+     {{"song.kpz", "song.wav"}}},
+    {"same names from two folders into one",
+     {{"d1/x.wav", ""}, {"d2/x.wav", ""}},
+     {"-o", "out", "d1/x.wav", "d2/x.wav"},
+     1,
+     {"is already the output of d1/x.wav"},
+     {{"out/x.kpz", "d1/x.wav"}}},
+    {"dot files",
+     {{".bashrc", ""}, {".profile", ""}},
+     {".bashrc", ".profile"},
+     1,
+     {"is already the output of .bashrc"},
+     {{".kpz", ".bashrc"}}},
+    {"a stored name that is another input",
+     {{"a.kpz", "b.kpz"}, {"b.kpz", "b.wav"}},
+     {"-d", "-f", "a.kpz", "b.kpz"},
+     1,
+     {"b.kpz: is an input of this run"},
+     {{"b.wav", "b.kpz"}}},
+};
+
+class Outputs : public KpzTest, public ::testing::WithParamInterface<OutputCase> {};
+
+TEST_P(Outputs, NeverTwiceNorOverAnInput) {
+    const OutputCase& c = GetParam();
+    std::map<std::string, std::vector<uint8_t>> sources;
+    ::mkdir(path("d1").c_str(), 0755);
+    ::mkdir(path("d2").c_str(), 0755);
+    ::mkdir(path("out").c_str(), 0755);
+    unsigned seed = 1;
+    for (const auto& [name, stored] : c.files) {
+        sources[name] = audioLike(5000 + 333 * seed, seed);
+        ++seed;
+        writeBytes(path(name), stored.empty() ? sources[name] : packInMemory(sources[name], stored));
+    }
+    const auto inputsBefore = sources;
+    const RunResult r = run(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    for (const std::string& text : c.expectInErr)
+        EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
+    for (const auto& [output, source] : c.outputs) {
+        const RunResult back = run({"-t", output});
+        if (output.size() >= 4 && output.substr(output.size() - 4) == ".kpz")
+            EXPECT_EQ(back.exitCode, 0) << output << ": " << back.err;
+        else
+            EXPECT_EQ(readBytes(path(output)), sources[source]) << output;
+    }
+    // Inputs are never changed.
+    for (const auto& [name, stored] : c.files)
+        if (stored.empty()) EXPECT_EQ(readBytes(path(name)), inputsBefore.at(name)) << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, Outputs, ::testing::ValuesIn(kOutputCases), [](const auto& info) {
+    std::string name = info.param.label;
+    for (char& ch : name)
+        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+    return name;
+});
+
+TEST_F(Hardening, StoredNamesRestoreUnderUsableNames) {
+    // Source names that cannot stand on other systems, and a pair that used to meet.
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"x:", "x_"}, {"tr\\", "tr_"}, {"a:b.wav", "a_b.wav"}, {"b.wav", "b.wav"}};
+    ::mkdir(path("back").c_str(), 0755);
+    for (const auto& [name, restored] : cases) {
+        SCOPED_TRACE(name);
+        const auto data = audioLike(4000 + name.size(), 3);
+        writeBytes(path(name), data);
+        const RunResult packed = run({"--verify", "-o", "back", name});
+        ASSERT_EQ(packed.exitCode, 0) << packed.err;
+    }
+    // Every compressed file restores, each under its own name.
+    std::vector<std::string> args = {"-d", "-o", "back"};
+    for (const std::string& f : listFolder("back")) args.push_back("back/" + f);
+    const RunResult r = run(args);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    for (const auto& [name, restored] : cases)
+        EXPECT_EQ(readBytes(path("back/" + restored)), readBytes(path(name))) << restored;
+}
+
+TEST_F(Hardening, LongStoredNameRestoresShortened) {
+    // 250 e-acute bytes in Windows-1252: 500 bytes once read back as UTF-8.
+    const std::string stored = std::string(250, '\xE9') + ".wav";
+    const auto data = audioLike(3000, 5);
+    writeBytes(path("long.kpz"), packInMemory(data, stored));
+    const RunResult r = run({"-d", "long.kpz"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<std::string> names = listFolder();
+    ASSERT_EQ(names.size(), 2u);
+    const std::string& restored = names[0] == "long.kpz" ? names[1] : names[0];
+    EXPECT_LE(restored.size(), 255u);
+    EXPECT_EQ(restored.substr(restored.size() - 4), ".wav");
+    EXPECT_EQ(readBytes(path(restored)), data);
+}
+
+TEST_F(Hardening, WrongPasswordIsNamedAsTheLikelyCause) {
+    // Silence codes to narrow blocks; scrambled with another code, their headers ask for
+    // wide ones, and the payload runs out long before the stored size.
+    writeBytes(path("a.wav"), std::vector<uint8_t>(200000, 0));
+    ASSERT_EQ(run({"a.wav"}, passwordInEnvironment("right")).exitCode, 0);
+    for (const char* mode : {"-t", "-d"}) {
+        const RunResult r = run({mode, "-f", "a.kpz"}, passwordInEnvironment("wrong"));
+        EXPECT_EQ(r.exitCode, 1) << mode;
+        EXPECT_NE(r.err.find("Wrong password"), std::string::npos) << mode << ": " << r.err;
     }
 }
 

@@ -10,6 +10,7 @@
 #include "ui_Unit1.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -221,6 +222,13 @@ void TMainForm::confirmCancel() {
 void TMainForm::Exit1Click() {
     state_->cancelRequested = true;
     QCoreApplication::quit();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    // A running batch would otherwise go on unseen behind the closed window: stop it at
+    // its next check (which removes its unfinished output) and end the program.
+    if (state_->busy) Exit1Click();
+    QMainWindow::closeEvent(event);
 }
 
 void TMainForm::About1Click() {

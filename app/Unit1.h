@@ -103,6 +103,8 @@ class TMainForm : public QMainWindow {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The close box ends the program as Exit does, also while a batch runs.
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     void FormKeyPress(QChar key);

@@ -115,21 +115,36 @@ QByteArray FaultsTest::prepare(bool compressing) {
     return a;
 }
 
-void FaultsTest::exitDuringBatch_data() {
+namespace {
+
+// The points in a batch where the window breathes, in both directions; with byCloseBox,
+// also rows where the window's close box stands in for Exit.
+void addPointRows(bool byCloseBox) {
     QTest::addColumn<bool>("compressing");
     QTest::addColumn<int>("point");
-    QTest::newRow("compressing, mid-file flush") << true << int(Point::MidFile);
-    QTest::newRow("compressing, last flush") << true << int(Point::LastFlush);
-    QTest::newRow("restoring, mid-file flush") << false << int(Point::MidFile);
-    QTest::newRow("restoring, last flush") << false << int(Point::LastFlush);
-    QTest::newRow("restoring, after the file") << false << int(Point::AfterFile);
+    QTest::addColumn<bool>("closeBox");
+    QTest::newRow("compressing, mid-file flush") << true << int(Point::MidFile) << false;
+    QTest::newRow("compressing, last flush") << true << int(Point::LastFlush) << false;
+    QTest::newRow("restoring, mid-file flush") << false << int(Point::MidFile) << false;
+    QTest::newRow("restoring, last flush") << false << int(Point::LastFlush) << false;
+    QTest::newRow("restoring, after the file") << false << int(Point::AfterFile) << false;
+    if (!byCloseBox) return;
+    QTest::newRow("compressing, mid-file flush, close box") << true << int(Point::MidFile) << true;
+    QTest::newRow("restoring, mid-file flush, close box") << false << int(Point::MidFile) << true;
 }
 
-// Exit while a batch runs: the batch stops at once with "Aborted!", without a question,
-// and then the program ends; the next file is never started.
+} // namespace
+
+void FaultsTest::exitDuringBatch_data() {
+    addPointRows(true);
+}
+
+// Exit (or the close box) while a batch runs: the batch stops at once with "Aborted!",
+// without a question, and then the program ends; the next file is never started.
 void FaultsTest::exitDuringBatch() {
     QFETCH(bool, compressing);
     QFETCH(int, point);
+    QFETCH(bool, closeBox);
     const QByteArray a = prepare(compressing);
     const uint32_t full =
         static_cast<uint32_t>(compressing ? expectedCompressed(a, "a.wav").size() : a.size());
@@ -137,7 +152,12 @@ void FaultsTest::exitDuringBatch() {
     AppWindows w;
     present(w);
     ModalHelper helper;
-    FlushTrigger trigger(w.form, Point(point), full, [&w] { w.form.ui().Exit1->trigger(); });
+    FlushTrigger trigger(w.form, Point(point), full, [&w, closeBox] {
+        if (closeBox)
+            w.form.close();
+        else
+            w.form.ui().Exit1->trigger();
+    });
     const QString ext = compressing ? ".wav" : ".kpz";
     helper.chooseFiles({path("a" + ext), path("b" + ext)});
 
@@ -167,7 +187,7 @@ void FaultsTest::exitDuringBatch() {
 }
 
 void FaultsTest::cancelAtEachMessagePoint_data() {
-    exitDuringBatch_data();
+    addPointRows(false);
 }
 
 // A cancel confirmed at each point the batch lets the window breathe: "Aborted!", the

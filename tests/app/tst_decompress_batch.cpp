@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 constexpr uint16_t kCodeOfAbc = 48709; // the word "ABC" scrambles with
@@ -57,6 +59,7 @@ enum class FailureSetup {
     Plain,
     SourceVanishes, // b.kpz is deleted once the files are chosen
     OutputIsFolder, // a folder has the restored file's name
+    OutputIsFifo,   // a FIFO has the restored file's name: refused without opening it
     OutputIsOlder,  // an older file of 9,000 bytes has the restored file's name
 };
 
@@ -105,6 +108,7 @@ class DecompressBatchTest : public QObject {
     void failures_data();
     void failures();
     void cancelDuringDecoding();
+    void linkUnderStoredNameIsReplacedNotFollowed();
     void cancelAfterLastFileShown();
     void commandLineRun();
 
@@ -433,6 +437,9 @@ void DecompressBatchTest::failures_data() {
     QTest::newRow("output is a folder")
         << expectedCompressed(tone, "b.wav") << OutputIsFolder << none
         << kpz::msg::kOpenDestinationFailed << kpz::msg::kOpenDestinationFailed;
+    QTest::newRow("output is a FIFO")
+        << expectedCompressed(tone, "b.wav") << OutputIsFifo << none
+        << kpz::msg::kOpenDestinationFailed << kpz::msg::kOpenDestinationFailed;
     QTest::newRow("empty stored name")
         << expectedCompressed(tone, "") << Plain << none << kpz::msg::kOpenDestinationFailed
         << kpz::msg::kOpenDestinationFailed;
@@ -466,6 +473,7 @@ void DecompressBatchTest::failures() {
     writeFile(path("b.kpz"), badFile);
     writeFile(path("c.kpz"), expectedCompressed(toneBytes(3000), "c.wav"));
     if (setup == FailureSetup::OutputIsFolder) QVERIFY(QDir(dir_->path()).mkdir("b.wav"));
+    if (setup == FailureSetup::OutputIsFifo) QCOMPARE(::mkfifo(qPrintable(path("b.wav")), 0644), 0);
     const QByteArray older = toneBytes(9000);
     if (setup == FailureSetup::OutputIsOlder) writeFile(path("b.wav"), older);
 
@@ -499,10 +507,32 @@ void DecompressBatchTest::failures() {
     // exactly as it was.
     if (setup == FailureSetup::OutputIsFolder)
         QVERIFY(restored.isDir());
+    else if (setup == FailureSetup::OutputIsFifo)
+        QVERIFY(!restored.isFile() && restored.exists());
     else if (setup == FailureSetup::OutputIsOlder)
         QCOMPARE(readFile(path("b.wav")), older);
     else
         QVERIFY(!restored.exists());
+}
+
+// A dangling symbolic link under the stored name points out of the folder: the restored
+// file replaces the link, and nothing is created where it pointed.
+void DecompressBatchTest::linkUnderStoredNameIsReplacedNotFollowed() {
+    const QByteArray a = toneBytes(3000);
+    writeFile(path("a.kpz"), expectedCompressed(a, "a.wav"));
+    QVERIFY(QDir(dir_->path()).mkdir("outside"));
+    QVERIFY(QFile::link(path("outside/planted.wav"), path("a.wav")));
+    AppWindows w;
+    present(w);
+    w.form.ui().OverWarnMI->setChecked(false);
+    ModalHelper helper;
+    helper.chooseFiles({path("a.kpz")});
+    runBatch(w, helper);
+    QVERIFY2(helper.unexpected.isEmpty(), qPrintable(helper.unexpected.join("; ")));
+    QCOMPARE(w.form.statusText(), QString("Decompressing... Done"));
+    QVERIFY(!QFileInfo(path("a.wav")).isSymLink());
+    QCOMPARE(readFile(path("a.wav")), a);
+    QVERIFY(!QFile::exists(path("outside/planted.wav")));
 }
 
 void DecompressBatchTest::cancelDuringDecoding() {

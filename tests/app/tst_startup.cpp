@@ -60,6 +60,8 @@ class StartupTest : public QObject {
     void unreadableMimeAppsListIsLeftAlone();
     void commandLineRunRestoresAndWritesNothing();
     void programWithParameterRestoresAndEnds();
+    void commandLineRunReportsItsOutcome_data();
+    void commandLineRunReportsItsOutcome();
 
   private:
     std::unique_ptr<QTemporaryDir> dir_;
@@ -320,6 +322,42 @@ void StartupTest::programWithParameterRestoresAndEnds() {
     QCOMPARE(filesBelow(data()), QStringList());
     // (Qt keeps its file dialogs' state in QtProject.conf there.)
     QVERIFY(!QFile::exists(config() + "/mimeapps.list"));
+}
+
+void StartupTest::commandLineRunReportsItsOutcome_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("failed");
+    const QByteArray packed = expectedCompressed(toneBytes(300000), "song.wav");
+    QTest::newRow("restored") << packed << false;
+    QTest::newRow("damaged") << packed.left(packed.size() - 2000) << true;
+    QTest::newRow("not ours") << QByteArray("hello") << true;
+}
+
+// The command-line run's outcome is what the program's exit status reports: a failed
+// restore is a failure to its caller, not only a box on the screen.
+void StartupTest::commandLineRunReportsItsOutcome() {
+    QFETCH(QByteArray, file);
+    QFETCH(bool, failed);
+    writeFile(path("song.kpz"), file);
+    QVERIFY(QDir().mkpath(path("work")));
+    QVERIFY(QDir::setCurrent(path("work")));
+
+    AppWindows w;
+    w.form.state().firstActivation = true;
+    w.form.state().startedWithParameter = true;
+    w.form.commandLineArguments = [this] {
+        return QStringList{"brisko-packer", path("song.kpz")};
+    };
+    ModalHelper helper;
+    if (failed) helper.press(QMessageBox::Ok);
+    w.form.show();
+    // The activation's work, run directly: a failure's box takes the activation away.
+    w.form.ShowAbout();
+    QTRY_VERIFY(helper.finished());
+    QTRY_VERIFY(!w.form.state().busy);
+    QVERIFY2(helper.unexpected.isEmpty(), qPrintable(helper.unexpected.join("; ")));
+    QCOMPARE(w.form.batchFailed(), failed);
+    QCOMPARE(QFile::exists(path("work/song.wav")), !failed);
 }
 
 QTEST_MAIN(StartupTest)

@@ -82,6 +82,13 @@ TEST(Naming, StoredNamesBecomeSafeOutputNames) {
         {"caf\xc3\xa9.wav", "caf\xc3\xa9.wav"},       // valid UTF-8 stays
         {"caf\xe9.wav", "caf\xc3\xa9.wav"},           // Windows-1252 e-acute
         {"\x80\x81.wav", "\xe2\x82\xac\xc2\x81.wav"}, // euro sign; undefined byte kept
+        // Too long once read as UTF-8: cut to 255 bytes on a character, extension kept.
+        {std::string(250, '\xe9') + ".wav", [] {
+             std::string cut;
+             for (int i = 0; i < 125; ++i)
+                 cut += "\xc3\xa9";
+             return cut + ".wav";
+         }()},
     };
     for (const auto& [stored, safe] : cases)
         EXPECT_EQ(kpz::safeOutputName(stored), safe) << stored;
@@ -95,6 +102,19 @@ TEST(Naming, StoredNameForm) {
     for (std::string name :
          {"take1.wav", "caf\xc3\xa9.wav", "\xe6\x97\xa5.wav", "\xe2\x82\xac 5.wav"})
         EXPECT_EQ(kpz::safeOutputName(kpz::storedNameFor(name)), name);
+    // What would cut a stored name short or steer a terminal on the way back is replaced,
+    // so every stored name restores, and under a name of its own.
+    const std::pair<std::string, std::string> replaced[] = {
+        {"x:", "x_"},
+        {"tr\\", "tr_"},
+        {"a:b.wav", "a_b.wav"},
+        {"a\x1b]0;t\x07.wav", "a_]0;t_.wav"},
+        {"c\xc2\x9b.wav", "c_.wav"}, // the C1 control U+009B
+    };
+    for (const auto& [name, stored] : replaced) {
+        EXPECT_EQ(kpz::storedNameFor(name), stored) << name;
+        EXPECT_EQ(kpz::safeOutputName(kpz::storedNameFor(name)), stored) << name;
+    }
 }
 
 TEST(Password, Codes) {

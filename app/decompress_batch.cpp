@@ -67,7 +67,8 @@ bool TMainForm::decompressOne(const QString& path, int index, int count) {
     if (o.ok()) o = job.readHeader();
     if (o.ok()) {
         const std::string output = restoredPath(job);
-        o = output.empty() ? kpz::Outcome{kpz::Problem::NoUsableName, 0, {}} : prepareOutput(job, output);
+        o = output.empty() ? kpz::Outcome{kpz::Problem::NoUsableName, 0, {}}
+                           : prepareOutput(job, output);
     }
     // Only a payload that runs out while decoding hints at a wrong password.
     const bool decoding = o.ok();

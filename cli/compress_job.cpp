@@ -37,7 +37,7 @@ bool compressOne(JobContext& job, const std::string& path) {
     }
     if (!commitOutput(job, file, path, destination)) return false;
     job.report.info(path, ratioText(compressedSize, size) + " -> " + kpz::displayText(destination) +
-                          (o.verify ? " (verified)" : ""));
+                              (o.verify ? " (verified)" : ""));
     return true;
 }
 

@@ -88,7 +88,8 @@ bool runFiles(FileJob job, const std::vector<std::string>& files, const Options&
             const Reporter collected(options.verbosity, &messages);
             // One progress line cannot follow several files: side by side, none is shown.
             JobContext context{*state,   options, collected,
-                               password, false,   showProgress ? &handled : nullptr, ledger};
+                               password, false,   showProgress ? &handled : nullptr,
+                               ledger};
             const bool good = job(context, files[i]);
             std::lock_guard<std::mutex> guard(lock);
             outcomes[i].messages = std::move(messages);

@@ -15,8 +15,8 @@ void reportProblem(const JobContext& job, const kpz::Outcome& o, const std::stri
     case Problem::Cancelled:
         return;
     case Problem::OpenSource:
-        report.error(path, std::string(kpz::msg::kOpenSourceFailed) + " (" +
-                               systemError(o.error) + ")");
+        report.error(path,
+                     std::string(kpz::msg::kOpenSourceFailed) + " (" + systemError(o.error) + ")");
         return;
     case Problem::SourceIsFolder:
         report.error(path, "is a directory; skipped");
@@ -45,7 +45,8 @@ void reportProblem(const JobContext& job, const kpz::Outcome& o, const std::stri
         report.error(destination, "already exists; not replaced (use -f to replace it)");
         return;
     case Problem::OutputClaimed:
-        report.error(destination, "is already the output of " + kpz::displayText(o.detail) + "; not written twice");
+        report.error(destination, "is already the output of " + kpz::displayText(o.detail) +
+                                      "; not written twice");
         return;
     case Problem::OutputIsInput:
         report.error(destination, "is an input of this run; not replaced");

@@ -17,7 +17,7 @@ namespace {
 
 // Signals whose default action ends the program and that arrive from outside. SIGPIPE is
 // among them: a reader that went away ends kpz, as it ends other filters, but cleanly.
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE,
+constexpr int kCleanupSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGPIPE,
                                    SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF};
 
 // Waits for a cleanup signal, removes every named temporary output, puts terminal echo

@@ -301,8 +301,7 @@ Outcome CompressJob::run(bool passwordOn, uint16_t passwordCode) {
     if (!writeHeader(output_.file(), passwordOn, s_.sourceSize, storedName_))
         scope.writeFailed = true;
     s_.destWritten += static_cast<uint32_t>(storedName_.size());
-    const EncodeOutcome outcome =
-        scope.writeFailed ? EncodeOutcome::Cancelled : encodeFile(s_);
+    const EncodeOutcome outcome = scope.writeFailed ? EncodeOutcome::Cancelled : encodeFile(s_);
     const bool cancelled = s_.cancelRequested;
     s_.cancelRequested = false;
 

@@ -23,28 +23,28 @@ namespace kpz {
 // nothing to add.
 enum class Problem {
     None,
-    OpenSource,        // the source could not be opened; error holds errno
-    SourceIsFolder,    // a folder given as the source
-    SourceNotRegular,  // a FIFO, device or socket given as the source
-    SourceRead,        // reading the source failed
-    TooLarge,          // the source is too large for the header's 32-bit size
-    NameTooLong,       // the source's name takes more than 255 bytes
-    SizeChanged,       // the source grew or shrank while it was read
-    UnknownFormat,     // not a compressed file
-    Damaged,           // the payload is cut short or does not decode
-    NoUsableName,      // the stored name cannot name a file
-    SameFile,          // the output would replace its own source
-    OutputIsFolder,    // a folder is in the way of the output
-    OutputIsSpecial,   // a FIFO, device or socket is in the way of the output
-    OutputExists,      // an existing file was not to be replaced
-    OutputClaimed,     // an earlier file of the same run has this output; detail names it
-    OutputIsInput,     // the output would replace another input of the same run
-    OpenDestination,   // the output could not be created; error holds errno
-    WriteFailed,       // the output could not be written
-    CommitFailed,      // the finished output could not be put in place; detail says why
-    Cancelled,         // the user asked to stop
-    VerifyMismatch,    // the new file does not restore to its source
-    VerifyHeader,      // the new file's header does not describe its source
+    OpenSource,       // the source could not be opened; error holds errno
+    SourceIsFolder,   // a folder given as the source
+    SourceNotRegular, // a FIFO, device or socket given as the source
+    SourceRead,       // reading the source failed
+    TooLarge,         // the source is too large for the header's 32-bit size
+    NameTooLong,      // the source's name takes more than 255 bytes
+    SizeChanged,      // the source grew or shrank while it was read
+    UnknownFormat,    // not a compressed file
+    Damaged,          // the payload is cut short or does not decode
+    NoUsableName,     // the stored name cannot name a file
+    SameFile,         // the output would replace its own source
+    OutputIsFolder,   // a folder is in the way of the output
+    OutputIsSpecial,  // a FIFO, device or socket is in the way of the output
+    OutputExists,     // an existing file was not to be replaced
+    OutputClaimed,    // an earlier file of the same run has this output; detail names it
+    OutputIsInput,    // the output would replace another input of the same run
+    OpenDestination,  // the output could not be created; error holds errno
+    WriteFailed,      // the output could not be written
+    CommitFailed,     // the finished output could not be put in place; detail says why
+    Cancelled,        // the user asked to stop
+    VerifyMismatch,   // the new file does not restore to its source
+    VerifyHeader,     // the new file's header does not describe its source
 };
 
 struct Outcome {

@@ -92,8 +92,8 @@ bool OutputFile::create(const std::string& finalPath) {
             const std::string candidate = randomName(folder);
             // Registered before it exists, so that a signal can never miss it.
             registerPending(candidate);
-            fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                        0666);
+            fd =
+                ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
             if (fd >= 0) {
                 tempPath_ = candidate;
             } else {
@@ -183,8 +183,8 @@ OutputFile::Commit OutputFile::commit(bool replace, const Attributes& attributes
                 if (!linked) {
                     const int e = errno;
                     forgetPending(named);
-                    if (e != EEXIST) return fail("couldn't put the finished file in place: " +
-                                                 errorText(e));
+                    if (e != EEXIST)
+                        return fail("couldn't put the finished file in place: " + errorText(e));
                 }
             }
             if (!linked) return fail("couldn't put the finished file in place");

@@ -5,8 +5,8 @@
 #include "file_job.h"
 #include "fuzz_state.h"
 #include "password.h"
-#include "stream.h"
 #include "sinks.h"
+#include "stream.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -345,14 +345,13 @@ void CompressBatchTest::failures_data() {
         << kpz::msg::kOpenDestinationFailed << kpz::msg::kOpenDestinationFailed;
     QTest::newRow("read error") << "b.wav" << big << "b.kpz" << Plain << readError
                                 << kpz::msg::kSourceReadError << kpz::msg::kSourceReadError;
-    QTest::newRow("short write mid-file") << "b.wav" << big << "b.kpz" << Plain << shortWrite
-                                          << kpz::msg::kWriteFailed << "Aborted!";
+    QTest::newRow("short write mid-file")
+        << "b.wav" << big << "b.kpz" << Plain << shortWrite << kpz::msg::kWriteFailed << "Aborted!";
     QTest::newRow("short write in closing flush")
         << "b.wav" << toneBytes(3000) << "b.kpz" << Plain << shortWrite << kpz::msg::kWriteFailed
         << "Aborted!";
-    QTest::newRow("compressed beside itself")
-        << "b.kpz" << toneBytes(3000) << "b.kpz" << Plain << none << kpz::msg::kSameFile
-        << kpz::msg::kSameFile;
+    QTest::newRow("compressed beside itself") << "b.kpz" << toneBytes(3000) << "b.kpz" << Plain
+                                              << none << kpz::msg::kSameFile << kpz::msg::kSameFile;
     QTest::newRow("destination links to the source")
         << "b.wav" << toneBytes(3000) << "b.kpz" << DestinationLinksToSource << none
         << kpz::msg::kSameFile << kpz::msg::kSameFile;

@@ -431,9 +431,8 @@ void DecompressBatchTest::failures_data() {
         << Plain << none << unknown << unknown;
     QTest::newRow("name ends early") << QByteArray("C") + le32(0) + le32(20) + QByteArray("b.wa")
                                      << Plain << none << unknown << unknown;
-    QTest::newRow("source vanished")
-        << expectedCompressed(tone, "b.wav") << SourceVanishes << none
-        << kpz::msg::kOpenSourceFailed << kpz::msg::kOpenSourceFailed;
+    QTest::newRow("source vanished") << expectedCompressed(tone, "b.wav") << SourceVanishes << none
+                                     << kpz::msg::kOpenSourceFailed << kpz::msg::kOpenSourceFailed;
     QTest::newRow("output is a folder")
         << expectedCompressed(tone, "b.wav") << OutputIsFolder << none
         << kpz::msg::kOpenDestinationFailed << kpz::msg::kOpenDestinationFailed;
@@ -452,12 +451,12 @@ void DecompressBatchTest::failures_data() {
     QTest::newRow("read error on a later refill")
         << bigPacked << Plain << laterRefillFails << kpz::msg::kSourceReadError
         << kpz::msg::kSourceReadError;
-    QTest::newRow("short write") << bigPacked << OutputIsOlder << shortWrite << kpz::msg::kWriteFailed
-                                 << "Aborted!";
+    QTest::newRow("short write") << bigPacked << OutputIsOlder << shortWrite
+                                 << kpz::msg::kWriteFailed << "Aborted!";
     QTest::newRow("payload far too short")
         << bigPacked.left(50000) << Plain << none << kpz::msg::kDamaged << kpz::msg::kDamaged;
-    QTest::newRow("payload ends early") << bigPacked.left(bigPacked.size() - 40000) << OutputIsOlder << none
-                                        << kpz::msg::kDamaged << kpz::msg::kDamaged;
+    QTest::newRow("payload ends early") << bigPacked.left(bigPacked.size() - 40000) << OutputIsOlder
+                                        << none << kpz::msg::kDamaged << kpz::msg::kDamaged;
 }
 
 // Each failure in the middle of three files: its box, the status line, the window idle;

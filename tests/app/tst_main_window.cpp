@@ -195,7 +195,7 @@ void MainWindowTest::startState() {
     const PackerState& s = w.form.state();
     QVERIFY(!s.busy);
     QVERIFY(!s.cancelRequested);
-    QVERIFY(!s.firstActivation); // window tests start past it (AppWindows)
+    QVERIFY(!s.firstActivation);      // window tests start past it (AppWindows)
     QVERIFY(!s.startedWithParameter); // the test runs without parameters
     QCOMPARE(s.bufferLength, 262144);
     QVERIFY(s.destinationFolder.isEmpty());

@@ -345,9 +345,7 @@ void StartupTest::commandLineRunReportsItsOutcome() {
     AppWindows w;
     w.form.state().firstActivation = true;
     w.form.state().startedWithParameter = true;
-    w.form.commandLineArguments = [this] {
-        return QStringList{"brisko-packer", path("song.kpz")};
-    };
+    w.form.commandLineArguments = [this] { return QStringList{"brisko-packer", path("song.kpz")}; };
     ModalHelper helper;
     if (failed) helper.press(QMessageBox::Ok);
     w.form.show();

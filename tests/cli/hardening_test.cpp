@@ -5,10 +5,10 @@
 
 #include <cctype>
 #include <chrono>
-#include <map>
-#include <sys/stat.h>
 #include <csignal>
 #include <fcntl.h>
+#include <map>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -243,7 +243,7 @@ struct OutputCase {
     std::vector<std::pair<std::string, std::string>> files; // name, stored name ("" = data)
     std::vector<std::string> args;
     int exitCode;
-    std::vector<std::string> expectInErr; // texts stderr must hold
+    std::vector<std::string> expectInErr;                     // texts stderr must hold
     std::vector<std::pair<std::string, std::string>> outputs; // output, the source it restores
 };
 
@@ -286,7 +286,8 @@ TEST_P(Outputs, NeverTwiceNorOverAnInput) {
     for (const auto& [name, stored] : c.files) {
         sources[name] = audioLike(5000 + 333 * seed, seed);
         ++seed;
-        writeBytes(path(name), stored.empty() ? sources[name] : packInMemory(sources[name], stored));
+        writeBytes(path(name),
+                   stored.empty() ? sources[name] : packInMemory(sources[name], stored));
     }
     const auto inputsBefore = sources;
     const RunResult r = run(c.args);
@@ -326,7 +327,8 @@ TEST_F(Hardening, StoredNamesRestoreUnderUsableNames) {
     }
     // Every compressed file restores, each under its own name.
     std::vector<std::string> args = {"-d", "-o", "back"};
-    for (const std::string& f : listFolder("back")) args.push_back("back/" + f);
+    for (const std::string& f : listFolder("back"))
+        args.push_back("back/" + f);
     const RunResult r = run(args);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     for (const auto& [name, restored] : cases)

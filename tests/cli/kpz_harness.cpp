@@ -1,21 +1,15 @@
 // Runs the kpz binary in a scratch folder and gives the tests small file helpers.
 #include "kpz_harness.h"
 
-#include <sys/stat.h>
-
-#include <thread>
-
-#include <dirent.h>
-
-#include <chrono>
-
 #include "encoder.h"
 #include "memory_codec.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -23,7 +17,9 @@
 #include <memory>
 #include <random>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;

@@ -83,7 +83,8 @@ TEST(Naming, StoredNamesBecomeSafeOutputNames) {
         {"caf\xe9.wav", "caf\xc3\xa9.wav"},           // Windows-1252 e-acute
         {"\x80\x81.wav", "\xe2\x82\xac\xc2\x81.wav"}, // euro sign; undefined byte kept
         // Too long once read as UTF-8: cut to 255 bytes on a character, extension kept.
-        {std::string(250, '\xe9') + ".wav", [] {
+        {std::string(250, '\xe9') + ".wav",
+         [] {
              std::string cut;
              for (int i = 0; i < 125; ++i)
                  cut += "\xc3\xa9";

@@ -303,7 +303,9 @@ TEST_P(Outputs, NeverTwiceNorOverAnInput) {
     }
     // Inputs are never changed.
     for (const auto& [name, stored] : c.files)
-        if (stored.empty()) EXPECT_EQ(readBytes(path(name)), inputsBefore.at(name)) << name;
+        if (stored.empty()) {
+            EXPECT_EQ(readBytes(path(name)), inputsBefore.at(name)) << name;
+        }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cli, Outputs, ::testing::ValuesIn(kOutputCases), [](const auto& info) {

@@ -33,18 +33,17 @@ namespace {
 
 // How many bytes a file's progress counts up to: the source for compression (twice with
 // --verify, which reads it again), the stored original size for restoring and testing.
-uint64_t progressSize(const Options& options, const std::string& path) {
+uint64_t progressSize(kpz::CodecState& state, const Options& options, const std::string& path) {
     if (options.mode == Mode::Compress) {
         struct stat st {};
         const uint64_t size =
             ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : 0;
         return options.verify ? 2 * size : size;
     }
-    kpz::File file;
-    kpz::Header header;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !file.openRead(path)) return 0;
-    return kpz::readHeader(file, header) == kpz::HeaderStatus::Ok ? header.originalSize : 0;
+    kpz::RestoreJob file(state);
+    kpz::Outcome o = file.open(path);
+    if (o.ok()) o = file.readHeader();
+    return o.ok() ? file.header().originalSize : 0;
 }
 
 } // namespace
@@ -74,9 +73,12 @@ bool runFiles(FileJob job, const std::vector<std::string>& files, const Options&
     std::atomic<uint64_t> handled{0};
     const bool showProgress = progressWanted(options.verbosity);
     uint64_t total = 0;
-    if (showProgress)
+    if (showProgress) {
+        // Headers only, read through the same job steps as every file.
+        auto probe = std::make_unique<kpz::CodecState>();
         for (const std::string& file : files)
-            total += progressSize(options, file);
+            total += progressSize(*probe, options, file);
+    }
     std::mutex lock;
     std::condition_variable finished;
 

@@ -8,7 +8,7 @@
 #           round to round, and the table shows medians (default: 5)
 # Environment:
 #   KPZ_CORPUS   corpus folder (default /tmp/kpz-corpus), made by MAKE_CORPUS when needed
-#   MAKE_CORPUS  corpus builder (default /work/shared/corpus/make-corpus)
+#   MAKE_CORPUS  corpus builder (default ../shared/corpus/make-corpus beside the repo)
 #
 # "kpz portable" rows run the same binary with the block kernels that need nothing past
 # SSE2 (KPZ_KERNELS=portable), beside the fastest ones the processor supports.
@@ -25,7 +25,7 @@ source "$root/bench/timing.sh"
 kpz=${1:-$root/build/cli/kpz}
 rounds=${2:-5}
 corpus=${KPZ_CORPUS:-/tmp/kpz-corpus}
-make_corpus=${MAKE_CORPUS:-/work/shared/corpus/make-corpus}
+make_corpus=${MAKE_CORPUS:-$root/../shared/corpus/make-corpus}
 
 die() {
     echo "compare.sh: $*" >&2

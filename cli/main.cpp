@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
         return finish(report, kExitOk);
     }
 
-    if (!options.outputDir.empty() && !isDirectory(options.outputDir)) {
+    if (!options.outputDir.empty() && !kpz::isDirectory(options.outputDir)) {
         report.error(options.outputDir, "is not an existing directory");
         return kExitFailed;
     }

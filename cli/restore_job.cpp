@@ -40,10 +40,10 @@ bool restoreOne(JobContext& job, const std::string& path) {
         reportProblem(job, {kpz::Problem::NoUsableName, 0, {}}, path, {});
         return false;
     }
-    const std::string destination = !o.outputDir.empty() ? joinPath(o.outputDir, name)
+    const std::string destination = !o.outputDir.empty() ? kpz::joinPath(o.outputDir, name)
                                     : path.find('/') == std::string::npos
                                         ? name
-                                        : joinPath(folderOf(path), name);
+                                        : kpz::joinPath(kpz::folderOf(path), name);
     if (!prepareOutput(job, file, path, destination)) return false;
 
     const kpz::Header& header = file.header();

@@ -4,6 +4,7 @@
 #include "decoder.h"
 #include "encoder.h"
 #include "messages.h"
+#include "paths.h"
 #include "sinks.h"
 
 #include <cerrno>
@@ -85,14 +86,9 @@ Outcome problem(Problem p, int error = 0) {
 // The folder part of a path, resolved through links, so that two spellings of one folder
 // compare equal; the path itself when the folder cannot be resolved.
 std::string resolvedOutput(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     char buffer[PATH_MAX];
-    if (!::realpath(folder.c_str(), buffer)) return path;
-    std::string resolved(buffer);
-    if (resolved.back() != '/') resolved += '/';
-    return resolved + name;
+    if (!::realpath(folderOf(path).c_str(), buffer)) return path;
+    return joinPath(buffer, baseNameOf(path));
 }
 
 } // namespace
@@ -271,19 +267,15 @@ Outcome CompressJob::open(const std::string& path) {
     if (sourceLength() > kMaxSourceSize) return problem(Problem::TooLarge);
     // The file's own name: on this system only "/" separates folders, and a ":" or "\\" in
     // the name is part of it (the stored form replaces them).
-    const size_t slash = path.rfind('/');
-    storedName_ = storedNameFor(slash == std::string::npos ? path : path.substr(slash + 1));
+    storedName_ = storedNameFor(baseNameOf(path));
     if (storedName_.size() > kMaxNameLength) return problem(Problem::NameTooLong);
     return {};
 }
 
 std::string CompressJob::outputFor(const std::string& folder) const {
     const std::string beside = compressedName(sourcePath_);
-    if (folder.empty()) return beside;
     // The file's own name: only "/" separates folders here, whatever the name holds.
-    const size_t slash = beside.rfind('/');
-    const std::string name = slash == std::string::npos ? beside : beside.substr(slash + 1);
-    return folder.back() == '/' ? folder + name : folder + "/" + name;
+    return folder.empty() ? beside : joinPath(folder, baseNameOf(beside));
 }
 
 Outcome CompressJob::run(bool passwordOn, uint16_t passwordCode) {

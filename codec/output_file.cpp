@@ -1,6 +1,8 @@
 // Outputs written without a name and linked into place when complete.
 #include "output_file.h"
 
+#include "paths.h"
+
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -30,12 +32,6 @@ void forgetPending(const std::string& path) {
     pendingPaths.erase(path);
 }
 
-std::string folderPart(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // A name in folder that nobody can guess: 64 random bits.
 std::string randomName(const std::string& folder) {
     uint64_t bits = 0;
@@ -48,7 +44,7 @@ std::string randomName(const std::string& folder) {
     }
     char name[32];
     std::snprintf(name, sizeof name, ".kpz-%016llx.tmp", static_cast<unsigned long long>(bits));
-    return folder == "/" ? "/" + std::string(name) : folder + "/" + name;
+    return joinPath(folder, name);
 }
 
 std::string errorText(int e) {
@@ -80,7 +76,7 @@ bool OutputFile::create(const std::string& finalPath) {
         errno = ENAMETOOLONG;
         return false;
     }
-    const std::string folder = folderPart(finalPath);
+    const std::string folder = folderOf(finalPath);
     // Read and write, so that a verification pass can read the output back before it has
     // a name.
     int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
@@ -177,7 +173,7 @@ OutputFile::Commit OutputFile::commit(bool replace, const Attributes& attributes
             std::string named;
             bool linked = false;
             for (int attempt = 0; attempt < 100 && !linked; ++attempt) {
-                named = randomName(folderPart(finalPath_));
+                named = randomName(folderOf(finalPath_));
                 registerPending(named);
                 linked = linkUnnamed(named);
                 if (!linked) {

@@ -3,7 +3,7 @@
 
 #include <sys/stat.h>
 
-namespace kpzcli {
+namespace kpz {
 
 std::string folderOf(std::string_view path) {
     const size_t cut = path.find_last_of('/');
@@ -29,4 +29,4 @@ bool isDirectory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-} // namespace kpzcli
+} // namespace kpz

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace kpzcli {
+namespace kpz {
 
 // The folder part of a path ("." when it has none, "/" for a file in the root).
 std::string folderOf(std::string_view path);
@@ -15,4 +15,4 @@ std::string joinPath(std::string_view folder, std::string_view name);
 
 bool isDirectory(const std::string& path);
 
-} // namespace kpzcli
+} // namespace kpz

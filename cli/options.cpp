@@ -60,7 +60,7 @@ struct Parser {
 
     static bool takesValue(const std::string& name) {
         return name == "o" || name == "output-dir" || name == "password-file" || name == "j" ||
-               name == "jobs";
+               name == "jobs" || name == "name";
     }
 
     bool value(const std::string& name, const std::string& spelled, const std::string& text) {
@@ -73,6 +73,11 @@ struct Parser {
                 return fail("option " + spelled + " needs a number of files to handle at once");
             o.jobs = std::stoi(text);
             if (o.jobs > 64) o.jobs = 64;
+        } else if (name == "name") {
+            // A name in the output folder, never a path out of it.
+            if (text.find('/') != std::string::npos || text == "." || text == "..")
+                return fail("option " + spelled + " needs a file name without a folder");
+            o.outputName = text;
         } else
             o.passwordFile = text;
         return true;
@@ -138,6 +143,8 @@ struct Parser {
             return fail("options -p and --password-file cannot be used together");
         if (o.verify && o.mode != Mode::Compress)
             return fail("option --verify only applies to compression");
+        if (!o.outputName.empty() && (o.mode != Mode::Decompress || o.files.size() != 1))
+            return fail("option --name names the output of a single file restored with -d");
         if (!o.outputDir.empty() && (o.mode == Mode::Test || o.mode == Mode::List))
             return fail("option -o has no use with -t or -l, which write no files");
         return true;
@@ -174,6 +181,8 @@ std::string helpText() {
            "  -o, --output-dir=DIR  write outputs to DIR instead of beside each FILE\n"
            "  -f, --force           replace existing output files\n"
            "  -j, --jobs=N          handle N files at once (default: one per processor)\n"
+           "      --name=NAME       restore the one FILE.kpz given under NAME instead of\n"
+           "                        the name stored in it\n"
            "      --verify          after compressing, decode the new file and compare it\n"
            "                        with its source\n"
            "  -p, --password        ask for a password on the terminal\n"

@@ -20,6 +20,7 @@ struct Options {
     bool prompt = false;      // -p
     std::string passwordFile; // --password-file
     std::string outputDir;    // -o; empty = beside each input
+    std::string outputName;   // --name; restores the one file given under this name
     int jobs = 0;             // -j; files handled at once, 0 = one per processor
     std::vector<std::string> files;
 };

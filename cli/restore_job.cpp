@@ -34,8 +34,8 @@ bool restoreOne(JobContext& job, const std::string& path) {
     if (!openForDecoding(job, file, path)) return false;
 
     // Only the name part of the stored name counts, so a stored "../x" or "/etc/x" still
-    // lands inside the output folder.
-    const std::string name = file.outputName();
+    // lands inside the output folder; --name stands in for a stored name.
+    const std::string name = o.outputName.empty() ? file.outputName() : o.outputName;
     if (name.empty()) {
         reportProblem(job, {kpz::Problem::NoUsableName, 0, {}}, path, {});
         return false;

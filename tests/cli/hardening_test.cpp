@@ -352,6 +352,23 @@ TEST_F(Hardening, LongStoredNameRestoresShortened) {
     EXPECT_EQ(readBytes(path(restored)), data);
 }
 
+TEST_F(Hardening, NameOptionRestoresUnderTheGivenName) {
+    const auto data = audioLike(3000, 7);
+    writeBytes(path("dots.kpz"), packInMemory(data, ".."));
+    const RunResult refused = run({"-d", "dots.kpz"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("--name"), std::string::npos) << refused.err;
+    const RunResult named = run({"-d", "--name=take.wav", "dots.kpz"});
+    ASSERT_EQ(named.exitCode, 0) << named.err;
+    EXPECT_EQ(readBytes(path("take.wav")), data);
+    // Only one file, only when restoring, and only a name.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-d", "--name=x.wav", "dots.kpz", "dots.kpz"},
+          {"-t", "--name=x.wav", "dots.kpz"},
+          {"-d", "--name=../x.wav", "dots.kpz"}})
+        EXPECT_EQ(run(args).exitCode, 2) << args[1];
+}
+
 TEST_F(Hardening, WrongPasswordIsNamedAsTheLikelyCause) {
     // Silence codes to narrow blocks; scrambled with another code, their headers ask for
     // wide ones, and the payload runs out long before the stored size.

@@ -113,6 +113,8 @@ class TMainForm : public QMainWindow {
 
     // Steps both batches share.
     static std::string localPath(const QString& path);
+    // Starts the batch's record of its inputs and outputs.
+    void startLedger(const QStringList& files);
     // The size pass: the batch bar's units for every file.
     void countBatchUnits(const QStringList& files);
     void showFileStart(const QString& path, int index, int count);
@@ -140,6 +142,8 @@ class TMainForm : public QMainWindow {
     QLabel* statusPanel_ = nullptr;
     bool writeFailureShown_ = false;
     bool batchFailed_ = false;
+    // The running batch's inputs and outputs: no batch writes an output twice.
+    std::unique_ptr<kpz::RunLedger> ledger_;
 };
 
 // Failure boxes, prompts and the status line use these captions.

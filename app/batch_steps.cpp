@@ -27,6 +27,12 @@ void TMainForm::countBatchUnits(const QStringList& files) {
     }
 }
 
+void TMainForm::startLedger(const QStringList& files) {
+    ledger_ = std::make_unique<kpz::RunLedger>();
+    for (const QString& path : files)
+        ledger_->addInput(localPath(path));
+}
+
 void TMainForm::showFileStart(const QString& path, int index, int count) {
     ui_->BatchBox->setText("File " + numberText(index + 1) + " of " + numberText(count));
     ui_->CurrentFileBox->setText(displayName(QFileInfo(path).fileName()));
@@ -40,6 +46,8 @@ QString TMainForm::displayName(const QString& name) {
 kpz::Outcome TMainForm::prepareOutput(kpz::FileJob& job, const std::string& destination) {
     bool exists = false;
     kpz::Outcome o = job.checkOutput(destination, exists);
+    // Before the question: a file the batch itself wrote is not the user's to replace.
+    if (o.ok() && ledger_) o = ledger_->claim(destination, job.sourcePath());
     if (o.ok() && exists && ui_->OverWarnMI->isChecked()) {
         const QString shownName =
             displayName(QFileInfo(QFile::decodeName(destination.c_str())).fileName());
@@ -62,9 +70,13 @@ void TMainForm::endBatch(const kpz::Outcome& outcome, bool passwordOn) {
     if (aborted) {
         setStatusText("Aborted!");
     } else {
-        const QString text = outcome.problem == kpz::Problem::Damaged && passwordOn
-                                 ? kpz::msg::kWrongPasswordOrDamaged
-                                 : outcome.message();
+        QString text = outcome.message();
+        if (outcome.problem == kpz::Problem::Damaged && passwordOn)
+            text = kpz::msg::kWrongPasswordOrDamaged;
+        if (outcome.problem == kpz::Problem::OutputClaimed)
+            text = kpz::msg::kAlreadyWrittenFrom +
+                   displayName(QFileInfo(QFile::decodeName(outcome.detail.c_str())).fileName()) +
+                   "'!";
         showError(text);
         setStatusText(text);
     }

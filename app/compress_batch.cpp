@@ -22,6 +22,7 @@ void TMainForm::CompressFiles() {
     setStatusText("Compressing...");
     countBatchUnits(files);
     s.blockLength = kpz::kBlockLength;
+    startLedger(files);
     recordStartTime();
 
     const int count = static_cast<int>(files.size());

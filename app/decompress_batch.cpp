@@ -39,6 +39,7 @@ void TMainForm::DecompressFiles() {
         s.batchTotalUnits = s.batchDoneUnits = 0;
     else
         countBatchUnits(files);
+    startLedger(files);
     recordStartTime();
 
     const int count = static_cast<int>(files.size());

@@ -15,6 +15,9 @@ inline constexpr const char* kSameFile = "Destination would replace the source f
 // password (its scrambled block headers ask for more bits than there are) than damage.
 inline constexpr const char* kWrongPasswordOrDamaged =
     "Wrong password, or compressed file is damaged or truncated!";
+// The start of the message for a second file of a batch with the same output; the first
+// file's name and "'!" follow.
+inline constexpr const char* kAlreadyWrittenFrom = "Destination was already written from '";
 inline constexpr const char* kNameTooLong = "Source file name is too long!";
 
 } // namespace kpz::msg

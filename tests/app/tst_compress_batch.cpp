@@ -75,6 +75,7 @@ class CompressBatchTest : public QObject {
     void failures_data();
     void failures();
     void commandsDuringBatch();
+    void oneOutputPerBatch();
 
   private:
     std::unique_ptr<QTemporaryDir> dir_;
@@ -466,6 +467,27 @@ void CompressBatchTest::commandsDuringBatch() {
     const QByteArray protectedOut = readFile(path("b.kpz"));
     QCOMPARE(protectedOut.at(0), '?');
     QCOMPARE(protectedOut, expectedCompressed(second, "b.wav", true, 0xFFFE));
+}
+
+// Two sources with one output name in one batch: the first is written, the second is
+// refused with a message naming the first, and nothing replaces the first's output.
+void CompressBatchTest::oneOutputPerBatch() {
+    const QByteArray wav = toneBytes(4000), aiff = toneBytes(6000);
+    writeFile(path("song.wav"), wav);
+    writeFile(path("song.aiff"), aiff);
+    AppWindows w;
+    present(w);
+    w.form.ui().OverWarnMI->setChecked(false);
+    ModalHelper helper;
+    helper.chooseFiles({path("song.wav"), path("song.aiff")});
+    helper.press(QMessageBox::Ok);
+    runBatch(w, helper);
+
+    QVERIFY2(helper.unexpected.isEmpty(), qPrintable(helper.unexpected.join("; ")));
+    QCOMPARE(helper.boxes.size(), 1);
+    QCOMPARE(helper.boxes[0].text, QString("Destination was already written from 'song.wav'!"));
+    QCOMPARE(w.form.ui().BatchBox->text(), QString("File 2 of 2"));
+    QCOMPARE(readFile(path("song.kpz")), expectedCompressed(wav, "song.wav"));
 }
 
 QTEST_MAIN(CompressBatchTest)

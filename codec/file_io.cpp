@@ -19,6 +19,10 @@ void installFaultPlan(const FaultPlan& plan) {
     readCalls = 0;
 }
 
+const FaultPlan& activeFaultPlan() {
+    return faultPlan;
+}
+
 void clearFaultPlan() {
     installFaultPlan(FaultPlan{});
 }

@@ -50,12 +50,15 @@ class File final : public Stream {
 // opened for reading since the plan was installed (1 = the first read fails); 0 = never.
 // writeStopsAt is a byte offset in every file opened for writing past which nothing more
 // is stored (the write reports a short count); negative = never.
+// noUnnamedFiles makes outputs take the path of file systems without unnamed files.
 struct FaultPlan {
     int readFailsAt = 0;
     int64_t writeStopsAt = -1;
+    bool noUnnamedFiles = false;
 };
 void installFaultPlan(const FaultPlan& plan);
 void clearFaultPlan();
+const FaultPlan& activeFaultPlan();
 
 // Whether two paths name the same file on disk (same device and inode). False when
 // either does not exist.

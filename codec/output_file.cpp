@@ -79,10 +79,15 @@ bool OutputFile::create(const std::string& finalPath) {
     const std::string folder = folderOf(finalPath);
     // Read and write, so that a verification pass can read the output back before it has
     // a name.
-    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    int fd = -1;
+    if (activeFaultPlan().noUnnamedFiles)
+        errno = EOPNOTSUPP;
+    else
+        fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     if (fd >= 0) {
         unnamed_ = true;
     } else {
+        // File systems without unnamed files refuse them in one of these ways.
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
         for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
             const std::string candidate = randomName(folder);

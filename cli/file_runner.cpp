@@ -58,8 +58,11 @@ bool runFiles(FileJob job, const std::vector<std::string>& files, const Options&
         JobContext context{*state, options, report, password, progressWanted(options.verbosity)};
         context.ledger = ledger;
         bool allGood = true;
-        for (const std::string& file : files)
-            allGood = job(context, file) && allGood;
+        for (size_t i = 0; i < files.size(); ++i) {
+            context.order = i;
+            allGood = job(context, files[i]) && allGood;
+            if (ledger) ledger->settle(i);
+        }
         return allGood;
     }
 
@@ -92,7 +95,10 @@ bool runFiles(FileJob job, const std::vector<std::string>& files, const Options&
             JobContext context{*state,   options, collected,
                                password, false,   showProgress ? &handled : nullptr,
                                ledger};
+            context.order = i;
             const bool good = job(context, files[i]);
+            // A file that failed before claiming its output must not hold up later ones.
+            if (ledger) ledger->settle(i);
             std::lock_guard<std::mutex> guard(lock);
             outcomes[i].messages = std::move(messages);
             outcomes[i].good = good;

@@ -75,7 +75,7 @@ bool prepareOutput(JobContext& job, kpz::FileJob& file, const std::string& path,
     bool exists = false;
     kpz::Outcome o = file.checkOutput(destination, exists);
     // Before the existing file: that may be the run's own doing, which is the clearer reason.
-    if (o.ok() && job.ledger) o = job.ledger->claim(destination, path);
+    if (o.ok() && job.ledger) o = job.ledger->claim(destination, path, job.order);
     if (o.ok() && exists && !job.options.force) o.problem = kpz::Problem::OutputExists;
     if (o.ok()) o = file.createOutput();
     if (o.ok()) return true;

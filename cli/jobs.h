@@ -29,6 +29,8 @@ struct JobContext {
     std::atomic<uint64_t>* sharedProgress = nullptr;
     // The run's inputs and the outputs claimed so far, shared by every file of the run.
     kpz::RunLedger* ledger = nullptr;
+    // The file's position among the run's files, for claiming outputs in that order.
+    size_t order = 0;
 };
 
 // Reports a failed step of a file's job in the tool's words: about the source at path,

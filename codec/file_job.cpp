@@ -379,15 +379,45 @@ void RunLedger::addInput(const std::string& path) {
     inputs_.insert({st.st_dev, st.st_ino});
 }
 
+Outcome RunLedger::claimLocked(const std::string& key, bool exists, const struct stat& st,
+                               const std::string& source) {
+    if (exists && inputs_.count({st.st_dev, st.st_ino})) return problem(Problem::OutputIsInput);
+    const auto [at, inserted] = outputs_.emplace(key, source);
+    if (!inserted) return Outcome{Problem::OutputClaimed, 0, at->second};
+    return {};
+}
+
 Outcome RunLedger::claim(const std::string& finalPath, const std::string& source) {
     const std::string key = resolvedOutput(finalPath);
     struct stat st {};
     const bool exists = ::stat(finalPath.c_str(), &st) == 0;
     std::lock_guard<std::mutex> guard(lock_);
-    if (exists && inputs_.count({st.st_dev, st.st_ino})) return problem(Problem::OutputIsInput);
-    const auto [at, inserted] = outputs_.emplace(key, source);
-    if (!inserted) return Outcome{Problem::OutputClaimed, 0, at->second};
-    return {};
+    return claimLocked(key, exists, st, source);
+}
+
+Outcome RunLedger::claim(const std::string& finalPath, const std::string& source, size_t order) {
+    const std::string key = resolvedOutput(finalPath);
+    struct stat st {};
+    const bool exists = ::stat(finalPath.c_str(), &st) == 0;
+    std::unique_lock<std::mutex> guard(lock_);
+    turn_.wait(guard, [&] { return firstUnsettled_ >= order; });
+    const Outcome o = claimLocked(key, exists, st, source);
+    settleLocked(order);
+    return o;
+}
+
+void RunLedger::settle(size_t order) {
+    std::lock_guard<std::mutex> guard(lock_);
+    settleLocked(order);
+}
+
+void RunLedger::settleLocked(size_t order) {
+    if (settled_.size() <= order) settled_.resize(order + 1, false);
+    settled_[order] = true;
+    const size_t before = firstUnsettled_;
+    while (firstUnsettled_ < settled_.size() && settled_[firstUnsettled_])
+        ++firstUnsettled_;
+    if (firstUnsettled_ != before) turn_.notify_all();
 }
 
 } // namespace kpz

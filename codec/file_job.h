@@ -8,6 +8,7 @@
 #include "file_io.h"
 #include "output_file.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -15,6 +16,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <utility>
+#include <vector>
 
 namespace kpz {
 
@@ -176,11 +178,24 @@ class RunLedger {
     // Claims finalPath for the file at source. OutputClaimed when an earlier file of the
     // run has it (detail names that file), OutputIsInput when it is one of the inputs.
     Outcome claim(const std::string& finalPath, const std::string& source);
+    // The same for files handled side by side, in the order they were given: the claim of
+    // the file at position order waits until every earlier file has claimed or settled, so
+    // the first of two files with one output is always the one written.
+    Outcome claim(const std::string& finalPath, const std::string& source, size_t order);
+    // Marks the file at position order as past its claim, whether it made one or not.
+    void settle(size_t order);
 
   private:
+    Outcome claimLocked(const std::string& key, bool exists, const struct stat& st,
+                        const std::string& source);
+    void settleLocked(size_t order);
+
     std::mutex lock_;
+    std::condition_variable turn_;
     std::set<std::pair<dev_t, ino_t>> inputs_;
     std::map<std::string, std::string> outputs_; // output's resolved path -> its source
+    std::vector<bool> settled_;                  // by position, for ordered claims
+    size_t firstUnsettled_ = 0;
 };
 
 } // namespace kpz

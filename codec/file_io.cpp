@@ -136,6 +136,13 @@ bool File::close() {
     return ok;
 }
 
+bool fileIdentity(const std::string& path, FileIdentity& id) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return true;
+}
+
 bool sameFile(const std::string& a, const std::string& b) {
     struct stat sa {
     }, sb{};

@@ -60,6 +60,16 @@ void installFaultPlan(const FaultPlan& plan);
 void clearFaultPlan();
 const FaultPlan& activeFaultPlan();
 
+// A file's place on disk (device and inode, or volume and file index): equal for two
+// paths exactly when they name the same file.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t index = 0;
+    auto operator<=>(const FileIdentity&) const = default;
+};
+// The identity of the file at path, through links; false when it does not exist.
+bool fileIdentity(const std::string& path, FileIdentity& id);
+
 // Whether two paths name the same file on disk (same device and inode). False when
 // either does not exist.
 bool sameFile(const std::string& a, const std::string& b);

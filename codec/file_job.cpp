@@ -86,9 +86,9 @@ Outcome problem(Problem p, int error = 0) {
 // The folder part of a path, resolved through links, so that two spellings of one folder
 // compare equal; the path itself when the folder cannot be resolved.
 std::string resolvedOutput(const std::string& path) {
-    char buffer[PATH_MAX];
-    if (!::realpath(folderOf(path).c_str(), buffer)) return path;
-    return joinPath(buffer, baseNameOf(path));
+    const std::string folder = resolvedFolder(folderOf(path));
+    if (folder.empty()) return path;
+    return joinPath(folder, baseNameOf(path));
 }
 
 } // namespace
@@ -373,15 +373,15 @@ Outcome RestoreJob::test(uint16_t passwordCode) {
 }
 
 void RunLedger::addInput(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return;
+    FileIdentity id;
+    if (!fileIdentity(path, id)) return;
     std::lock_guard<std::mutex> guard(lock_);
-    inputs_.insert({st.st_dev, st.st_ino});
+    inputs_.insert(id);
 }
 
-Outcome RunLedger::claimLocked(const std::string& key, bool exists, const struct stat& st,
+Outcome RunLedger::claimLocked(const std::string& key, bool exists, const FileIdentity& id,
                                const std::string& source) {
-    if (exists && inputs_.count({st.st_dev, st.st_ino})) return problem(Problem::OutputIsInput);
+    if (exists && inputs_.count(id)) return problem(Problem::OutputIsInput);
     const auto [at, inserted] = outputs_.emplace(key, source);
     if (!inserted) return Outcome{Problem::OutputClaimed, 0, at->second};
     return {};
@@ -389,19 +389,19 @@ Outcome RunLedger::claimLocked(const std::string& key, bool exists, const struct
 
 Outcome RunLedger::claim(const std::string& finalPath, const std::string& source) {
     const std::string key = resolvedOutput(finalPath);
-    struct stat st {};
-    const bool exists = ::stat(finalPath.c_str(), &st) == 0;
+    FileIdentity id;
+    const bool exists = fileIdentity(finalPath, id);
     std::lock_guard<std::mutex> guard(lock_);
-    return claimLocked(key, exists, st, source);
+    return claimLocked(key, exists, id, source);
 }
 
 Outcome RunLedger::claim(const std::string& finalPath, const std::string& source, size_t order) {
     const std::string key = resolvedOutput(finalPath);
-    struct stat st {};
-    const bool exists = ::stat(finalPath.c_str(), &st) == 0;
+    FileIdentity id;
+    const bool exists = fileIdentity(finalPath, id);
     std::unique_lock<std::mutex> guard(lock_);
     turn_.wait(guard, [&] { return firstUnsettled_ >= order; });
-    const Outcome o = claimLocked(key, exists, st, source);
+    const Outcome o = claimLocked(key, exists, id, source);
     settleLocked(order);
     return o;
 }

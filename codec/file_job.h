@@ -47,6 +47,8 @@ enum class Problem {
     Cancelled,        // the user asked to stop
     VerifyMismatch,   // the new file does not restore to its source
     VerifyHeader,     // the new file's header does not describe its source
+    CheckMismatch,    // the restored bytes differ from the check value stored after them
+    SpoolFailed,      // standard input could not be kept in a temporary file; error holds errno
 };
 
 struct Outcome {
@@ -65,11 +67,20 @@ struct Outcome {
 // reads the header of in, a compressed stream of length bytes, and checks that the
 // payload can hold what it announces.
 Outcome readCompressedHeader(Stream& in, uint64_t length, Header& header);
+// What a decode found at the end of a payload.
+struct PayloadEnd {
+    uint64_t produced = 0;      // bytes decoded (the last block may pass the stored size)
+    bool checked = false;       // a check trailer followed the payload and matched
+    uint64_t trailingBytes = 0; // bytes after the end pad that are no check trailer
+};
+
 // Decodes the payload of in, whose header has been read, into sink, with the state's
-// decoder reset first; the state's hooks run at every flush.
-// produced receives the bytes decoded (the last block may pass the stored size).
+// decoder reset first; the state's hooks run at every flush. The sink receives exactly the
+// stored size. The rest of in is read to its end: a check trailer there is compared with
+// the restored bytes (CheckMismatch when they differ); other bytes are counted in end.
+// hashRestored false skips the hash where the caller knows that no trailer follows.
 Outcome decodePayload(CodecState& s, Stream& in, const Header& header, Stream& sink,
-                      uint16_t passwordCode, uint64_t& produced);
+                      uint16_t passwordCode, PayloadEnd& end, bool hashRestored = true);
 
 // What a file job shares whatever its direction: the open source, and the output with its
 // checks, creation and commit. Each step returns an outcome; after a failed step the job
@@ -96,6 +107,9 @@ class FileJob {
     Outcome commit(bool replace, bool copyAttributes);
     // Closes the source and removes the output; also done by the destructor.
     void abandon();
+    // Sends what run writes to out (standard output) instead of an output file; the job
+    // then has no output to check, create or commit.
+    void sendOutputTo(Stream& out) { destination_ = &out; }
 
     const std::string& outputPath() const { return outputPath_; }
 
@@ -110,6 +124,9 @@ class FileJob {
     File source_;
     std::string outputPath_;
     OutputFile output_;
+    Stream* destination_ = nullptr;
+
+    Stream& destination() { return destination_ ? *destination_ : output_.file(); }
 };
 
 class CompressJob : public FileJob {
@@ -118,6 +135,12 @@ class CompressJob : public FileJob {
 
     // Resets the encoder and opens the source; refuses what the header cannot describe.
     Outcome open(const std::string& path);
+    // Takes a source that can be read only once (standard input): its bytes are kept in an
+    // unnamed temporary file first, because the header needs the size before the payload.
+    // name is the name to store.
+    Outcome openStream(Stream& in, const std::string& name);
+    // Stores name instead of the source's own name.
+    Outcome setStoredName(const std::string& name);
     uint64_t sourceSize() const { return sourceLength(); }
     // The name stored in the header, made from the source's name part.
     const std::string& storedName() const { return storedName_; }
@@ -125,10 +148,11 @@ class CompressJob : public FileJob {
     // folder when folder is not empty (folder ends with a separator or gets one).
     std::string outputFor(const std::string& folder) const;
 
-    // Writes the header and codes the source into the output. The state's hooks run at
-    // every flush as installed. Cancelled covers a cancel found set and a failed write
-    // that the hooks have already reported (WriteFailed says which).
-    Outcome run(bool passwordOn, uint16_t passwordCode);
+    // Writes the header and codes the source into the output, followed by a check trailer
+    // when withCheck is set. The state's hooks run at every flush as installed. Cancelled
+    // covers a cancel found set and a failed write that the hooks have already reported
+    // (WriteFailed says which).
+    Outcome run(bool passwordOn, uint16_t passwordCode, bool withCheck = false);
     // Decodes the new output and compares it, header and bytes, with the source read
     // again from disk.
     Outcome verify(uint16_t passwordCode);
@@ -136,6 +160,8 @@ class CompressJob : public FileJob {
   private:
     std::string storedName_;
     bool passwordOn_ = false;
+    bool withCheck_ = false;
+    bool spooled_ = false;
 };
 
 class RestoreJob : public FileJob {
@@ -144,6 +170,9 @@ class RestoreJob : public FileJob {
 
     // Resets the decoder and opens the compressed file.
     Outcome open(const std::string& path);
+    // The same for a descriptor already open (standard input), which may be a pipe; label
+    // stands for its path. The descriptor is not closed by the job.
+    Outcome openDescriptor(int fd, const std::string& label);
     // Reads the marker alone: it decides whether a password is needed before the rest of
     // the header is read.
     Outcome readMarker(bool& passwordOn);
@@ -154,19 +183,27 @@ class RestoreJob : public FileJob {
     // The file name the stored name restores to (empty when it cannot name a file).
     std::string outputName() const { return safeOutputName(header_.storedName); }
 
-    // Decodes the payload into the output and cuts it to the stored size. On a failed
-    // decode the output is not committed, so nothing partial is ever left.
+    // Whether a check trailer ends the file, judged from its last bytes without reading
+    // the payload; false for a source that is not a regular file. After readHeader.
+    bool hasCheck();
+
+    // Decodes the payload into the output: exactly the stored size. On a failed decode or a
+    // check value that does not match, the output is not committed, so nothing partial or
+    // wrong is ever left.
     Outcome run(uint16_t passwordCode);
     // Decodes the whole payload without writing anything.
     Outcome test(uint16_t passwordCode);
+    // What the last run or test found at the end of the payload.
+    const PayloadEnd& payloadEnd() const { return end_; }
     // Bytes the last run or test produced (the last block may pass the stored size).
-    uint64_t decodedBytes() const { return decoded_; }
+    uint64_t decodedBytes() const { return end_.produced; }
 
   private:
     Header header_;
     bool markerRead_ = false;
     uint8_t marker_ = 0;
-    uint64_t decoded_ = 0;
+    bool streamed_ = false;
+    PayloadEnd end_;
 };
 
 // The outputs and inputs of one run, so that a run never writes the same output twice nor
@@ -186,13 +223,13 @@ class RunLedger {
     void settle(size_t order);
 
   private:
-    Outcome claimLocked(const std::string& key, bool exists, const struct stat& st,
+    Outcome claimLocked(const std::string& key, bool exists, const FileIdentity& id,
                         const std::string& source);
     void settleLocked(size_t order);
 
     std::mutex lock_;
     std::condition_variable turn_;
-    std::set<std::pair<dev_t, ino_t>> inputs_;
+    std::set<FileIdentity> inputs_;
     std::map<std::string, std::string> outputs_; // output's resolved path -> its source
     std::vector<bool> settled_;                  // by position, for ordered claims
     size_t firstUnsettled_ = 0;

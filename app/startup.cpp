@@ -6,6 +6,7 @@
 #include "Unit2.h"
 #include "app_title.h"
 #include "file_association.h"
+#include "version.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -33,7 +34,7 @@ void TMainForm::ShowAbout() {
 
     if (AboutForm) AboutForm->exec();
     s.firstActivation = false;
-    setStatusText("Brisko Packer v1.32");
+    setStatusText("Brisko Packer v" BRISKO_VERSION);
 
     const QString failure = platform::registerFileType(QCoreApplication::applicationFilePath());
     if (!failure.isEmpty()) QMessageBox::critical(this, applicationTitle(), failure);

@@ -1,11 +1,9 @@
 // Argument parsing for kpz, without getopt so that every message and rule is ours.
 #include "options.h"
 
-#include <optional>
+#include "version.h"
 
-#ifndef KPZ_VERSION
-#define KPZ_VERSION "1.32"
-#endif
+#include <optional>
 
 namespace kpzcli {
 
@@ -163,7 +161,7 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
 }
 
 std::string versionText() {
-    return "kpz " KPZ_VERSION "\n";
+    return "kpz " BRISKO_VERSION "\n";
 }
 
 std::string helpText() {

@@ -1,6 +1,8 @@
 // TAboutForm: the about window.
 #include "Unit2.h"
 
+#include "version.h"
+
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -38,7 +40,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
 
     // Drawn over the picture with no background of its own. It is a sibling of the
     // picture, so a click on it goes to the window, which ignores it.
-    Label1 = new QLabel("v1.32", this);
+    Label1 = new QLabel("v" BRISKO_VERSION, this);
     Label1->setObjectName("Label1");
     Label1->setGeometry(272, 48, 33, 11);
     QFont small;

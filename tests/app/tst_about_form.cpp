@@ -2,6 +2,7 @@
 // the count restarting at each activation, and its place beside the main window.
 #include "modal_helper.h"
 #include "ui_Unit1.h"
+#include "version.h"
 
 #include <QLabel>
 #include <QSignalSpy>
@@ -46,7 +47,7 @@ void AboutFormTest::look() {
     QVERIFY(!about.isVisible());
 
     QCOMPARE(about.title->geometry(), QRect(0, 0, 302, 182));
-    QCOMPARE(about.Label1->text(), QString("v1.32"));
+    QCOMPARE(about.Label1->text(), QString("v" BRISKO_VERSION));
     QCOMPARE(about.Label1->geometry(), QRect(272, 48, 33, 11));
     QCOMPARE(about.Label1->palette().color(QPalette::WindowText), QColor(192, 192, 192));
     QCOMPARE(about.Label1->font().pixelSize(), 9);

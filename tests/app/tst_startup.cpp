@@ -4,6 +4,7 @@
 #include "file_association.h"
 #include "modal_helper.h"
 #include "ui_Unit1.h"
+#include "version.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -116,7 +117,7 @@ void StartupTest::firstActivationShowsAboutAndRegisters() {
         helper.closeWindow("TAboutForm");
         present(w);
         QTRY_VERIFY_WITH_TIMEOUT(helper.finished(), 5000);
-        QTRY_COMPARE(w.form.statusText(), QString("Brisko Packer v1.32"));
+        QTRY_COMPARE(w.form.statusText(), QString("Brisko Packer v" BRISKO_VERSION));
         QVERIFY(!w.form.state().firstActivation);
         QVERIFY2(helper.unexpected.isEmpty(), qPrintable(helper.unexpected.join("; ")));
     }

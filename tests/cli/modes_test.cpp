@@ -1,5 +1,6 @@
 // Usage errors, help and version, -o and -f, -t on good and damaged files, and -l.
 #include "kpz_harness.h"
+#include "version.h"
 
 #include <cstdio>
 #include <sstream>
@@ -62,7 +63,7 @@ TEST_F(Modes, HelpAndVersionGoToStdout) {
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
     r = run({"-V"});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "kpz 1.32\n");
+    EXPECT_EQ(r.out, "kpz " BRISKO_VERSION "\n");
 }
 
 TEST_F(Modes, ExistingOutputIsRefusedUnlessForcedAndTheNextFileStillRuns) {

@@ -2,6 +2,7 @@
 #include "Unit4.h"
 
 #include "rtf_reader.h"
+#include "version.h"
 
 #include <QApplication>
 #include <QDir>
@@ -66,7 +67,11 @@ THelpForm::THelpForm(QWidget* parent) : QDialog(parent) {
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
+    // Installed, the help file lies in the shared data folder; in the build tree and on
+    // Windows, beside the program.
     programFolder = QCoreApplication::applicationDirPath();
+    const QString shared = QDir::cleanPath(programFolder + '/' + BRISKO_DATA_FROM_PROGRAM);
+    if (QFile::exists(QDir(shared).filePath(kHelpFileName))) programFolder = shared;
 
     // Key preview: see every key typed in this window before the control with the focus.
     qApp->installEventFilter(this);

@@ -85,6 +85,9 @@ struct BitReader {
     // buffer has an absolute place in the payload. Counted when the reader moves on, not by
     // the refills themselves.
     uint64_t wordsBeforeBuffer = 0;
+    // Bytes the payload takes, its blocks and end pad: known once decodeFile completes, so
+    // that what follows the payload (a check trailer, or other data) can be told apart.
+    uint64_t payloadLength = 0;
 };
 
 // Lookup tables shared by the encoder and the decoder, built once by buildCodecTables.

@@ -24,6 +24,7 @@ void resetDecoder(CodecState& s) {
     s.reader.payloadBytesRead = 0;
     s.reader.inputEnded = false;
     s.reader.wordsBeforeBuffer = 0;
+    s.reader.payloadLength = 0;
 }
 
 void refillInput(CodecState& s) {
@@ -217,7 +218,7 @@ int32_t decodeBlocksFast(CodecState& s, uint16_t* out, int32_t maxBlocks, int64_
 // payload is floor(dataBits / 16) + 2 words long. Reads on (into the now unneeded input
 // buffer) when the pad lies past what has been read.
 bool payloadHasEndPad(CodecState& s, uint64_t dataBits) {
-    const uint64_t needed = 2 * (dataBits / 16 + 2);
+    const uint64_t needed = 2 * (dataBits / 16 + 2); // bytes
     const BitReader& r = s.reader;
     while (r.payloadBytesRead < needed && !r.inputEnded && !r.inputReadFailed)
         refillInput(s);
@@ -288,6 +289,7 @@ DecodeOutcome decodeFile(CodecState& s) {
     if (s.cancelRequested) return DecodeOutcome::Cancelled;
     // The encoder ends every payload with the two pad words that follow the data blocks;
     // a payload without them has been cut short, even though no data is missing.
+    s.reader.payloadLength = 2 * (dataBits / 16 + 2);
     if (!payloadHasEndPad(s, dataBits))
         return s.reader.inputReadFailed ? DecodeOutcome::ReadError : DecodeOutcome::Damaged;
     return DecodeOutcome::Complete;

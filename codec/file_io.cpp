@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,6 +64,37 @@ bool File::createNew(const std::string& path, unsigned mode) {
     writing_ = fd_ >= 0;
     writeOffset_ = 0;
     return fd_ >= 0;
+}
+
+bool File::createTemporary() {
+    close();
+    const char* folder = std::getenv("TMPDIR");
+    const std::string dir = folder && *folder ? folder : "/tmp";
+#ifdef O_TMPFILE
+    fd_ = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#endif
+    if (fd_ < 0) {
+        // File systems without unnamed files: a private name, removed at once.
+        std::string path = dir + "/kpz-spool-XXXXXX";
+        fd_ = ::mkostemp(path.data(), O_CLOEXEC);
+        if (fd_ >= 0) ::unlink(path.c_str());
+    }
+    writing_ = fd_ >= 0;
+    writeOffset_ = 0;
+    return fd_ >= 0;
+}
+
+bool File::duplicate(const File& other) {
+    close();
+    // The copy shares the other's offset: only for a file the other no longer reads.
+    fd_ = ::fcntl(other.fd_, F_DUPFD_CLOEXEC, 0);
+    writing_ = false;
+    return fd_ >= 0 && rewind();
+}
+
+bool File::rewind() {
+    writing_ = false;
+    return fd_ >= 0 && ::lseek(fd_, 0, SEEK_SET) == 0;
 }
 
 void File::adopt(int fd, bool forWriting) {

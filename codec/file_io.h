@@ -23,6 +23,15 @@ class File final : public Stream {
     // Creates a new file for writing; fails if the name exists (used for temporary files).
     bool createNew(const std::string& path, unsigned mode = 0600);
 
+    // Creates an unnamed file for reading and writing in the folder for temporary files
+    // ($TMPDIR, else /tmp); the system drops it when it is closed.
+    bool createTemporary();
+    // Another descriptor on the file other has open, reading from its start. The two share
+    // one offset, so other must not be read while this one is.
+    bool duplicate(const File& other);
+    // Moves back to the start, for reading what was written.
+    bool rewind();
+
     // Takes over an open descriptor, for reading or for writing from its current offset.
     void adopt(int fd, bool forWriting);
 

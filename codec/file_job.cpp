@@ -1,6 +1,7 @@
 // One file's checks, output and coder run, for both directions.
 #include "file_job.h"
 
+#include "check_trailer.h"
 #include "decoder.h"
 #include "encoder.h"
 #include "messages.h"
@@ -8,8 +9,10 @@
 #include "sinks.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -63,20 +66,75 @@ class RunScope {
     CodecHooks saved_;
 };
 
-// Passes writes on and counts the bytes stored, past the 32-bit counters of the state.
-class CountedSink final : public Stream {
+// Passes reads on and hashes what they deliver: the source of a compression with a check.
+class HashedSource final : public Stream {
   public:
-    explicit CountedSink(Stream& to) : to_(to) {}
+    HashedSource(Stream& from, ContentHash& hash) : from_(from), hash_(hash) {}
+    int32_t read(void* buffer, uint32_t count) override {
+        const int32_t n = from_.read(buffer, count);
+        if (n > 0) hash_.add(buffer, static_cast<size_t>(n));
+        return n;
+    }
+    uint32_t write(const void*, uint32_t) override { return 0; }
+
+  private:
+    Stream& from_;
+    ContentHash& hash_;
+};
+
+// Passes reads on, counting every byte and keeping the last kTrailerBytes of them: what
+// follows the payload is told apart once the decoder knows where the payload ends.
+class TailKeeper final : public Stream {
+  public:
+    explicit TailKeeper(Stream& from) : from_(from) {}
+    int32_t read(void* buffer, uint32_t count) override {
+        const int32_t n = from_.read(buffer, count);
+        if (n <= 0) return n;
+        const auto* bytes = static_cast<const uint8_t*>(buffer);
+        const auto got = static_cast<size_t>(n);
+        if (got >= kTrailerBytes) {
+            std::memcpy(tail_, bytes + got - kTrailerBytes, kTrailerBytes);
+        } else {
+            std::memmove(tail_, tail_ + got, kTrailerBytes - got);
+            std::memcpy(tail_ + kTrailerBytes - got, bytes, got);
+        }
+        total_ += got;
+        return n;
+    }
+    uint32_t write(const void*, uint32_t) override { return 0; }
+    uint64_t total() const { return total_; }
+    // The last min(total, kTrailerBytes) bytes read, at the end of the array.
+    const uint8_t* tail() const { return tail_; }
+
+  private:
+    Stream& from_;
+    uint64_t total_ = 0;
+    uint8_t tail_[kTrailerBytes] = {};
+};
+
+// Passes on the first limit bytes written and drops the rest (the decoder's surplus past
+// the stored size), hashing what it passes when asked to.
+class RestoredBytes final : public Stream {
+  public:
+    RestoredBytes(Stream& to, uint64_t limit, ContentHash* hash)
+        : to_(to), limit_(limit), hash_(hash) {}
     int32_t read(void*, uint32_t) override { return -1; }
     uint32_t write(const void* data, uint32_t count) override {
-        const uint32_t stored = to_.write(data, count);
-        written += stored;
-        return stored;
+        const auto wanted = static_cast<uint32_t>(std::min<uint64_t>(count, limit_ - passed_));
+        written += count;
+        if (wanted == 0) return count;
+        if (hash_) hash_->add(data, wanted);
+        const uint32_t stored = to_.write(data, wanted);
+        passed_ += stored;
+        return stored == wanted ? count : stored;
     }
-    uint64_t written = 0;
+    uint64_t written = 0; // every byte the decoder produced
 
   private:
     Stream& to_;
+    uint64_t limit_;
+    uint64_t passed_ = 0;
+    ContentHash* hash_;
 };
 
 Outcome problem(Problem p, int error = 0) {
@@ -120,6 +178,7 @@ const char* Outcome::message() const {
         return msg::kOpenSourceFailed;
     case Problem::SourceRead:
     case Problem::SizeChanged:
+    case Problem::SpoolFailed:
         return msg::kSourceReadError;
     case Problem::TooLarge:
         return msg::kTooLarge;
@@ -128,6 +187,7 @@ const char* Outcome::message() const {
     case Problem::UnknownFormat:
         return msg::kUnknownFormat;
     case Problem::Damaged:
+    case Problem::CheckMismatch:
     case Problem::VerifyMismatch:
     case Problem::VerifyHeader:
         return msg::kDamaged;
@@ -167,23 +227,26 @@ Outcome readCompressedHeader(Stream& in, uint64_t length, Header& header) {
 }
 
 Outcome decodePayload(CodecState& s, Stream& in, const Header& header, Stream& sink,
-                      uint16_t passwordCode, uint64_t& produced) {
+                      uint16_t passwordCode, PayloadEnd& end, bool hashRestored) {
+    end = {};
     resetDecoder(s);
     s.sourceProcessed += header.nameLength;
     s.originalSize = header.originalSize;
     s.passwordOn = header.passwordOn;
     s.passwordCode = header.passwordOn ? passwordCode : 0;
     s.blockLength = kBlockLength;
-    CountedSink counted(sink);
+    ContentHash hash;
+    TailKeeper payload(in);
+    RestoredBytes restored(sink, header.originalSize, hashRestored ? &hash : nullptr);
     DecodeOutcome outcome;
     bool writeFailed;
     {
-        RunScope scope(s, in, counted);
+        RunScope scope(s, payload, restored);
         refillInput(s);
         outcome = s.bytesRead < 0 ? DecodeOutcome::ReadError : decodeFile(s);
         writeFailed = scope.writeFailed;
     }
-    produced = counted.written;
+    end.produced = restored.written;
     const bool cancelled = s.cancelRequested;
     s.cancelRequested = false;
     if (outcome == DecodeOutcome::ReadError) return problem(Problem::SourceRead);
@@ -191,7 +254,24 @@ Outcome decodePayload(CodecState& s, Stream& in, const Header& header, Stream& s
     if (writeFailed) return problem(Problem::WriteFailed);
     if (outcome == DecodeOutcome::Cancelled || cancelled) return problem(Problem::Cancelled);
     // Every stored byte must have come out.
-    if (produced < header.originalSize) return problem(Problem::Damaged);
+    if (end.produced < header.originalSize) return problem(Problem::Damaged);
+
+    // What follows the end pad: read to the end of the input (the decoder's buffer is free
+    // now), then judge the bytes past the payload.
+    for (;;) {
+        const int32_t n = payload.read(s.sampleBuffer, kChunkBytes);
+        if (n < 0) return problem(Problem::SourceRead, errno);
+        if (n == 0) break;
+    }
+    const uint64_t after = payload.total() - s.reader.payloadLength;
+    uint64_t stored = 0;
+    if (after == kTrailerBytes && decodeTrailer(payload.tail(), kTrailerBytes, stored)) {
+        // A trailer found although the caller ruled one out: the file changed meanwhile.
+        if (!hashRestored || stored != hash.value()) return problem(Problem::CheckMismatch);
+        end.checked = true;
+    } else {
+        end.trailingBytes = after;
+    }
     return {};
 }
 
@@ -278,7 +358,37 @@ std::string CompressJob::outputFor(const std::string& folder) const {
     return folder.empty() ? beside : joinPath(folder, baseNameOf(beside));
 }
 
-Outcome CompressJob::run(bool passwordOn, uint16_t passwordCode) {
+Outcome CompressJob::openStream(Stream& in, const std::string& name) {
+    sourcePath_.assign(1, '-'); // not = "-": GCC 12 warns wrongly (-Wrestrict) there
+    spooled_ = true;
+    if (!source_.createTemporary()) return problem(Problem::SpoolFailed, errno);
+    // The encoder's input buffer carries the bytes across; the encoder is reset after it.
+    uint64_t total = 0;
+    for (;;) {
+        const int32_t n = in.read(s_.sampleBuffer, kChunkBytes);
+        if (n < 0) return problem(Problem::SourceRead, errno);
+        if (n == 0) break;
+        total += static_cast<uint64_t>(n);
+        // Stop keeping bytes the header could not describe anyway.
+        if (total > kMaxSourceSize) return problem(Problem::TooLarge);
+        if (source_.write(s_.sampleBuffer, static_cast<uint32_t>(n)) != static_cast<uint32_t>(n))
+            return problem(Problem::SpoolFailed, errno);
+        if (n < static_cast<int32_t>(kChunkBytes)) break;
+    }
+    if (!source_.rewind()) return problem(Problem::SpoolFailed, errno);
+    if (::fstat(source_.descriptor(), &attributes_) != 0)
+        return problem(Problem::SpoolFailed, errno);
+    resetEncoder(s_);
+    return setStoredName(name);
+}
+
+Outcome CompressJob::setStoredName(const std::string& name) {
+    storedName_ = storedNameFor(name);
+    if (storedName_.size() > kMaxNameLength) return problem(Problem::NameTooLong);
+    return {};
+}
+
+Outcome CompressJob::run(bool passwordOn, uint16_t passwordCode, bool withCheck) {
     // The source may have changed while the caller asked questions.
     const int64_t sizeNow = source_.length();
     if (sizeNow < 0) return problem(Problem::SourceRead, errno);
@@ -287,10 +397,14 @@ Outcome CompressJob::run(bool passwordOn, uint16_t passwordCode) {
     s_.passwordOn = passwordOn;
     s_.passwordCode = passwordOn ? passwordCode : 0;
     passwordOn_ = passwordOn;
+    withCheck_ = withCheck;
 
-    RunScope scope(s_, source_, output_.file());
+    ContentHash hash;
+    HashedSource hashed(source_, hash);
+    Stream& in = withCheck ? static_cast<Stream&>(hashed) : source_;
+    RunScope scope(s_, in, destination());
     // A failing output shows up at the first flush, which reports it.
-    if (!writeHeader(output_.file(), passwordOn, s_.sourceSize, storedName_))
+    if (!writeHeader(destination(), passwordOn, s_.sourceSize, storedName_))
         scope.writeFailed = true;
     s_.destWritten += static_cast<uint32_t>(storedName_.size());
     const EncodeOutcome outcome = scope.writeFailed ? EncodeOutcome::Cancelled : encodeFile(s_);
@@ -303,6 +417,13 @@ Outcome CompressJob::run(bool passwordOn, uint16_t passwordCode) {
     if (outcome == EncodeOutcome::Cancelled || cancelled) return problem(Problem::Cancelled);
     // A file that grew or shrank while it was read would restore to the wrong length.
     if (s_.sourceProcessed != s_.sourceSize) return problem(Problem::SizeChanged);
+    if (withCheck) {
+        uint8_t trailer[kTrailerBytes];
+        encodeTrailer(hash.value(), trailer);
+        if (destination().write(trailer, kTrailerBytes) != kTrailerBytes)
+            return problem(Problem::WriteFailed);
+        s_.destWritten += kTrailerBytes;
+    }
     return {};
 }
 
@@ -322,22 +443,46 @@ Outcome CompressJob::verify(uint16_t passwordCode) {
     if (safeOutputName(h.storedName).empty()) return problem(Problem::VerifyHeader);
 
     File reference;
-    if (!reference.openRead(sourcePath_)) return problem(Problem::OpenSource, errno);
+    if (spooled_) {
+        // Standard input's bytes are only in the spool: read them again from its start.
+        if (!reference.duplicate(source_)) return problem(Problem::SourceRead, errno);
+    } else if (!reference.openRead(sourcePath_)) {
+        return problem(Problem::OpenSource, errno);
+    }
     // The sink stops the decoder at the first difference, through the cancel flag.
     ComparingSink sink(reference, h.originalSize, &s_.cancelRequested);
-    uint64_t produced = 0;
-    const Outcome decoded = decodePayload(s_, reader, h, sink, passwordCode, produced);
+    PayloadEnd end;
+    const Outcome decoded = decodePayload(s_, reader, h, sink, passwordCode, end, withCheck_);
     if (decoded.problem == Problem::SourceRead || sink.referenceReadFailed())
         return problem(Problem::SourceRead);
     if ((!decoded.ok() && decoded.problem != Problem::Cancelled) || !sink.matched())
         return problem(Problem::VerifyMismatch);
+    // The new file ends exactly with its check trailer, or with its end pad.
+    if (end.checked != withCheck_ || end.trailingBytes != 0) return problem(Problem::VerifyMismatch);
     return {};
 }
 
 Outcome RestoreJob::open(const std::string& path) {
     resetDecoder(s_);
     markerRead_ = false;
+    streamed_ = false;
     return openSource(path);
+}
+
+Outcome RestoreJob::openDescriptor(int fd, const std::string& label) {
+    resetDecoder(s_);
+    markerRead_ = false;
+    sourcePath_ = label;
+    // A copy of the descriptor, so that closing the job leaves the caller's open.
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (copy < 0) return problem(Problem::OpenSource, errno);
+    source_.adopt(copy, false);
+    if (::fstat(copy, &attributes_) != 0) return problem(Problem::SourceRead, errno);
+    if (S_ISDIR(attributes_.st_mode)) return problem(Problem::SourceIsFolder);
+    // The header's size checks need the payload's length, known only for a regular file
+    // read from its start.
+    streamed_ = !S_ISREG(attributes_.st_mode) || ::lseek(copy, 0, SEEK_CUR) != 0;
+    return {};
 }
 
 Outcome RestoreJob::readMarker(bool& passwordOn) {
@@ -356,20 +501,30 @@ Outcome RestoreJob::readHeader() {
         if (Outcome o = readMarker(passwordOn); !o.ok()) return o;
     }
     ReplayedByte headerStream(marker_, source_);
-    return readCompressedHeader(headerStream, sourceLength(), header_);
+    return readCompressedHeader(headerStream, streamed_ ? UINT64_MAX : sourceLength(), header_);
+}
+
+bool RestoreJob::hasCheck() {
+    if (streamed_) return false;
+    const uint64_t length = sourceLength();
+    if (length < kHeaderFixedBytes + header_.nameLength + 4 + kTrailerBytes) return false;
+    uint8_t tail[kTrailerBytes];
+    const ssize_t got = ::pread(source_.descriptor(), tail, kTrailerBytes,
+                                static_cast<off_t>(length - kTrailerBytes));
+    uint64_t hash = 0;
+    return got == static_cast<ssize_t>(kTrailerBytes) && decodeTrailer(tail, kTrailerBytes, hash);
 }
 
 Outcome RestoreJob::run(uint16_t passwordCode) {
-    Outcome o = decodePayload(s_, source_, header_, output_.file(), passwordCode, decoded_);
-    if (!o.ok()) return o;
-    // The decoder wrote whole blocks past the stored size; cut the surplus.
-    if (!output_.file().setLength(header_.originalSize)) return problem(Problem::WriteFailed);
-    return {};
+    // A stream's end is not known in advance: hash it in case a trailer ends it.
+    const bool hashRestored = streamed_ || hasCheck();
+    return decodePayload(s_, source_, header_, destination(), passwordCode, end_, hashRestored);
 }
 
 Outcome RestoreJob::test(uint16_t passwordCode) {
     CountingSink sink;
-    return decodePayload(s_, source_, header_, sink, passwordCode, decoded_);
+    const bool hashRestored = streamed_ || hasCheck();
+    return decodePayload(s_, source_, header_, sink, passwordCode, end_, hashRestored);
 }
 
 void RunLedger::addInput(const std::string& path) {

@@ -27,17 +27,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     kpz::CountingSink sink;
-    uint64_t produced = 0;
-    const kpz::Outcome decoded = kpz::decodePayload(s, in, header, sink, code, produced);
-    // The decoder stops within two blocks (128 bytes) past the stored size.
-    if (produced > uint64_t{header.originalSize} + 128 || produced != sink.written) {
-        std::fprintf(stderr, "decoded %llu bytes for a stored size of %u\n",
-                     static_cast<unsigned long long>(produced), header.originalSize);
+    kpz::PayloadEnd end;
+    const kpz::Outcome decoded = kpz::decodePayload(s, in, header, sink, code, end);
+    const uint64_t produced = end.produced;
+    // The decoder stops within two blocks (128 bytes) past the stored size, and the sink
+    // never receives more than the stored size.
+    if (produced > uint64_t{header.originalSize} + 128 || sink.written > header.originalSize ||
+        (decoded.ok() && sink.written != header.originalSize)) {
+        std::fprintf(stderr, "decoded %llu bytes (%llu passed on) for a stored size of %u\n",
+                     static_cast<unsigned long long>(produced),
+                     static_cast<unsigned long long>(sink.written), header.originalSize);
         std::abort();
     }
     // A memory stream cannot fail to read and a counting sink cannot refuse a write; the
-    // only verdicts are complete and damaged.
-    if (!decoded.ok() && decoded.problem != kpz::Problem::Damaged) std::abort();
+    // only verdicts are complete, damaged, and a check value that does not match.
+    if (!decoded.ok() && decoded.problem != kpz::Problem::Damaged &&
+        decoded.problem != kpz::Problem::CheckMismatch)
+        std::abort();
     if (decoded.ok() && produced < header.originalSize) std::abort();
     return 0;
 }

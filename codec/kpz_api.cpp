@@ -112,6 +112,14 @@ void installProgress(kpz::CodecState& s, kpz_progress_callback progress, void* u
     };
 }
 
+// A file that ends with a check trailer restores only when the trailer was found where the
+// payload ends and matched: with a wrong password the decoded payload ends elsewhere, and
+// the trailer then reads as mere bytes after it.
+Outcome checked(const Outcome& decoded, bool hasCheck, const kpz::PayloadEnd& end) {
+    if (decoded.ok() && hasCheck && !end.checked) return Outcome{Problem::CheckMismatch, 0, {}};
+    return decoded;
+}
+
 // Checks and creates the output at destination; an existing file there is replaced only
 // with KPZ_REPLACE.
 Outcome prepareOutput(kpz::FileJob& job, const std::string& destination, unsigned flags) {
@@ -175,7 +183,8 @@ int restoreFile(const char* source, const char* destination, const char* passwor
     Outcome o = prepareOutput(job, output, flags);
     if (!o.ok()) return finish(o);
     installProgress(*state, progress, user, state->destWritten, job.header().originalSize);
-    o = job.run(p.code);
+    const bool hasCheck = job.hasCheck();
+    o = checked(job.run(p.code), hasCheck, job.payloadEnd());
     state->hooks = {};
     if (o.ok()) o = job.commit(flags & KPZ_REPLACE, true);
     return finish(o);
@@ -185,9 +194,10 @@ int restoreFile(const char* source, const char* destination, const char* passwor
 class StreamingJob : public kpz::RestoreJob {
   public:
     using RestoreJob::RestoreJob;
-    Outcome decodeInto(kpz::Stream& sink, uint16_t passwordCode) {
+    Outcome decodeInto(kpz::Stream& sink, uint16_t passwordCode, bool hasCheck) {
         kpz::PayloadEnd end;
-        return kpz::decodePayload(s_, source_, header(), sink, passwordCode, end);
+        return checked(kpz::decodePayload(s_, source_, header(), sink, passwordCode, end), hasCheck,
+                       end);
     }
 };
 
@@ -252,7 +262,7 @@ struct kpz_reader {
         Handoff sink(*this);
         Outcome o;
         try {
-            o = job->decodeInto(sink, passwordCode);
+            o = job->decodeInto(sink, passwordCode, hasCheck);
         } catch (...) {
             o.problem = Problem::SourceRead;
         }

@@ -1,6 +1,7 @@
 // The rich-text reader: text and paragraphs from small inputs, formatting and alignment, the
 // shipped help file, and damaged input that must never crash or hang.
 #include "rtf_reader.h"
+#include "version.h"
 
 #include <QFile>
 #include <QtTest>
@@ -124,7 +125,7 @@ void RtfReaderTest::shippedHelpFile() {
     QCOMPARE(heading.alignment, rtf::Alignment::Center);
     QVERIFY(heading.runs[0].bold);
     QCOMPARE(doc.paragraphs[1].text(),
-             QString::fromUtf8("Lossless compression for audio files – version 1.32"));
+             QString::fromUtf8("Lossless compression for audio files – version " BRISKO_VERSION));
 
     const QString text = doc.plainText();
     QVERIFY(text.contains("Compressing files\n"));

@@ -71,7 +71,9 @@ void TMainForm::endBatch(const kpz::Outcome& outcome, bool passwordOn) {
         setStatusText("Aborted!");
     } else {
         QString text = outcome.message();
-        if (outcome.problem == kpz::Problem::Damaged && passwordOn)
+        if ((outcome.problem == kpz::Problem::Damaged ||
+             outcome.problem == kpz::Problem::CheckMismatch) &&
+            passwordOn)
             text = kpz::msg::kWrongPasswordOrDamaged;
         if (outcome.problem == kpz::Problem::OutputClaimed)
             text = kpz::msg::kAlreadyWrittenFrom +

@@ -121,6 +121,10 @@ TEST_F(FaultTable, WriteStopsAtEveryStage) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.compressing ? "compress: " : "restore: ") + c.what);
+#ifdef _WIN32
+        // Windows has no device that refuses every write as a full disk does.
+        if (c.stopAt < 0) continue;
+#endif
         const std::string to = c.stopAt < 0 ? "/dev/full" : dir_ + "/out";
         FaultGuard guard({.writeStopsAt = c.stopAt < 0 ? -1 : c.stopAt});
         const Pass p = c.compressing ? compressFile(*state_, dir_ + "/a.wav", to)

@@ -3,16 +3,14 @@
 // with unnamed files and on those without.
 #include "file_io.h"
 #include "output_file.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -24,6 +22,13 @@ struct PolicyCase {
     bool unnamed; // the file system has unnamed files
     Ending ending;
 };
+
+// Windows has no unnamed files: there every output has a name of its own while written.
+#ifdef _WIN32
+constexpr bool kSystemHasUnnamedFiles = false;
+#else
+constexpr bool kSystemHasUnnamedFiles = true;
+#endif
 
 const PolicyCase kCases[] = {
     {"UnnamedNew", true, Ending::CommitNew},
@@ -38,12 +43,9 @@ const PolicyCase kCases[] = {
 
 std::vector<std::string> namesIn(const std::string& folder) {
     std::vector<std::string> names;
-    if (DIR* d = ::opendir(folder.c_str())) {
-        while (const dirent* e = ::readdir(d))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
-                names.push_back(e->d_name);
-        ::closedir(d);
-    }
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        names.push_back(entry.path().filename().string());
     return names;
 }
 
@@ -55,16 +57,13 @@ std::string contents(const std::string& path) {
 class OutputPolicy : public ::testing::TestWithParam<PolicyCase> {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/kpz-output-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        dir_ = kpztest::makeTempDir();
         if (!GetParam().unnamed) kpz::installFaultPlan({.noUnnamedFiles = true});
     }
     void TearDown() override {
         kpz::clearFaultPlan();
-        for (const std::string& name : namesIn(dir_))
-            ::unlink((dir_ + "/" + name).c_str());
-        ::rmdir(dir_.c_str());
+        std::error_code error;
+        std::filesystem::remove_all(dir_, error);
     }
     std::string dir_;
 };
@@ -82,12 +81,15 @@ TEST_P(OutputPolicy, FinalNameOnlyWhenComplete) {
     // While it is written: the old file (if any) under the final name, and no other name
     // unless the file system lacks unnamed files.
     EXPECT_EQ(contents(final), existing ? "old contents" : "");
-    EXPECT_EQ(namesIn(dir_).size(), size_t(existing) + (c.unnamed ? 0 : 1));
-    kpz::File reader;
-    ASSERT_TRUE(out.openReader(reader));
-    char back[12];
-    EXPECT_EQ(reader.read(back, 12), 12);
-    EXPECT_EQ(std::string(back, 12), "new contents");
+    EXPECT_EQ(namesIn(dir_).size(),
+              size_t(existing) + (c.unnamed && kSystemHasUnnamedFiles ? 0 : 1));
+    {
+        kpz::File reader;
+        ASSERT_TRUE(out.openReader(reader));
+        char back[12];
+        EXPECT_EQ(reader.read(back, 12), 12);
+        EXPECT_EQ(std::string(back, 12), "new contents");
+    }
 
     std::string error;
     switch (c.ending) {
@@ -113,9 +115,7 @@ INSTANTIATE_TEST_SUITE_P(Codec, OutputPolicy, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.label); });
 
 TEST(OutputPolicy, RemovePendingOutputsTakesNamedOnes) {
-    char pattern[] = "/tmp/kpz-output-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    const std::string dir = pattern;
+    const std::string dir = kpztest::makeTempDir();
     kpz::installFaultPlan({.noUnnamedFiles = true});
     {
         kpz::OutputFile out;
@@ -123,10 +123,16 @@ TEST(OutputPolicy, RemovePendingOutputsTakesNamedOnes) {
         EXPECT_EQ(namesIn(dir).size(), 1u);
         // What a signal handler does before the program dies.
         kpz::removePendingOutputs();
+#ifdef _WIN32
+        // A removed file that is still open keeps its name until the handle closes, as
+        // it does when the program ends.
+        out.file().close();
+#endif
         EXPECT_EQ(namesIn(dir).size(), 0u);
     }
     kpz::clearFaultPlan();
-    ::rmdir(dir.c_str());
+    std::error_code error;
+    std::filesystem::remove_all(dir, error);
 }
 
 } // namespace

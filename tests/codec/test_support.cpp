@@ -4,8 +4,10 @@
 #include "encoder.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -127,9 +129,17 @@ void writeAll(const std::string& path, const std::vector<uint8_t>& bytes) {
 }
 
 std::string makeTempDir() {
-    std::string pattern = "/tmp/kpz-test-XXXXXX";
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    return pattern;
+    // A fresh folder under the system's folder for temporary files, by a random name.
+    namespace fs = std::filesystem;
+    std::random_device entropy;
+    const fs::path base = fs::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "kpz-test-%08x", static_cast<unsigned>(entropy()));
+        std::error_code error;
+        if (fs::create_directory(base / name, error)) return (base / name).string();
+    }
+    throw std::runtime_error("couldn't create a temporary folder");
 }
 
 } // namespace kpztest

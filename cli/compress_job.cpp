@@ -1,44 +1,89 @@
 // Compressing one file: the shared job's steps, the optional verification pass, and the
-// tool's reports.
+// tool's reports. Standard input is kept in a temporary file first (the header needs the
+// size); with it, or with -c, the compressed file goes to standard output.
 #include "display_text.h"
 #include "jobs.h"
 #include "paths.h"
 #include "terminal.h"
 
+#include <unistd.h>
+
 namespace kpzcli {
+
+namespace {
+
+// The name stored for standard input when --name gives none.
+constexpr const char* kStandardInputName = "stdin";
+
+// Reads descriptor 0 without closing it.
+class StandardInput final : public kpz::Stream {
+  public:
+    int32_t read(void* buffer, uint32_t count) override {
+        auto* p = static_cast<char*>(buffer);
+        uint32_t total = 0;
+        while (total < count) {
+            const ssize_t n = ::read(STDIN_FILENO, p + total, count - total);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return -1;
+            if (n == 0) break;
+            total += static_cast<uint32_t>(n);
+        }
+        return static_cast<int32_t>(total);
+    }
+    uint32_t write(const void*, uint32_t) override { return 0; }
+};
+
+} // namespace
 
 bool compressOne(JobContext& job, const std::string& path) {
     const Options& o = job.options;
     kpz::CompressJob file(job.state);
-    if (kpz::Outcome opened = file.open(path); !opened.ok()) {
+    const bool fromStdin = isStandardInput(path);
+    kpz::Outcome opened;
+    if (fromStdin) {
+        StandardInput in;
+        opened = file.openStream(in, o.outputName.empty() ? kStandardInputName : o.outputName);
+    } else {
+        opened = file.open(path);
+        if (opened.ok() && !o.outputName.empty()) opened = file.setStoredName(o.outputName);
+    }
+    if (!opened.ok()) {
         reportProblem(job, opened, path, {});
         return false;
     }
-    const std::string destination = file.outputFor(o.outputDir);
-    if (!prepareOutput(job, file, path, destination)) return false;
+    const bool toStdout = fromStdin || o.toStdout;
+    StandardOutput standardOutput;
+    std::string destination = "(standard output)";
+    if (toStdout) {
+        file.sendOutputTo(standardOutput);
+    } else {
+        if (!makeOutputFolder(job.input, job.report)) return false;
+        destination = file.outputFor(job.input.outputDir);
+        if (!prepareOutput(job, file, path, destination)) return false;
+    }
 
     const uint64_t size = file.sourceSize();
     ProgressMeter meter(job.showProgress, job.sharedProgress);
-    meter.start(path, size);
+    meter.start(path, o.verify ? 2 * size : size);
     job.state.hooks.showProgress = [&](kpz::Direction) { meter.update(job.state.sourceProcessed); };
-    kpz::Outcome outcome = file.run(job.password.given, job.password.code);
-    meter.finish();
+    kpz::Outcome outcome = file.run(job.password.given, job.password.code, o.check);
     const uint64_t compressedSize = job.state.destWritten;
     if (outcome.ok() && o.verify) {
-        meter.start(path + " (verifying)", size);
-        job.state.hooks.showProgress = [&](kpz::Direction) { meter.update(job.state.destWritten); };
+        job.state.hooks.showProgress = [&](kpz::Direction) {
+            meter.update(size + job.state.destWritten);
+        };
         outcome = file.verify(job.password.code);
-        meter.finish();
     }
+    meter.finish();
     job.state.hooks = {};
     if (!outcome.ok()) {
         reportProblem(job, outcome, path, destination);
         return false;
     }
-    if (!commitOutput(job, file, path, destination)) return false;
+    if (!toStdout && !commitOutput(job, file, path, destination)) return false;
     job.report.info(path, ratioText(compressedSize, size) + " -> " + kpz::displayText(destination) +
                               (o.verify ? " (verified)" : ""));
-    return true;
+    return !o.removeInputs || fromStdin || removeInput(job, path);
 }
 
 } // namespace kpzcli

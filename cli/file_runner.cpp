@@ -24,9 +24,10 @@ int threadsWanted(const Options& options) {
                             : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
-int workerCount(const Options& options) {
+int workerCount(const Options& options, size_t files) {
+    if (options.toStdout) return 1;
     const int wanted = threadsWanted(options);
-    return std::max(1, std::min<int>(wanted, static_cast<int>(options.files.size())));
+    return std::max(1, std::min<int>(wanted, static_cast<int>(files)));
 }
 
 namespace {
@@ -34,6 +35,7 @@ namespace {
 // How many bytes a file's progress counts up to: the source for compression (twice with
 // --verify, which reads it again), the stored original size for restoring and testing.
 uint64_t progressSize(kpz::CodecState& state, const Options& options, const std::string& path) {
+    if (isStandardInput(path)) return 0;
     if (options.mode == Mode::Compress) {
         struct stat st {};
         const uint64_t size =
@@ -48,9 +50,10 @@ uint64_t progressSize(kpz::CodecState& state, const Options& options, const std:
 
 } // namespace
 
-bool runFiles(FileJob job, const std::vector<std::string>& files, const Options& options,
+bool runFiles(FileJob job, const std::vector<Input>& inputs, const Options& options,
               const Reporter& report, const Password& password, int workers,
               kpz::RunLedger* ledger) {
+    const size_t count = inputs.size();
     if (workers <= 1) {
         // The codec's working record is large: one on the heap serves every file.
         auto state = std::make_unique<kpz::CodecState>();
@@ -58,9 +61,10 @@ bool runFiles(FileJob job, const std::vector<std::string>& files, const Options&
         JobContext context{*state, options, report, password, progressWanted(options.verbosity)};
         context.ledger = ledger;
         bool allGood = true;
-        for (size_t i = 0; i < files.size(); ++i) {
+        for (size_t i = 0; i < count; ++i) {
             context.order = i;
-            allGood = job(context, files[i]) && allGood;
+            context.input = inputs[i];
+            allGood = job(context, inputs[i].path) && allGood;
             if (ledger) ledger->settle(i);
         }
         return allGood;
@@ -71,7 +75,7 @@ bool runFiles(FileJob job, const std::vector<std::string>& files, const Options&
         bool done = false;
         bool good = false;
     };
-    std::vector<Outcome> outcomes(files.size());
+    std::vector<Outcome> outcomes(count);
     std::atomic<size_t> next{0};
     std::atomic<uint64_t> handled{0};
     const bool showProgress = progressWanted(options.verbosity);
@@ -79,8 +83,8 @@ bool runFiles(FileJob job, const std::vector<std::string>& files, const Options&
     if (showProgress) {
         // Headers only, read through the same job steps as every file.
         auto probe = std::make_unique<kpz::CodecState>();
-        for (const std::string& file : files)
-            total += progressSize(*probe, options, file);
+        for (const Input& input : inputs)
+            total += progressSize(*probe, options, input.path);
     }
     std::mutex lock;
     std::condition_variable finished;
@@ -88,7 +92,7 @@ bool runFiles(FileJob job, const std::vector<std::string>& files, const Options&
     auto work = [&] {
         auto state = std::make_unique<kpz::CodecState>();
         kpz::buildCodecTables(*state);
-        for (size_t i = next++; i < files.size(); i = next++) {
+        for (size_t i = next++; i < count; i = next++) {
             std::string messages;
             const Reporter collected(options.verbosity, &messages);
             // One progress line cannot follow several files: side by side, none is shown.
@@ -96,7 +100,8 @@ bool runFiles(FileJob job, const std::vector<std::string>& files, const Options&
                                password, false,   showProgress ? &handled : nullptr,
                                ledger};
             context.order = i;
-            const bool good = job(context, files[i]);
+            context.input = inputs[i];
+            const bool good = job(context, inputs[i].path);
             // A file that failed before claiming its output must not hold up later ones.
             if (ledger) ledger->settle(i);
             std::lock_guard<std::mutex> guard(lock);
@@ -111,7 +116,7 @@ bool runFiles(FileJob job, const std::vector<std::string>& files, const Options&
         threads.emplace_back(work);
 
     ProgressMeter meter(showProgress);
-    meter.start(std::to_string(files.size()) + " files", total);
+    meter.start(std::to_string(count) + " files", total);
     bool allGood = true;
     for (Outcome& outcome : outcomes) {
         std::unique_lock<std::mutex> guard(lock);

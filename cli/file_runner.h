@@ -11,10 +11,10 @@ namespace kpzcli {
 
 using FileJob = bool (*)(JobContext&, const std::string&);
 
-// Handles every file with job on up to `workers` threads, each with its own codec state.
-// Messages come out in the order the files were given, whatever order they finish in.
+// Handles every input with job on up to `workers` threads, each with its own codec state.
+// Messages come out in the order the inputs were given, whatever order they finish in.
 // Every output is claimed in ledger first. Returns true when every file succeeded.
-bool runFiles(FileJob job, const std::vector<std::string>& files, const Options& options,
+bool runFiles(FileJob job, const std::vector<Input>& inputs, const Options& options,
               const Reporter& report, const Password& password, int workers,
               kpz::RunLedger* ledger);
 
@@ -22,7 +22,7 @@ bool runFiles(FileJob job, const std::vector<std::string>& files, const Options&
 int threadsWanted(const Options& options);
 
 // The number of files to handle at once for these options: -j, or one per processor,
-// never more than there are files.
-int workerCount(const Options& options);
+// never more than there are files; one when the outputs go to standard output in turn.
+int workerCount(const Options& options, size_t files);
 
 } // namespace kpzcli

@@ -4,6 +4,10 @@
 #include "display_text.h"
 #include "messages.h"
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace kpzcli {
 
 void reportProblem(const JobContext& job, const kpz::Outcome& o, const std::string& path,
@@ -28,8 +32,14 @@ void reportProblem(const JobContext& job, const kpz::Outcome& o, const std::stri
         report.error(path, "changed size while being compressed; no output written");
         return;
     case Problem::Damaged:
-        // Scrambled with the wrong code, a payload almost always runs out early.
+    case Problem::CheckMismatch:
+        // Scrambled with the wrong code, a payload almost always runs out early, and never
+        // matches its check value.
         report.error(path, passwordOn ? kpz::msg::kWrongPasswordOrDamaged : kpz::msg::kDamaged);
+        return;
+    case Problem::SpoolFailed:
+        report.error("couldn't keep standard input in a temporary file (" + systemError(o.error) +
+                     ")");
         return;
     case Problem::NoUsableName:
         report.error(path, std::string(kpz::msg::kOpenDestinationFailed) +
@@ -68,6 +78,29 @@ void reportProblem(const JobContext& job, const kpz::Outcome& o, const std::stri
         report.error(o.aboutOutput() ? destination : path, o.message());
         return;
     }
+}
+
+StandardOutput::StandardOutput() {
+    // A copy of descriptor 1, so that the job's end leaves standard output open for the
+    // next file and for the final flush.
+    const int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (fd >= 0) out_.adopt(fd, true);
+}
+
+bool removeInput(const JobContext& job, const std::string& path) {
+    if (kpz::removeFile(path)) return true;
+    job.report.error(path,
+                     "couldn't be removed (" + systemError(errno) + "); its output is complete");
+    return false;
+}
+
+void reportPayloadEnd(const JobContext& job, const std::string& path, const kpz::PayloadEnd& end) {
+    if (end.trailingBytes == 0) return;
+    // Other readers skip such bytes too; they are worth a warning, not a failure.
+    if (job.report.verbosity() >= 1)
+        job.report.error(path, "warning: trailing data ignored (" +
+                                   std::to_string(end.trailingBytes) +
+                                   " bytes after the compressed data)");
 }
 
 bool prepareOutput(JobContext& job, kpz::FileJob& file, const std::string& path,

@@ -3,6 +3,7 @@
 
 #include "codec_state.h"
 #include "file_job.h"
+#include "inputs.h"
 #include "options.h"
 #include "report.h"
 
@@ -31,6 +32,8 @@ struct JobContext {
     kpz::RunLedger* ledger = nullptr;
     // The file's position among the run's files, for claiming outputs in that order.
     size_t order = 0;
+    // The file's output folder (empty = beside it), and whether it is to be made first.
+    Input input{};
 };
 
 // Reports a failed step of a file's job in the tool's words: about the source at path,
@@ -46,10 +49,28 @@ bool prepareOutput(JobContext& job, kpz::FileJob& file, const std::string& path,
 bool commitOutput(JobContext& job, kpz::FileJob& file, const std::string& path,
                   const std::string& destination);
 
-// Each returns true when the file was handled successfully; failures are reported.
+// Each returns true when the file was handled successfully; failures are reported. path
+// "-" is standard input.
 bool compressOne(JobContext& job, const std::string& path);
 bool restoreOne(JobContext& job, const std::string& path);
 bool testOne(JobContext& job, const std::string& path);
+
+// Standard output as a stream for the job layer: writes go straight to descriptor 1.
+class StandardOutput final : public kpz::Stream {
+  public:
+    StandardOutput();
+    int32_t read(void*, uint32_t) override { return -1; }
+    uint32_t write(const void* data, uint32_t count) override { return out_.write(data, count); }
+
+  private:
+    kpz::File out_;
+};
+
+// Removes an input whose output is complete (--rm); false when that failed (reported).
+bool removeInput(const JobContext& job, const std::string& path);
+
+// Reports what a restore or test found after the payload: data that is no check value.
+void reportPayloadEnd(const JobContext& job, const std::string& path, const kpz::PayloadEnd& end);
 
 // The -l table: a header row before the first file, one row per file, and a totals row
 // when more than one file was listed. Rows go to stdout.

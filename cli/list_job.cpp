@@ -8,10 +8,12 @@ namespace kpzcli {
 
 namespace {
 
-void printRow(const char* mark, uint64_t original, uint64_t compressed, const std::string& name) {
-    std::printf("%-2s %13llu %13llu %7s  %s\n", mark, static_cast<unsigned long long>(original),
+void printRow(const char* mark, uint64_t original, uint64_t compressed, const char* check,
+              const std::string& name) {
+    std::printf("%-2s %13llu %13llu %7s %-5s  %s\n", mark,
+                static_cast<unsigned long long>(original),
                 static_cast<unsigned long long>(compressed),
-                ratioText(compressed, original).c_str(), name.c_str());
+                ratioText(compressed, original).c_str(), check, name.c_str());
 }
 
 } // namespace
@@ -26,10 +28,12 @@ bool Lister::list(const std::string& path) {
         return false;
     }
     if (rows_ == 0)
-        std::printf("%-2s %13s %13s %7s  %s\n", "Pw", "Original", "Compressed", "Ratio",
-                    "Stored name");
+        std::printf("%-2s %13s %13s %7s %-5s  %s\n", "Pw", "Original", "Compressed", "Ratio",
+                    "Check", "Stored name");
+    // The check column tells whether the file ends with a check value (XXH3-64).
     printRow(input.header().passwordOn ? "?" : "-", input.header().originalSize,
-             input.sourceLength(), kpz::displayText(input.header().storedName));
+             input.sourceLength(), input.hasCheck() ? "xxh3" : "-",
+             kpz::displayText(input.header().storedName));
     flushStandardOutput();
     ++rows_;
     totalOriginal_ += input.header().originalSize;
@@ -39,7 +43,7 @@ bool Lister::list(const std::string& path) {
 
 void Lister::finish() {
     if (rows_ > 1)
-        printRow("", totalOriginal_, totalCompressed_,
+        printRow("", totalOriginal_, totalCompressed_, "",
                  "(totals, " + std::to_string(rows_) + " files)");
     flushStandardOutput();
 }

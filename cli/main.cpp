@@ -2,6 +2,7 @@
 // chosen mode over every file and sums up the exit status.
 #include "encoder.h"
 #include "file_runner.h"
+#include "inputs.h"
 #include "jobs.h"
 #include "options.h"
 #include "password_input.h"
@@ -10,8 +11,10 @@
 #include "signals.h"
 #include "terminal.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -27,6 +30,25 @@ int finish(const kpzcli::Reporter& report, int status) {
         return kExitFailed;
     }
     return status;
+}
+
+// Compressed data is not for a terminal, in either direction, unless -f says so: on the
+// screen it is noise, and from the keyboard it cannot be typed.
+bool refusesTerminal(const kpzcli::Options& options, const kpzcli::Reporter& report) {
+    using namespace kpzcli;
+    if (options.force) return false;
+    const bool readsStdin =
+        std::any_of(options.files.begin(), options.files.end(), isStandardInput);
+    if (options.mode == Mode::Compress && (options.toStdout || readsStdin) &&
+        ::isatty(STDOUT_FILENO) == 1) {
+        report.error("compressed data not written to a terminal (use -f to force it)");
+        return true;
+    }
+    if (options.mode != Mode::Compress && readsStdin && ::isatty(STDIN_FILENO) == 1) {
+        report.error("compressed data not read from a terminal (use -f to force it)");
+        return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -54,18 +76,20 @@ int main(int argc, char** argv) {
         report.error(options.outputDir, "is not an existing directory");
         return kExitFailed;
     }
+    if (refusesTerminal(options, report)) return kExitFailed;
     installCleanupHandlers();
     Password password;
     if (!obtainPassword(options, report, password)) return kExitFailed;
 
     bool allGood = true;
+    const std::vector<Input> inputs = gatherInputs(options, report, allGood);
     if (options.mode == Mode::List) {
         // Listing reads only headers: one state-free pass, in order.
         auto state = std::make_unique<kpz::CodecState>();
         JobContext job{*state, options, report, password, false};
         Lister lister(job);
-        for (const std::string& file : options.files)
-            allGood = lister.list(file) && allGood;
+        for (const Input& input : inputs)
+            allGood = lister.list(input.path) && allGood;
         lister.finish();
     } else {
         const FileJob job = options.mode == Mode::Compress     ? compressOne
@@ -73,10 +97,11 @@ int main(int argc, char** argv) {
                                                                : testOne;
         // Outputs never replace an input of the same run, nor each other.
         kpz::RunLedger ledger;
-        for (const std::string& file : options.files)
-            ledger.addInput(file);
-        allGood =
-            runFiles(job, options.files, options, report, password, workerCount(options), &ledger);
+        for (const Input& input : inputs)
+            if (!isStandardInput(input.path)) ledger.addInput(input.path);
+        allGood = runFiles(job, inputs, options, report, password,
+                           workerCount(options, inputs.size()), &ledger) &&
+                  allGood;
     }
     return finish(report, allGood ? kExitOk : kExitFailed);
 }

@@ -187,4 +187,8 @@ bool fileExists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+bool removeFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
+
 } // namespace kpz

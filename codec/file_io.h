@@ -83,5 +83,7 @@ bool fileIdentity(const std::string& path, FileIdentity& id);
 // either does not exist.
 bool sameFile(const std::string& a, const std::string& b);
 bool fileExists(const std::string& path);
+// Removes a file (not a folder); false with errno set when that failed.
+bool removeFile(const std::string& path);
 
 } // namespace kpz

@@ -8,8 +8,8 @@
 #include "paths.h"
 #include "sinks.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -265,9 +265,13 @@ Outcome decodePayload(CodecState& s, Stream& in, const Header& header, Stream& s
     }
     const uint64_t after = payload.total() - s.reader.payloadLength;
     uint64_t stored = 0;
-    if (after == kTrailerBytes && decodeTrailer(payload.tail(), kTrailerBytes, stored)) {
-        // A trailer found although the caller ruled one out: the file changed meanwhile.
-        if (!hashRestored || stored != hash.value()) return problem(Problem::CheckMismatch);
+    if (after >= kTrailerBytes && decodeTrailer(payload.tail(), kTrailerBytes, stored)) {
+        // The input ends with a check trailer, so it must follow the payload at once and
+        // match: a wrong password or damage in the block headers moves the payload's end,
+        // and the trailer then no longer lines up. A trailer found although the caller
+        // ruled one out means the file changed meanwhile.
+        if (after != kTrailerBytes || !hashRestored || stored != hash.value())
+            return problem(Problem::CheckMismatch);
         end.checked = true;
     } else {
         end.trailingBytes = after;
@@ -458,7 +462,8 @@ Outcome CompressJob::verify(uint16_t passwordCode) {
     if ((!decoded.ok() && decoded.problem != Problem::Cancelled) || !sink.matched())
         return problem(Problem::VerifyMismatch);
     // The new file ends exactly with its check trailer, or with its end pad.
-    if (end.checked != withCheck_ || end.trailingBytes != 0) return problem(Problem::VerifyMismatch);
+    if (end.checked != withCheck_ || end.trailingBytes != 0)
+        return problem(Problem::VerifyMismatch);
     return {};
 }
 

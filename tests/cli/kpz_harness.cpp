@@ -5,6 +5,7 @@
 #include "memory_codec.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -112,13 +113,15 @@ pid_t KpzTest::start(const std::vector<std::string>& args, const RunSettings& se
     const std::string outPath = parent + "/stdout.txt";
     const std::string errPath = parent + "/stderr.txt";
 
+    int feed[2] = {-1, -1};
+    if (settings.input && ::pipe2(feed, O_CLOEXEC) != 0) return -1;
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::setsid();
         for (int sig : {SIGINT, SIGTERM, SIGHUP})
             ::signal(sig, SIG_DFL);
         if (::chdir(dir_.c_str()) != 0) ::_exit(126);
-        const int in = ::open("/dev/null", O_RDONLY);
+        const int in = settings.input ? ::dup(feed[0]) : ::open("/dev/null", O_RDONLY);
         const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (in < 0 || out < 0 || err < 0) ::_exit(126);
@@ -134,6 +137,22 @@ pid_t KpzTest::start(const std::vector<std::string>& args, const RunSettings& se
         }
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
+    }
+    if (settings.input) {
+        ::close(feed[0]);
+        // The child's output goes to files, so feeding it all before waiting cannot block
+        // for long; a child that stops reading closes the pipe (EPIPE, ignored here).
+        std::thread([fd = feed[1], bytes = *settings.input] {
+            ::signal(SIGPIPE, SIG_IGN);
+            size_t done = 0;
+            while (done < bytes.size()) {
+                const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) break;
+                done += static_cast<size_t>(n);
+            }
+            ::close(fd);
+        }).detach();
     }
     return pid;
 }

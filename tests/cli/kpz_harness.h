@@ -24,6 +24,8 @@ struct RunSettings {
     std::map<std::string, std::string> env;
     // Largest file the process may write (RLIMIT_FSIZE); writes past it fail.
     std::optional<uint64_t> fileSizeLimit;
+    // Bytes for standard input, through a pipe (so it cannot seek); /dev/null without.
+    std::optional<std::vector<uint8_t>> input;
 };
 
 // Settings that give the password through KPZ_PASSWORD.

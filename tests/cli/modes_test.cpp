@@ -20,8 +20,6 @@ struct UsageCase {
 };
 
 const UsageCase kUsageErrors[] = {
-    {"NoFiles", {}},
-    {"OnlyOptions", {"-f", "-v"}},
     {"UnknownShort", {"-x", "a.wav"}},
     {"UnknownLong", {"--fast", "a.wav"}},
     {"TwoModes", {"-d", "-t", "a.kpz"}},
@@ -30,7 +28,14 @@ const UsageCase kUsageErrors[] = {
     {"ValueOnFlag", {"--force=yes", "a.wav"}},
     {"VerifyWhileRestoring", {"-d", "--verify", "a.kpz"}},
     {"PromptAndPasswordFile", {"-p", "--password-file", "pw", "a.wav"}},
-    {"StandardInput", {"-"}},
+    {"AmbiguousAbbreviation", {"--ver", "a.wav"}},
+    {"StandardInputTwice", {"-", "-"}},
+    {"StdoutAndOutputDir", {"-c", "-o", ".", "a.wav"}},
+    {"VerifyToStdout", {"-c", "--verify", "a.wav"}},
+    {"RemoveWithStdout", {"-c", "--rm", "a.wav"}},
+    {"CheckWhileTesting", {"-t", "--check", "a.kpz"}},
+    {"NameForTwoFiles", {"--name=x.wav", "a.wav", "a.wav"}},
+    {"RecursiveWithoutFolders", {"-r"}},
 };
 
 void PrintTo(const UsageCase& c, std::ostream* os) {
@@ -63,7 +68,9 @@ TEST_F(Modes, HelpAndVersionGoToStdout) {
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
     r = run({"-V"});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "kpz " BRISKO_VERSION "\n");
+    EXPECT_EQ(r.out.rfind("kpz (Brisko Packer) " BRISKO_VERSION "\n", 0), 0u) << r.out;
+    for (const char* line : {"License BSD-3-Clause", "Report bugs to"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line;
 }
 
 TEST_F(Modes, ExistingOutputIsRefusedUnlessForcedAndTheNextFileStillRuns) {
@@ -193,11 +200,11 @@ TEST_F(Modes, ListShowsOneRowPerFileAndTotals) {
     for (std::string line; std::getline(lines, line);)
         rows.push_back(words(line));
     ASSERT_EQ(rows.size(), 4u) << r.out;
-    EXPECT_EQ(rows[0], (std::vector<std::string>{"Pw", "Original", "Compressed", "Ratio", "Stored",
-                                                 "name"}));
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"Pw", "Original", "Compressed", "Ratio", "Check",
+                                                 "Stored", "name"}));
     EXPECT_EQ(rows[1], (std::vector<std::string>{"-", "100000", std::to_string(musicSize),
-                                                 percent(musicSize, 100000), "music.wav"}));
-    EXPECT_EQ(rows[2], (std::vector<std::string>{"?", "0", std::to_string(silenceSize), "--",
+                                                 percent(musicSize, 100000), "-", "music.wav"}));
+    EXPECT_EQ(rows[2], (std::vector<std::string>{"?", "0", std::to_string(silenceSize), "--", "-",
                                                  "silence.raw"}));
     const uint64_t total = musicSize + silenceSize;
     EXPECT_EQ(rows[3],

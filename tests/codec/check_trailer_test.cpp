@@ -1,0 +1,184 @@
+// The check trailer: what the job writes, that a reader knowing nothing of it still
+// restores the file exactly, and what the job makes of damage and of other trailing bytes.
+#include "check_trailer.h"
+#include "file_job.h"
+#include "password.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+using kpztest::readAll;
+using kpztest::writeAll;
+
+// A restore written from the format alone, one bit at a time, that stops once the stored
+// size is restored and looks at nothing after the blocks it needs; nullopt when the file
+// ends before them.
+std::optional<std::vector<uint8_t>> plainRestore(const std::vector<uint8_t>& file, uint16_t code) {
+    if (file.size() < 9) return std::nullopt;
+    auto le32 = [&](size_t at) {
+        return uint32_t{file[at]} | uint32_t{file[at + 1]} << 8 | uint32_t{file[at + 2]} << 16 |
+               uint32_t{file[at + 3]} << 24;
+    };
+    const bool scrambled = file[0] == '?';
+    const uint32_t size = le32(1);
+    const size_t payload = 9 + le32(5);
+    uint64_t bit = 0;
+    bool shortOfData = false;
+    auto take = [&](int count) {
+        uint32_t value = 0;
+        for (int i = 0; i < count; ++i, ++bit) {
+            const size_t at = payload + 2 * (bit / 16);
+            if (at + 1 >= file.size()) {
+                shortOfData = true;
+                return 0u;
+            }
+            uint16_t word = static_cast<uint16_t>(file[at] | file[at + 1] << 8);
+            if (scrambled) word ^= code;
+            value = value << 1 | ((word >> (15 - bit % 16)) & 1u);
+        }
+        return value;
+    };
+    auto signedField = [&](int bits) {
+        const uint32_t v = take(bits);
+        return static_cast<int16_t>(v & (1u << (bits - 1)) ? v | ~((1u << bits) - 1) : v);
+    };
+    std::vector<uint8_t> out;
+    int16_t side = 0, right = 0;
+    while (out.size() < size) {
+        const uint32_t header = take(8);
+        const int sideBits = static_cast<int>(header & 15) + 1;
+        const int rightBits = static_cast<int>(header >> 4) + 1;
+        int16_t sides[16], rights[16];
+        for (int16_t& s : sides)
+            s = side = static_cast<int16_t>(side + signedField(sideBits));
+        for (int16_t& r : rights)
+            r = right = static_cast<int16_t>(right + signedField(rightBits));
+        if (shortOfData) return std::nullopt;
+        for (int f = 0; f < 16; ++f) {
+            const auto left = static_cast<uint16_t>(sides[f] + rights[f]);
+            const auto r = static_cast<uint16_t>(rights[f]);
+            for (uint16_t sample : {left, r}) {
+                out.push_back(static_cast<uint8_t>(sample));
+                out.push_back(static_cast<uint8_t>(sample >> 8));
+            }
+        }
+    }
+    out.resize(size);
+    return out;
+}
+
+class CheckTrailer : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = kpztest::makeTempDir();
+        state_ = kpztest::makeState();
+    }
+
+    // Compresses source into dir_/out.kpz, scrambled with code unless it is 0, and gives the
+    // file's bytes.
+    std::vector<uint8_t> compress(const std::vector<uint8_t>& source, bool check,
+                                  uint16_t code = 0) {
+        const std::string in = dir_ + "/music.wav";
+        writeAll(in, source);
+        kpz::CompressJob job(*state_);
+        bool exists = false;
+        EXPECT_TRUE(job.open(in).ok());
+        EXPECT_TRUE(job.checkOutput(dir_ + "/out.kpz", exists).ok());
+        EXPECT_TRUE(job.createOutput().ok());
+        EXPECT_TRUE(job.run(code != 0, code, check).ok());
+        EXPECT_TRUE(job.verify(code).ok());
+        EXPECT_TRUE(job.commit(true, false).ok());
+        return readAll(dir_ + "/out.kpz");
+    }
+
+    // Tests file through the job; gives the outcome and what followed the payload.
+    kpz::Outcome test(const std::vector<uint8_t>& file, uint16_t code, kpz::PayloadEnd& end,
+                      bool* hasCheck = nullptr) {
+        writeAll(dir_ + "/in.kpz", file);
+        kpz::RestoreJob job(*state_);
+        kpz::Outcome o = job.open(dir_ + "/in.kpz");
+        if (o.ok()) o = job.readHeader();
+        if (hasCheck) *hasCheck = o.ok() && job.hasCheck();
+        if (o.ok()) o = job.test(code);
+        end = job.payloadEnd();
+        return o;
+    }
+
+    std::string dir_;
+    std::unique_ptr<kpz::CodecState> state_;
+};
+
+TEST_F(CheckTrailer, OnlyAddsSixteenBytesThatAPlainReaderNeverReads) {
+    const uint16_t code = kpz::passwordCode("secret");
+    // Odd sizes end inside a block; the empty file is the end pad alone.
+    for (size_t size : {size_t{0}, size_t{1}, size_t{64}, size_t{100001}, size_t{1} << 20}) {
+        for (const bool scrambled : {false, true}) {
+            SCOPED_TRACE(std::to_string(size) + (scrambled ? " scrambled" : ""));
+            const auto source = kpztest::audioLike(size, static_cast<uint32_t>(size));
+            const uint16_t key = scrambled ? code : 0;
+            const auto plain = compress(source, false, key);
+            const auto checked = compress(source, true, key);
+            ASSERT_EQ(checked.size(), plain.size() + kpz::kTrailerBytes);
+            EXPECT_TRUE(std::equal(plain.begin(), plain.end(), checked.begin()));
+            uint64_t hash = 0;
+            EXPECT_TRUE(
+                kpz::decodeTrailer(checked.data() + plain.size(), kpz::kTrailerBytes, hash));
+
+            EXPECT_EQ(plainRestore(checked, code), source);
+            kpz::PayloadEnd end;
+            bool hasCheck = false;
+            EXPECT_TRUE(test(checked, code, end, &hasCheck).ok());
+            EXPECT_TRUE(end.checked && hasCheck);
+            EXPECT_EQ(end.trailingBytes, 0u);
+        }
+    }
+}
+
+TEST_F(CheckTrailer, DamageWrongPasswordAndOtherTrailingBytes) {
+    const auto source = kpztest::audioLike(300000, 7);
+    const uint16_t code = kpz::passwordCode("secret");
+    const auto checked = compress(source, true, code);
+    const size_t payloadEnd = checked.size() - kpz::kTrailerBytes;
+    auto flipped = [&](size_t at) {
+        auto bytes = checked;
+        bytes[at] ^= 0x10;
+        return bytes;
+    };
+    auto appended = [](std::vector<uint8_t> bytes, size_t count) {
+        bytes.insert(bytes.end(), count, 0x5A);
+        return bytes;
+    };
+    struct Case {
+        const char* label;
+        std::vector<uint8_t> file;
+        uint16_t code;
+        kpz::Problem problem;
+        uint64_t trailingBytes;
+    };
+    const Case cases[] = {
+        // A residual bit: the blocks still decode, only the hash can tell.
+        {"PayloadBitFlipped", flipped(payloadEnd / 2), code, kpz::Problem::CheckMismatch, 0},
+        {"StoredHashChanged", flipped(checked.size() - 1), code, kpz::Problem::CheckMismatch, 0},
+        {"WrongPassword", checked, kpz::passwordCode("Secret!"), kpz::Problem::CheckMismatch, 0},
+        // Bytes after the trailer: it no longer ends the file, so it is not read as one.
+        {"BytesAfterTheTrailer", appended(checked, 3), code, kpz::Problem::None,
+         kpz::kTrailerBytes + 3},
+        {"BytesAfterAPlainFile", appended(compress(source, false, code), 40), code,
+         kpz::Problem::None, 40},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        kpz::PayloadEnd end;
+        EXPECT_EQ(test(c.file, c.code, end).problem, c.problem);
+        if (c.problem == kpz::Problem::None) {
+            EXPECT_FALSE(end.checked);
+            EXPECT_EQ(end.trailingBytes, c.trailingBytes);
+        }
+    }
+}
+
+} // namespace

@@ -5,6 +5,7 @@
 #include "Unit4.h"
 #include "Unit5.h"
 #include "app_title.h"
+#include "desktop_launch.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -12,6 +13,9 @@
 #include <exception>
 
 int main(int argc, char* argv[]) {
+    // The desktop entry's marker is not a file to restore; the rest of the program sees
+    // the command line without it.
+    const bool fromDesktop = desktop_launch::takeMarker(argc, argv);
     QApplication app(argc, argv);
     int status = 0;
     try {
@@ -29,10 +33,16 @@ int main(int argc, char* argv[]) {
         TPasswordForm passwordForm(&mainForm);
         PasswordForm = &passwordForm;
 
+        // Opened from the desktop, the file is restored beside itself and the outcome is
+        // told in a notification, since the window closes when the restore ends.
+        const QString desktopSource =
+            fromDesktop ? desktop_launch::restoreBesideSource(mainForm) : QString();
+
         mainForm.show();
         app.exec();
         // A restore started from the command line tells its caller whether it succeeded.
         if (mainForm.state().startedWithParameter && mainForm.batchFailed()) status = 1;
+        if (!desktopSource.isEmpty()) desktop_launch::reportOutcome(mainForm, desktopSource);
 
         AboutForm = nullptr;
         DestFolderForm = nullptr;

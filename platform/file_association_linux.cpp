@@ -1,7 +1,7 @@
 // The .kpz file type on freedesktop systems: a shared-mime-info package for "*.kpz", a
-// desktop entry that opens such files with this program, its icon in the hicolor theme,
-// and the default application in mimeapps.list, all in the user's own data and config
-// folders (XDG_DATA_HOME, XDG_CONFIG_HOME).
+// desktop entry that opens such files with this program and its icon in the hicolor
+// theme, in the user's own data folder (XDG_DATA_HOME) when no installed entry exists, and
+// the default application in mimeapps.list (XDG_CONFIG_HOME) when the user has none.
 #include "file_association.h"
 
 #include <QDir>
@@ -11,11 +11,20 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <cstring>
+
 namespace {
 
 const char* const kMimeType = "application/x-brisko-packer";
+// The user's own entry and icon, written when no installed entry exists.
 const char* const kDesktopId = "brisko-packer.desktop";
 const char* const kIconName = "brisko-packer";
+// What an installed copy of the program puts into the system's data folders: entries
+// named by the application id, or by the older name.
+#ifndef BRISKO_APP_ID
+#define BRISKO_APP_ID "brisko-packer"
+#endif
+const char* const kInstalledIds[] = {BRISKO_APP_ID ".desktop", "brisko-packer.desktop"};
 const char* const kResources = ":/brisko-packer/";
 const int kIconSizes[] = {16, 24, 32, 48, 64, 128, 256};
 
@@ -24,9 +33,14 @@ QByteArray resource(const QString& name) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Replaces the file at path with data in one step, creating its folder first.
+// Replaces the file at path with data in one step, creating its folder first. Returns
+// whether the file changed; one that already holds data is left untouched.
 bool writeFile(const QString& path, const QByteArray& data) {
-    if (data.isEmpty() || !QDir().mkpath(QFileInfo(path).path())) return false;
+    if (data.isEmpty()) return false;
+    QFile old(path);
+    if (old.size() == data.size() && old.open(QIODevice::ReadOnly) && old.readAll() == data)
+        return false;
+    if (!QDir().mkpath(QFileInfo(path).path())) return false;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return false;
     file.write(data);
@@ -54,17 +68,30 @@ bool hasControlCharacters(const QString& text) {
     return false;
 }
 
-// The installed entry with its Exec line pointing at this very program.
+// The installed entry run by this very program: each Exec line's program replaced by its
+// full path, its arguments kept; TryExec lets the desktop hide the entry once the program
+// is gone.
 QByteArray desktopEntry(const QString& programPath) {
     const QList<QByteArray> lines = resource("brisko-packer.desktop").split('\n');
+    const QByteArray tryExec = QString(programPath).replace('\\', "\\\\").toUtf8();
     QByteArray entry;
     for (const QByteArray& line : lines) {
-        if (line.isEmpty()) continue;
-        if (line.startsWith("Exec="))
-            entry += "Exec=" + (execArgument(programPath) + " %f").toUtf8();
-        else
+        if (line.isEmpty() || line.startsWith("TryExec=")) continue;
+        if (line.startsWith("Exec=")) {
+            const QByteArray command = line.mid(5);
+            const qsizetype blank = command.indexOf(' ');
+            const QByteArray arguments = blank < 0 ? QByteArray() : command.mid(blank);
+            // GIO checks that the program exists by the Exec line's first word before it
+            // turns "%%" back into "%", so a program whose path holds a "%" is started
+            // through env, whose name holds none.
+            const QString program = execArgument(programPath);
+            entry += "Exec=" + (programPath.contains('%') ? "env " + program : program).toUtf8() +
+                     arguments;
+        } else {
             entry += line;
+        }
         entry += '\n';
+        if (line == "[Desktop Entry]") entry += "TryExec=" + tryExec + '\n';
     }
     return entry;
 }
@@ -109,7 +136,47 @@ QByteArray withDefaultApplication(const QByteArray& old, const QByteArray& key,
     return lines.join('\n') + '\n';
 }
 
-bool setDefaultApplication(const QString& path) {
+// The values of key in group of a desktop-style file; empty when the file, the group or
+// the key is missing.
+QByteArray groupValue(const QString& path, const QByteArray& group, const QByteArray& key) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    bool inGroup = false;
+    QByteArray value;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (isGroupHeader(line)) inGroup = line.trimmed() == '[' + group + ']';
+        const qsizetype eq = line.indexOf('=');
+        if (inGroup && eq > 0 && line.left(eq).trimmed() == key) value = line.mid(eq + 1).trimmed();
+    }
+    return value;
+}
+
+// The user's own lists of default applications, as the desktop reads them: one per
+// current desktop, the common one, and the older one among the applications.
+QStringList userMimeAppsLists(const QString& config, const QString& data) {
+    QStringList lists;
+    for (const QString& desktop :
+         qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(':', Qt::SkipEmptyParts))
+        lists << config + '/' + desktop.toLower() + "-mimeapps.list";
+    lists << config + "/mimeapps.list" << data + "/applications/mimeapps.list";
+    return lists;
+}
+
+// Whether the user has chosen how .kpz files open: a default application, whichever, or
+// this program taken off the type's list.
+bool userHasChosen(const QStringList& lists) {
+    for (const QString& list : lists) {
+        if (!groupValue(list, "Default Applications", kMimeType).isEmpty()) return true;
+        const QList<QByteArray> removed =
+            groupValue(list, "Removed Associations", kMimeType).split(';');
+        if (removed.contains(kDesktopId)) return true;
+        for (const char* id : kInstalledIds)
+            if (removed.contains(id)) return true;
+    }
+    return false;
+}
+
+bool setDefaultApplication(const QString& path, const QByteArray& desktopId) {
     QByteArray old;
     QFile file(path);
     if (file.exists()) {
@@ -119,8 +186,26 @@ bool setDefaultApplication(const QString& path) {
         if (file.error() != QFileDevice::NoError) return false;
         file.close();
     }
-    const QByteArray updated = withDefaultApplication(old, kMimeType, kDesktopId);
+    const QByteArray updated = withDefaultApplication(old, kMimeType, desktopId);
     return updated == old || writeFile(path, updated);
+}
+
+// The id of this program's entry installed in the system's data folders (XDG_DATA_DIRS),
+// or an empty string; the user's own folder does not count, even when listed there.
+QByteArray installedEntry(const QString& userData) {
+    QStringList folders = qEnvironmentVariable("XDG_DATA_DIRS").split(':', Qt::SkipEmptyParts);
+    if (folders.isEmpty()) folders = {"/usr/local/share", "/usr/share"};
+    const QString own = QDir::cleanPath(userData);
+    for (const QString& folder : folders) {
+        if (!QDir::isAbsolutePath(folder) || QDir::cleanPath(folder) == own) continue;
+        for (const char* id : kInstalledIds)
+            if (QFileInfo(folder + "/applications/" + id).isFile()) return id;
+    }
+    return {};
+}
+
+QString userDataFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
 }
 
 // Runs a database update tool on folder when the system has it.
@@ -148,27 +233,43 @@ QString registerFileType(const QString& programPath) {
         !QFileInfo(programPath).isFile())
         return {};
 
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    const QString data = userDataFolder();
     const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     if (data.isEmpty() || config.isEmpty()) return {};
 
-    writeFile(data + "/mime/packages/brisko-packer.xml", resource("brisko-packer-mime.xml"));
+    // An installed entry already opens .kpz files with the installed program: a copy of
+    // the user's own would hide it, and point nowhere once this program is gone.
+    const QByteArray installed = installedEntry(data);
+    if (installed.isEmpty()) {
+        const bool mimeChanged = writeFile(data + "/mime/packages/brisko-packer.xml",
+                                           resource("brisko-packer-mime.xml"));
 
-    const QString icons = data + "/icons/hicolor/";
-    writeFile(icons + "scalable/apps/" + kIconName + ".svg",
-              resource(QString("icons/hicolor/scalable/apps/") + kIconName + ".svg"));
-    for (const int size : kIconSizes) {
-        const QString folder = QString("%1x%1/apps/").arg(size);
-        writeFile(icons + folder + kIconName + ".png",
-                  resource("icons/hicolor/" + folder + kIconName + ".png"));
+        const QString icons = data + "/icons/hicolor/";
+        writeFile(icons + "scalable/apps/" + kIconName + ".svg",
+                  resource(QString("icons/hicolor/scalable/apps/") + kIconName + ".svg"));
+        for (const int size : kIconSizes) {
+            const QString folder = QString("%1x%1/apps/").arg(size);
+            writeFile(icons + folder + kIconName + ".png",
+                      resource("icons/hicolor/" + folder + kIconName + ".png"));
+        }
+
+        const bool entryChanged =
+            writeFile(data + "/applications/" + kDesktopId, desktopEntry(programPath));
+        if (mimeChanged) runIfPresent("update-mime-database", data + "/mime");
+        if (entryChanged) runIfPresent("update-desktop-database", data + "/applications");
     }
 
-    writeFile(data + "/applications/" + kDesktopId, desktopEntry(programPath));
-    setDefaultApplication(config + "/mimeapps.list");
-
-    runIfPresent("update-mime-database", data + "/mime");
-    runIfPresent("update-desktop-database", data + "/applications");
+    // The user's own choice of program for the type outranks this one's.
+    if (!userHasChosen(userMimeAppsLists(config, data)))
+        setDefaultApplication(config + "/mimeapps.list",
+                              installed.isEmpty() ? QByteArray(kDesktopId) : installed);
     return {};
+}
+
+QString desktopEntryName() {
+    QString id = QString::fromUtf8(installedEntry(userDataFolder()));
+    if (id.isEmpty()) id = kDesktopId;
+    return id.chopped(int(strlen(".desktop")));
 }
 
 } // namespace platform

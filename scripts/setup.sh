@@ -7,7 +7,8 @@ repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${BRISKO_BUILD_DIR:-$repo_root/build}
 
 packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev libbenchmark-dev libxxhash-dev
-  fonts-liberation)
+  fonts-liberation
+  dbus-daemon libglib2.0-bin) # the desktop tests: a private session bus, GIO reading our entry
 
 missing=()
 for p in "${packages[@]}"; do

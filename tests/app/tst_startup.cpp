@@ -1,6 +1,7 @@
 // The main window's first activation: the command-line run that restores one file and
 // ends, or the about window, the status line and the .kpz file type written for the
 // desktop (into temporary XDG folders).
+#include "desktop_launch.h"
 #include "file_association.h"
 #include "modal_helper.h"
 #include "ui_Unit1.h"
@@ -10,6 +11,7 @@
 #include <QDirIterator>
 #include <QImage>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <QtTest>
@@ -17,6 +19,12 @@
 namespace {
 
 const QString kMimeType = "application/x-brisko-packer";
+const QString kOurDefault = "application/x-brisko-packer=brisko-packer.desktop\n";
+
+// The Exec value that runs program for an opened file.
+QString execFor(const QString& quotedProgram) {
+    return quotedProgram + ' ' + desktop_launch::kMarker + " %f";
+}
 
 // The keys of a desktop entry's [Desktop Entry] group.
 QMap<QString, QString> desktopKeys(const QString& path) {
@@ -58,6 +66,11 @@ class StartupTest : public QObject {
     void secondStartFromAnotherPathTakesOver();
     void mimeAppsListKeepsOtherEntries_data();
     void mimeAppsListKeepsOtherEntries();
+    void usersChoiceIsKept_data();
+    void usersChoiceIsKept();
+    void installedEntryIsNotShadowed_data();
+    void installedEntryIsNotShadowed();
+    void sameProgramAgainWritesNothing();
     void unreadableMimeAppsListIsLeftAlone();
     void commandLineRunRestoresAndWritesNothing();
     void programWithParameterRestoresAndEnds();
@@ -69,12 +82,16 @@ class StartupTest : public QObject {
     QString startFolder_;
     QString data() const { return dir_->filePath("data"); }
     QString config() const { return dir_->filePath("config"); }
+    QString system() const { return dir_->filePath("system"); }
     QString path(const QString& name) const { return dir_->filePath(name); }
     // An existing file standing for the program at a given place.
     QString fakeProgram(const QString& relative) const {
         const QString program = path(relative);
         QDir().mkpath(QFileInfo(program).path());
-        writeFile(program, "#!/bin/sh\n");
+        // It writes its arguments, one a line, to the file $BRISKO_TEST_ARGS names.
+        writeFile(program, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done "
+                           ">\"$BRISKO_TEST_ARGS\"\n");
+        QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner);
         return program;
     }
     static void present(AppWindows& w) {
@@ -95,6 +112,9 @@ void StartupTest::init() {
     qputenv("HOME", dir_->filePath("home").toLocal8Bit());
     qputenv("XDG_DATA_HOME", data().toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", config().toLocal8Bit());
+    // Nor may an installed copy of the program on this machine count.
+    qputenv("XDG_DATA_DIRS", system().toLocal8Bit());
+    qunsetenv("XDG_CURRENT_DESKTOP");
 }
 
 void StartupTest::cleanup() {
@@ -145,7 +165,8 @@ void StartupTest::firstActivationShowsAboutAndRegisters() {
         desktopKeys(data() + "/applications/brisko-packer.desktop");
     QCOMPARE(entry.value("Type"), QString("Application"));
     QCOMPARE(entry.value("Name"), QString("Brisko Packer"));
-    QCOMPARE(entry.value("Exec"), '"' + QCoreApplication::applicationFilePath() + "\" %f");
+    QCOMPARE(entry.value("Exec"), execFor('"' + QCoreApplication::applicationFilePath() + '"'));
+    QCOMPARE(entry.value("TryExec"), QCoreApplication::applicationFilePath());
     QCOMPARE(entry.value("MimeType"), kMimeType + ';');
     QCOMPARE(entry.value("Icon"), QString("brisko-packer"));
 
@@ -154,9 +175,7 @@ void StartupTest::firstActivationShowsAboutAndRegisters() {
     QCOMPARE(QImage(data() + "/icons/hicolor/16x16/apps/brisko-packer.png").size(), QSize(16, 16));
     QVERIFY(readFile(data() + "/icons/hicolor/scalable/apps/brisko-packer.svg").contains("<svg"));
 
-    QCOMPARE(readFile(config() + "/mimeapps.list"),
-             QByteArray("[Default Applications]\n"
-                        "application/x-brisko-packer=brisko-packer.desktop\n"));
+    QCOMPARE(readFile(config() + "/mimeapps.list"), "[Default Applications]\n" + kOurDefault);
 
     // Later activations do nothing: no about window, nothing written again.
     QVERIFY(QFile::remove(data() + "/applications/brisko-packer.desktop"));
@@ -174,25 +193,44 @@ void StartupTest::firstActivationShowsAboutAndRegisters() {
 }
 
 void StartupTest::execLine_data() {
-    QTest::addColumn<QString>("program");  // below the temporary folder
-    QTest::addColumn<QString>("execTail"); // the Exec value after that folder's path
+    QTest::addColumn<QString>("program");    // below the temporary folder
+    QTest::addColumn<QString>("quotedTail"); // the quoted program in Exec after that folder
     QTest::newRow("plain") << "bin/brisko-packer"
-                           << "/bin/brisko-packer\" %f";
+                           << "/bin/brisko-packer\"";
     QTest::newRow("blanks") << "Program Files/brisko packer"
-                            << "/Program Files/brisko packer\" %f";
-    // Inside the quotes ", `, $ and \ are escaped with a backslash, and the file's own
-    // escaping doubles every backslash once more; "%" is doubled.
+                            << "/Program Files/brisko packer\"";
+    // Inside the quotes ", `, $ and \\ are escaped with a backslash, and the file's own
+    // escaping doubles every backslash once more; "%" is doubled. GIO looks for the
+    // program under its name as written, "%%" and all, so one with "%" is started by env.
     QTest::newRow("specials") << "a\"b/c`d$e/f\\g/100%/prog"
-                              << "/a\\\\\"b/c\\\\`d\\\\$e/f\\\\\\\\g/100%%/prog\" %f";
+                              << "/a\\\\\"b/c\\\\`d\\\\$e/f\\\\\\\\g/100%%/prog\"";
+    // A field code in the path is not one.
+    QTest::newRow("quote and field code") << "it's 100%f/prog"
+                                          << "/it's 100%%f/prog\"";
 }
 
 void StartupTest::execLine() {
     QFETCH(QString, program);
-    QFETCH(QString, execTail);
+    QFETCH(QString, quotedTail);
     const QString full = fakeProgram(program);
     QVERIFY(platform::registerFileType(full).isEmpty());
-    const QString exec = desktopKeys(data() + "/applications/brisko-packer.desktop").value("Exec");
-    QCOMPARE(exec, '"' + dir_->path() + execTail);
+    const QString entry = data() + "/applications/brisko-packer.desktop";
+    const QString quoted = '"' + dir_->path() + quotedTail;
+    QCOMPARE(desktopKeys(entry).value("Exec"),
+             execFor(program.contains('%') ? "env " + quoted : quoted));
+
+    // What a desktop makes of the entry: GIO runs the program with the marker and the file.
+    const QString gio = QStandardPaths::findExecutable("gio");
+    if (gio.isEmpty()) QSKIP("gio is not installed; the entry was checked as text only");
+    const QString opened = path("music/take one.kpz");
+    qputenv("BRISKO_TEST_ARGS", path("args").toLocal8Bit());
+    QProcess launch;
+    launch.setProcessChannelMode(QProcess::ForwardedChannels);
+    launch.start(gio, {"launch", entry, opened});
+    QVERIFY(launch.waitForFinished(30000));
+    QCOMPARE(launch.exitCode(), 0);
+    const QByteArray expected = QByteArray(desktop_launch::kMarker) + '\n' + opened.toUtf8() + '\n';
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(path("args")), expected, 10000);
 }
 
 void StartupTest::pathsThatCannotBeRecordedWriteNothing() {
@@ -211,20 +249,19 @@ void StartupTest::secondStartFromAnotherPathTakesOver() {
     const QString second = fakeProgram("second/brisko-packer");
     platform::registerFileType(first);
     const QString desktop = data() + "/applications/brisko-packer.desktop";
-    QCOMPARE(desktopKeys(desktop).value("Exec"), '"' + first + "\" %f");
+    QCOMPARE(desktopKeys(desktop).value("Exec"), execFor('"' + first + '"'));
     writeFile(data() + "/mime/packages/brisko-packer.xml", "stale");
     platform::registerFileType(second);
-    QCOMPARE(desktopKeys(desktop).value("Exec"), '"' + second + "\" %f");
+    QCOMPARE(desktopKeys(desktop).value("Exec"), execFor('"' + second + '"'));
+    QCOMPARE(desktopKeys(desktop).value("TryExec"), second);
     QVERIFY(readFile(data() + "/mime/packages/brisko-packer.xml").contains("*.kpz"));
-    QCOMPARE(readFile(config() + "/mimeapps.list"),
-             QByteArray("[Default Applications]\n"
-                        "application/x-brisko-packer=brisko-packer.desktop\n"));
+    QCOMPARE(readFile(config() + "/mimeapps.list"), "[Default Applications]\n" + kOurDefault);
 }
 
 void StartupTest::mimeAppsListKeepsOtherEntries_data() {
     QTest::addColumn<QByteArray>("before");
     QTest::addColumn<QByteArray>("after");
-    const QByteArray ours = "application/x-brisko-packer=brisko-packer.desktop\n";
+    const QByteArray ours = kOurDefault.toUtf8();
     QTest::newRow("other group only")
         << QByteArray("[Added Associations]\ntext/plain=gedit.desktop;\n")
         << "[Added Associations]\ntext/plain=gedit.desktop;\n\n[Default Applications]\n" + ours;
@@ -233,8 +270,13 @@ void StartupTest::mimeAppsListKeepsOtherEntries_data() {
                       "[Added Associations]\nimage/png=eog.desktop;\n")
         << "[Default Applications]\ntext/plain=gedit.desktop\n" + ours +
                "\n[Added Associations]\nimage/png=eog.desktop;\n";
-    QTest::newRow("old default replaced in place")
-        << QByteArray("# mine\n[Default Applications]\napplication/x-brisko-packer=old.desktop\n"
+    // The user's choice of another program for the type stays.
+    const QByteArray chosen =
+        "# mine\n[Default Applications]\n"
+        "application/x-brisko-packer=other.desktop\ntext/plain=gedit.desktop\n";
+    QTest::newRow("another program's default kept") << chosen << chosen;
+    QTest::newRow("empty default filled in place")
+        << QByteArray("# mine\n[Default Applications]\napplication/x-brisko-packer=\n"
                       "text/plain=gedit.desktop\n")
         << "# mine\n[Default Applications]\n" + ours + "text/plain=gedit.desktop\n";
     QTest::newRow("same key in another group untouched, no final line break")
@@ -254,6 +296,85 @@ void StartupTest::mimeAppsListKeepsOtherEntries() {
     // Once there, a further start changes nothing.
     platform::registerFileType(fakeProgram("bin/brisko-packer"));
     QCOMPARE(readFile(config() + "/mimeapps.list"), after);
+}
+
+void StartupTest::usersChoiceIsKept_data() {
+    QTest::addColumn<QString>("list");    // below the temporary folder
+    QTest::addColumn<QByteArray>("text"); // what the user's list holds
+    QTest::addColumn<QByteArray>("desktops");
+    const QByteArray other = "[Default Applications]\napplication/x-brisko-packer=other.desktop\n";
+    QTest::newRow("current desktop's own list")
+        << "config/xfce-mimeapps.list" << other << QByteArray("X-Generic:XFCE");
+    QTest::newRow("older list among the applications")
+        << "data/applications/mimeapps.list" << other << QByteArray();
+    QTest::newRow("this program taken off the type")
+        << "config/mimeapps.list"
+        << QByteArray("[Removed Associations]\napplication/x-brisko-packer=a.desktop;"
+                      "brisko-packer.desktop;\n")
+        << QByteArray();
+}
+
+// The user's choice, wherever the desktop keeps it, is neither replaced nor outranked by a
+// default of this program's.
+void StartupTest::usersChoiceIsKept() {
+    QFETCH(QString, list);
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, desktops);
+    QVERIFY(QDir().mkpath(QFileInfo(path(list)).path()));
+    writeFile(path(list), text);
+    if (!desktops.isEmpty()) qputenv("XDG_CURRENT_DESKTOP", desktops);
+    platform::registerFileType(fakeProgram("bin/brisko-packer"));
+    QCOMPARE(readFile(path(list)), text);
+    if (list != "config/mimeapps.list") QVERIFY(!QFile::exists(config() + "/mimeapps.list"));
+    // The association itself is there, only not as the default.
+    QVERIFY(QFile::exists(data() + "/applications/brisko-packer.desktop"));
+}
+
+void StartupTest::installedEntryIsNotShadowed_data() {
+    QTest::addColumn<QString>("installed"); // the entry's path, below the temporary folder
+    QTest::addColumn<bool>("shadowed");     // whether the user's own is written anyway
+    QTest::newRow("under the application id")
+        << "system/applications/" BRISKO_APP_ID ".desktop" << false;
+    QTest::newRow("under the older name, in a later folder")
+        << "system2/applications/brisko-packer.desktop" << false;
+    // Some sessions list the user's own folder among the system's: an entry written there
+    // by an earlier start is not an installed one.
+    QTest::newRow("the user's own folder listed")
+        << "data/applications/brisko-packer.desktop" << true;
+}
+
+void StartupTest::installedEntryIsNotShadowed() {
+    QFETCH(QString, installed);
+    QFETCH(bool, shadowed);
+    qputenv("XDG_DATA_DIRS", (system() + ':' + path("system2") + ':' + data()).toLocal8Bit());
+    QVERIFY(QDir().mkpath(QFileInfo(path(installed)).path()));
+    writeFile(path(installed), "[Desktop Entry]\nType=Application\nExec=brisko-packer %f\n");
+    const QString program = fakeProgram("bin/brisko-packer");
+    platform::registerFileType(program);
+
+    const QString own = data() + "/applications/brisko-packer.desktop";
+    QCOMPARE(desktopKeys(own).value("TryExec"), shadowed ? program : QString());
+    if (!shadowed) QCOMPARE(filesBelow(data()), QStringList());
+    // The default names the entry that is there to open the file.
+    const QString id = QFileInfo(installed).fileName();
+    QCOMPARE(readFile(config() + "/mimeapps.list"),
+             "[Default Applications]\n" + (kMimeType + '=' + id + '\n').toUtf8());
+}
+
+void StartupTest::sameProgramAgainWritesNothing() {
+    const QString program = fakeProgram("bin/brisko-packer");
+    platform::registerFileType(program);
+    const QStringList files = filesBelow(data()) + QStringList{"../config/mimeapps.list"};
+    QVERIFY(files.size() > 2);
+    const QDateTime past = QDateTime::currentDateTime().addDays(-30);
+    for (const QString& file : files) {
+        QFile f(data() + '/' + file);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.setFileTime(past, QFileDevice::FileModificationTime));
+    }
+    platform::registerFileType(program);
+    for (const QString& file : files)
+        QVERIFY2(QFileInfo(data() + '/' + file).lastModified().secsTo(past) == 0, qPrintable(file));
 }
 
 void StartupTest::unreadableMimeAppsListIsLeftAlone() {

@@ -1,0 +1,271 @@
+// Runs opened from the desktop entry: the marker argument, the restore beside the .kpz
+// file whatever the launcher's working folder, and the notification that tells the
+// outcome, received by a stand-in notification service on a private session bus.
+#include "desktop_launch.h"
+#include "modal_helper.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QMutex>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <vector>
+
+namespace {
+
+struct Notice {
+    QString app, icon, summary, body;
+};
+
+// The notification service's side of org.freedesktop.Notifications, recording what it is
+// asked to show. It lives on a thread of its own, so that a blocking call from this very
+// process is answered.
+class FakeNotices : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+  public:
+    QList<Notice> seen() {
+        QMutexLocker lock(&mutex_);
+        return seen_;
+    }
+    void clear() {
+        QMutexLocker lock(&mutex_);
+        seen_.clear();
+    }
+
+  public slots:
+    QStringList GetCapabilities() { return {"body", "body-markup"}; }
+    uint Notify(const QString& app, uint, const QString& icon, const QString& summary,
+                const QString& body, const QStringList&, const QVariantMap&, int) {
+        QMutexLocker lock(&mutex_);
+        seen_.append({app, icon, summary, body});
+        return static_cast<uint>(seen_.size());
+    }
+
+  private:
+    QMutex mutex_;
+    QList<Notice> seen_;
+};
+
+} // namespace
+
+class DesktopLaunchTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+    void takeMarker_data();
+    void takeMarker();
+    void programRestores_data();
+    void programRestores();
+    void failureIsNotified_data();
+    void failureIsNotified();
+
+  private:
+    QProcess bus_;
+    QString busAddress_;
+    QThread serviceThread_;
+    FakeNotices* notices_ = nullptr;
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString startFolder_;
+    QString path(const QString& name) const { return dir_->filePath(name); }
+};
+
+void DesktopLaunchTest::initTestCase() {
+#ifdef Q_OS_WIN
+    QSKIP("the desktop entry and its notifications are freedesktop matters");
+#endif
+    const QString daemon = QStandardPaths::findExecutable("dbus-daemon");
+    if (daemon.isEmpty()) QSKIP("dbus-daemon is not installed");
+    bus_.start(daemon, {"--session", "--nofork", "--nopidfile", "--print-address"});
+    QVERIFY(bus_.waitForStarted());
+    while (!bus_.canReadLine())
+        QVERIFY2(bus_.waitForReadyRead(10000), "the private bus did not report its address");
+    busAddress_ = QString::fromUtf8(bus_.readLine()).trimmed();
+    // Everything in this process that looks for the session bus finds the private one.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", busAddress_.toUtf8());
+
+    QDBusConnection service = QDBusConnection::connectToBus(busAddress_, "notices");
+    QVERIFY(service.isConnected());
+    notices_ = new FakeNotices;
+    QVERIFY(service.registerObject("/org/freedesktop/Notifications", notices_,
+                                   QDBusConnection::ExportAllSlots));
+    QVERIFY(service.registerService("org.freedesktop.Notifications"));
+    notices_->moveToThread(&serviceThread_);
+    connect(&serviceThread_, &QThread::finished, notices_, &QObject::deleteLater);
+    serviceThread_.start();
+}
+
+void DesktopLaunchTest::cleanupTestCase() {
+    QDBusConnection::disconnectFromBus("notices");
+    serviceThread_.quit();
+    serviceThread_.wait();
+    if (bus_.state() != QProcess::NotRunning) {
+        bus_.terminate();
+        bus_.waitForFinished();
+    }
+}
+
+void DesktopLaunchTest::init() {
+    startFolder_ = QDir::currentPath();
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    notices_->clear();
+}
+
+void DesktopLaunchTest::cleanup() {
+    QDir::setCurrent(startFolder_);
+    dir_.reset();
+}
+
+void DesktopLaunchTest::takeMarker_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("marked");
+    QTest::addColumn<QStringList>("left");
+    const QString marker = desktop_launch::kMarker;
+    QTest::newRow("opened file") << QStringList{"prog", marker, "/m/a.kpz"} << true
+                                 << QStringList{"prog", "/m/a.kpz"};
+    // Started from a menu: no file, so the run is the ordinary one with the about window.
+    QTest::newRow("menu, no file") << QStringList{"prog", marker} << true << QStringList{"prog"};
+    QTest::newRow("terminal") << QStringList{"prog", "a.kpz"} << false
+                              << QStringList{"prog", "a.kpz"};
+    QTest::newRow("only in first place")
+        << QStringList{"prog", "a.kpz", marker} << false << QStringList{"prog", "a.kpz", marker};
+    QTest::newRow("no arguments") << QStringList{"prog"} << false << QStringList{"prog"};
+}
+
+void DesktopLaunchTest::takeMarker() {
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, marked);
+    QFETCH(QStringList, left);
+    std::vector<QByteArray> bytes;
+    for (const QString& a : arguments)
+        bytes.push_back(a.toUtf8());
+    std::vector<char*> argv;
+    for (QByteArray& b : bytes)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+    int argc = static_cast<int>(arguments.size());
+
+    QCOMPARE(desktop_launch::takeMarker(argc, argv.data()), marked);
+    QStringList after;
+    for (int i = 0; i < argc; ++i)
+        after << QString::fromUtf8(argv[i]);
+    QCOMPARE(after, left);
+    QCOMPARE(argv[argc], nullptr);
+}
+
+void DesktopLaunchTest::programRestores_data() {
+    QTest::addColumn<bool>("fromDesktop");
+    QTest::addColumn<bool>("relative"); // the file named from the working folder
+    QTest::addColumn<bool>("withBus");
+    QTest::addColumn<QString>("fileName");
+    QTest::newRow("desktop") << true << false << true << "take.kpz";
+    QTest::newRow("desktop, relative path") << true << true << true << "take.kpz";
+    QTest::newRow("desktop, markup in the name") << true << false << true << "a&b <i>c.kpz";
+    QTest::newRow("desktop, no session bus") << true << false << false << "take.kpz";
+    QTest::newRow("terminal") << false << false << true << "take.kpz";
+}
+
+// The real program, started the way the desktop entry or a terminal starts it.
+void DesktopLaunchTest::programRestores() {
+    QFETCH(bool, fromDesktop);
+    QFETCH(bool, relative);
+    QFETCH(bool, withBus);
+    QFETCH(QString, fileName);
+    const QByteArray original = noiseBytes(300000);
+    QVERIFY(QDir().mkpath(path("music")));
+    QVERIFY(QDir().mkpath(path("home")));
+    writeFile(path("music/" + fileName), expectedCompressed(original, "take.wav"));
+
+    QProcess program;
+    program.setWorkingDirectory(path("home"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("HOME", path("home"));
+    env.insert("XDG_DATA_HOME", path("data"));
+    env.insert("XDG_CONFIG_HOME", path("config"));
+    env.insert("XDG_RUNTIME_DIR", path("runtime")); // holds no bus
+    if (!withBus) env.remove("DBUS_SESSION_BUS_ADDRESS");
+    program.setProcessEnvironment(env);
+    QStringList arguments{relative ? "../music/" + fileName : path("music/" + fileName)};
+    if (fromDesktop) arguments.prepend(desktop_launch::kMarker);
+    QSignalSpy finished(&program, &QProcess::finished);
+    program.start(BRISKO_PACKER_PROGRAM, arguments);
+    QVERIFY(program.waitForStarted());
+    // The test's own event loop runs meanwhile, since the notification service lives here.
+    QTRY_VERIFY_WITH_TIMEOUT(finished.count() > 0, 60000);
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+
+    // From the desktop beside the file; from a terminal in the working folder.
+    const QString restored = fromDesktop ? path("music/take.wav") : path("home/take.wav");
+    QCOMPARE(readFile(restored), original);
+    QCOMPARE(QDir(path("home")).entryList(QDir::Files),
+             fromDesktop ? QStringList() : QStringList{"take.wav"});
+
+    const QList<Notice> seen = notices_->seen();
+    if (!fromDesktop || !withBus) {
+        QCOMPARE(seen.size(), 0);
+        return;
+    }
+    QCOMPARE(seen.size(), 1);
+    QCOMPARE(seen[0].app, QString("Brisko Packer"));
+    QVERIFY2(seen[0].summary.contains("take.wav"), qPrintable(seen[0].summary));
+    // The service reads the body as markup, so names in it come escaped.
+    QVERIFY2(seen[0].body.contains(fileName.toHtmlEscaped()), qPrintable(seen[0].body));
+    QVERIFY2(seen[0].body.contains(
+                 QDir::toNativeSeparators(QFileInfo(path("music")).canonicalFilePath())),
+             qPrintable(seen[0].body));
+}
+
+void DesktopLaunchTest::failureIsNotified_data() {
+    QTest::addColumn<QByteArray>("file");
+    const QByteArray packed = expectedCompressed(toneBytes(300000), "song.wav");
+    QTest::newRow("damaged") << packed.left(packed.size() - 2000);
+    QTest::newRow("not ours") << QByteArray("hello");
+}
+
+// A failed restore says so in the notification, with the message the window showed.
+void DesktopLaunchTest::failureIsNotified() {
+    QFETCH(QByteArray, file);
+    QVERIFY(QDir().mkpath(path("music")));
+    QVERIFY(QDir().mkpath(path("home")));
+    writeFile(path("music/song.kpz"), file);
+    QVERIFY(QDir::setCurrent(path("home")));
+
+    AppWindows w;
+    w.form.state().firstActivation = true;
+    w.form.state().startedWithParameter = true;
+    w.form.commandLineArguments = [] { return QStringList{"brisko-packer", "../music/song.kpz"}; };
+    const QString source = desktop_launch::restoreBesideSource(w.form);
+    QCOMPARE(source, path("music/song.kpz"));
+    ModalHelper helper;
+    helper.press(QMessageBox::Ok);
+    w.form.show();
+    w.form.ShowAbout();
+    QTRY_VERIFY(helper.finished());
+    QTRY_VERIFY(!w.form.state().busy);
+    QVERIFY(w.form.batchFailed());
+    QCOMPARE(helper.boxes.size(), 1);
+
+    QVERIFY(desktop_launch::reportOutcome(w.form, source));
+    const QList<Notice> seen = notices_->seen();
+    QCOMPARE(seen.size(), 1);
+    QVERIFY2(seen[0].summary.contains("song.kpz"), qPrintable(seen[0].summary));
+    QCOMPARE(seen[0].body, helper.boxes[0].text.toHtmlEscaped());
+    QVERIFY(!QFile::exists(path("home/song.wav")));
+    QVERIFY(!QFile::exists(path("music/song.wav")));
+}
+
+QTEST_MAIN(DesktopLaunchTest)
+#include "tst_desktop_launch.moc"

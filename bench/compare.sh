@@ -48,13 +48,14 @@ fi
 
 work=$(mktemp -d /tmp/kpz-compare.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/in" "$work/ref/portable" "$work/out/portable" "$work/times" "$work/rss"
+mkdir -p "$work/in" "$work/ref/portable" "$work/out/portable" "$work/ref/check" "$work/out/check" \
+    "$work/times" "$work/rss"
 src=$work/in/all.wav
 cp "$corpus/all.wav" "$src"
 src_bytes=$(stat -c %s "$src")
 
-compressors=("cp" "kpz" "kpz portable" "flac -0" "wavpack -f" "zstd -1")
-decompressors=("kpz -d" "kpz -d portable" "flac -d" "zstd -d")
+compressors=("cp" "kpz" "kpz --check" "kpz portable" "flac -0" "wavpack -f" "zstd -1")
+decompressors=("kpz -d" "kpz -d checked" "kpz -d portable" "flac -d" "zstd -d")
 tools=("${compressors[@]}" "${decompressors[@]}")
 
 
@@ -66,6 +67,11 @@ set_command() {
     "cp") outfile=$dir/cp.wav; cmd=(cp "$src" "$outfile") ;;
     "kpz") outfile=$dir/all.kpz; cmd=("$kpz" -q -f -o "$dir" "$src") ;;
     "kpz -d") outfile=$dir/all.wav; cmd=("$kpz" -d -q -f -o "$dir" "$work/ref/all.kpz") ;;
+    "kpz --check") outfile=$dir/check/all.kpz; cmd=("$kpz" --check -q -f -o "$dir/check" "$src") ;;
+    "kpz -d checked")
+        outfile=$dir/check/all.wav
+        cmd=("$kpz" -d -q -f -o "$dir/check" "$work/ref/check/all.kpz")
+        ;;
     "kpz portable")
         outfile=$dir/portable/all.kpz
         cmd=(env KPZ_KERNELS=portable "$kpz" -q -f -o "$dir/portable" "$src")
@@ -110,6 +116,9 @@ cmp "$src" "$work/out/all.wav" || die "kpz -d did not restore all.wav exactly"
 cmp "$src" "$work/out/portable/all.wav" || die "kpz -d (portable) did not restore all.wav exactly"
 cmp "$work/ref/all.kpz" "$work/ref/portable/all.kpz" || die "the kernels gave different files"
 cmp "$src" "$work/out/zstd.wav" || die "zstd -d did not restore all.wav exactly"
+cmp "$src" "$work/out/check/all.wav" || die "kpz -d did not restore the checked all.kpz exactly"
+[[ $(($(stat -c %s "$work/ref/check/all.kpz") - $(stat -c %s "$work/ref/all.kpz"))) == 16 ]] ||
+    die "kpz --check did not add exactly the 16-byte trailer"
 echo "kpz round trip: restored files are identical to all.wav, and both kernels' .kpz files match" >&2
 
 # Timed rounds. Dirty pages of the previous run are written back before each run, so no
@@ -164,6 +173,11 @@ awk -v c="${med[kpz]}" -v fc="${med["flac -0"]}" -v d="${med["kpz -d"]}" -v fd="
         verdict = "met"; if (peak >= 16 * 1024) verdict = "NOT met"
         printf "floor: kpz peak RSS %.1f MiB, kpz -d %.1f MiB (need < 16 MiB): %s\n",
                rc / 1024, rd / 1024, verdict
+    }'
+awk -v c="${med[kpz]}" -v cc="${med["kpz --check"]}" -v d="${med["kpz -d"]}" \
+    -v dc="${med["kpz -d checked"]}" 'BEGIN {
+        printf "\ncheck value: kpz --check %+.1f%% against kpz, kpz -d of a checked file %+.1f%% against kpz -d\n",
+               100 * (cc / c - 1), 100 * (dc / d - 1)
     }'
 awk -v c="${med[kpz]}" -v d="${med["kpz -d"]}" -v cp="${med[cp]}" -v fc="${med["flac -0"]}" \
     -v fd="${med["flac -d"]}" 'BEGIN {

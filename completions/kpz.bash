@@ -22,8 +22,9 @@ _kpz() {
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '-z --compress -d --decompress -t --test -l --list
-            -o --output-dir= -f --force --name= -j --jobs= --verify -p --password
-            --password-file= -q --quiet -v --verbose -h --help -V --version' -- "$cur"))
+            -c --stdout -o --output-dir= -r --recursive -f --force -k --keep --rm
+            --name= -j --jobs= --check --verify -p --password --password-file= -q --quiet
+            -v --verbose -h --help -V --version' -- "$cur"))
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return
     fi

@@ -9,17 +9,33 @@
 #include "program_icon.h"
 #include "ui_Unit1.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCompleter>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
+#include <QSpacerItem>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTreeView>
+#include <QUrl>
 
 namespace {
 
@@ -42,6 +58,10 @@ QStringList nameFilters(const QString& filter) {
     return result;
 }
 
+// Big enough for the detail view to show the Size, Type and Date Modified columns beside
+// the names.
+constexpr QSize kFileDialogSize(700, 440);
+
 QFileDialog* makeOpenDialog(QWidget* parent, const QString& name, const QString& title,
                             const QString& filter) {
     auto* dialog = new QFileDialog(parent, title);
@@ -52,7 +72,42 @@ QFileDialog* makeOpenDialog(QWidget* parent, const QString& name, const QString&
                        QFileDialog::HideNameFilterDetails);
     dialog->setNameFilters(nameFilters(filter));
     dialog->selectNameFilter(dialog->nameFilters().value(0));
+    dialog->setViewMode(QFileDialog::Detail);
+    dialog->resize(kFileDialogSize);
+    // The detail columns start at widths guessed from sample texts, which cut sizes, types
+    // and dates; each folder, once read, sets them to what it shows, and the name column
+    // takes the rest.
+    auto* model = dialog->findChild<QFileSystemModel*>();
+    auto* view = dialog->findChild<QTreeView*>("treeView");
+    if (model && view)
+        QObject::connect(model, &QFileSystemModel::directoryLoaded, view, [view] {
+            int others = 0;
+            for (int column = 1; column < view->header()->count(); ++column) {
+                view->resizeColumnToContents(column);
+                others += view->header()->sectionSize(column);
+            }
+            const int rest = view->viewport()->width() - others;
+            if (rest > view->header()->sectionSize(0)) view->header()->resizeSection(0, rest);
+        });
+    // The name field's completion list is a window of its own: when Enter in the field
+    // closes the dialog, the list would stay on screen over the main window and take the
+    // next keys.
+    QObject::connect(dialog, &QDialog::finished, dialog, [dialog] {
+        for (auto* edit : dialog->findChildren<QLineEdit*>())
+            if (QCompleter* completer = edit->completer())
+                if (QAbstractItemView* popup = completer->popup()) popup->hide();
+    });
     return dialog;
+}
+
+// The file dialogs keep their folder history and layout in the user's configuration under
+// the toolkit's name, written when they close and read when they open. This program keeps
+// no settings, so the toolkit's user settings are pointed at a place where nothing can be
+// stored. (This leaves alone the system's native settings store, which is not a file.)
+void keepNoToolkitSettings() {
+    const QString nowhere = QStringLiteral("/dev/null/no-settings");
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, nowhere);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, nowhere);
 }
 
 } // namespace
@@ -61,12 +116,17 @@ TMainForm::TMainForm(QWidget* parent)
     : QMainWindow(parent), ui_(std::make_unique<Ui::TMainForm>()),
       state_(std::make_unique<PackerState>()) {
     ui_->setupUi(this);
+    keepNoToolkitSettings();
 
-    // Pixel-sized font, so the fixed layout does not grow with the screen resolution.
+    // Pixel-sized font, so the fixed layout does not grow with the screen resolution. It is
+    // the whole program's font: the other windows, the menus and the message boxes use it
+    // too rather than the desktop's.
     QFont font;
     font.setFamilies({"MS Sans Serif", "Arial", "Liberation Sans", "Nimbus Sans"});
     font.setPixelSize(11);
+    QApplication::setFont(font);
     setFont(font);
+    setAcceptDrops(true);
 
     QPalette warning = ui_->PasswordMode->palette();
     warning.setColor(QPalette::WindowText, Qt::red);
@@ -86,9 +146,6 @@ TMainForm::TMainForm(QWidget* parent)
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     setWindowIcon(programIcon());
-
-    CompressDialog = makeOpenDialog(this, "CompressDialog", "Compress", kCompressFilter);
-    DecompressDialog = makeOpenDialog(this, "DecompressDialog", "Decompress", kDecompressFilter);
 
     timeOfDay = [] { return QTime::currentTime(); };
     applicationActive = [] { return QGuiApplication::applicationState() == Qt::ApplicationActive; };
@@ -133,6 +190,19 @@ TMainForm::TMainForm(QWidget* parent)
 
 TMainForm::~TMainForm() {
     if (qApp) qApp->removeEventFilter(this);
+}
+
+QFileDialog* TMainForm::CompressDialog() {
+    if (!compressDialog_)
+        compressDialog_ = makeOpenDialog(this, "CompressDialog", "Compress", kCompressFilter);
+    return compressDialog_;
+}
+
+QFileDialog* TMainForm::DecompressDialog() {
+    if (!decompressDialog_)
+        decompressDialog_ =
+            makeOpenDialog(this, "DecompressDialog", "Decompress", kDecompressFilter);
+    return decompressDialog_;
 }
 
 void TMainForm::Initialize() {
@@ -216,6 +286,7 @@ void TMainForm::confirmCancel() {
     QMessageBox box(QMessageBox::NoIcon, "Cancel Requested", "Really abort the current process?",
                     QMessageBox::Yes | QMessageBox::No, this);
     box.setDefaultButton(QMessageBox::Yes);
+    fitCaption(box);
     if (box.exec() == QMessageBox::Yes) state_->cancelRequested = true;
 }
 
@@ -249,5 +320,59 @@ void TMainForm::OverWarnMIClick() {
 
 void TMainForm::showError(const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, kErrorCaption, text, QMessageBox::Ok, this);
+    fitCaption(box);
     box.exec();
+}
+
+void TMainForm::fitCaption(QMessageBox& box) {
+    // A message box takes its width from its text and buttons; a short text under a long
+    // caption leaves the caption cut in the title bar. The title bar's font belongs to the
+    // window manager: measure with the system's title font in bold, and leave room for the
+    // window icon and the close box.
+    QFont titleFont = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+    titleFont.setBold(true);
+    constexpr int kTitleBarExtras = 96;
+    const int width =
+        QFontMetrics(titleFont).horizontalAdvance(box.windowTitle()) + kTitleBarExtras;
+    auto* layout = qobject_cast<QGridLayout*>(box.layout());
+    if (!layout) return;
+    layout->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                    layout->rowCount(), 0, 1, layout->columnCount());
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+    // Only local files are taken, and only while no batch runs.
+    if (state_->busy || !event->mimeData()->hasUrls()) return;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) {
+            event->acceptProposedAction();
+            return;
+        }
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+    if (state_->busy) return;
+    QStringList files;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile() && !QFileInfo(url.toLocalFile()).isDir()) files << url.toLocalFile();
+    if (files.isEmpty()) return;
+    event->acceptProposedAction();
+    // The batches ask questions in modal windows: they run once the drop has been answered,
+    // so that the program the files came from is not held until they end.
+    QMetaObject::invokeMethod(
+        this, [this, files] { runDroppedFiles(files); }, Qt::QueuedConnection);
+}
+
+void TMainForm::runDroppedFiles(const QStringList& files) {
+    if (state_->busy) return;
+    QStringList packed, others;
+    for (const QString& file : files)
+        (file.endsWith(".kpz", Qt::CaseInsensitive) ? packed : others) << file;
+    // In the order of the menu: compression first. A batch that ended early (a failure, a
+    // cancel, Exit) ends the drop too.
+    if (!others.isEmpty()) {
+        compressBatch(others);
+        if (batchFailed_ || state_->cancelRequested) return;
+    }
+    if (!packed.isEmpty()) decompressBatch(packed);
 }

@@ -13,6 +13,8 @@
 #include <functional>
 #include <memory>
 
+class QDragEnterEvent;
+class QDropEvent;
 class QFileDialog;
 class QLabel;
 class QMessageBox;
@@ -45,8 +47,10 @@ class TMainForm : public QMainWindow {
 
     PackerState& state() { return *state_; }
     Ui::TMainForm& ui() { return *ui_; }
-    QFileDialog* CompressDialog = nullptr;
-    QFileDialog* DecompressDialog = nullptr;
+    // The two file dialogs, made on first use: a start that never opens them (the
+    // command-line run above all) does not pay for them.
+    QFileDialog* CompressDialog();
+    QFileDialog* DecompressDialog();
 
     // Creation defaults; run once by the constructor.
     void Initialize();
@@ -101,10 +105,21 @@ class TMainForm : public QMainWindow {
     // A name from a file or the file system as it may be shown: control characters escaped.
     static QString displayName(const QString& name);
 
+    // Widens a message box so that its caption fits the title bar.
+    static void fitCaption(QMessageBox& box);
+
+    // The batches on files chosen outside the dialogs (dropped on the window): the same
+    // steps, prompts and options as after the dialog.
+    void compressBatch(const QStringList& files);
+    void decompressBatch(const QStringList& files);
+
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     // The close box ends the program as Exit does, also while a batch runs.
     void closeEvent(QCloseEvent* event) override;
+    // Files dropped on the window: .kpz files are restored, the others compressed.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     void FormKeyPress(QChar key);
@@ -137,7 +152,12 @@ class TMainForm : public QMainWindow {
     bool askPassword(const QString& fileName);
     void connectPasswordOption();
 
+    // Runs the batches for dropped files, once the drop itself has been answered.
+    void runDroppedFiles(const QStringList& files);
+
     std::unique_ptr<Ui::TMainForm> ui_;
+    QFileDialog* compressDialog_ = nullptr;
+    QFileDialog* decompressDialog_ = nullptr;
     std::unique_ptr<PackerState> state_;
     QLabel* statusPanel_ = nullptr;
     bool writeFailureShown_ = false;

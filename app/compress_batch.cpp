@@ -13,11 +13,18 @@ void TMainForm::CompressFiles() {
     if (s.busy) return;
     resetDisplay();
 
-    if (auto* nameEdit = CompressDialog->findChild<QLineEdit*>("fileNameEdit")) nameEdit->clear();
-    if (CompressDialog->exec() != QDialog::Accepted) return;
-    const QStringList files = CompressDialog->selectedFiles();
+    QFileDialog* dialog = CompressDialog();
+    if (auto* nameEdit = dialog->findChild<QLineEdit*>("fileNameEdit")) nameEdit->clear();
+    if (dialog->exec() != QDialog::Accepted) return;
+    const QStringList files = dialog->selectedFiles();
     if (files.isEmpty()) return;
+    compressBatch(files);
+}
 
+void TMainForm::compressBatch(const QStringList& files) {
+    PackerState& s = *state_;
+    if (s.busy || files.isEmpty()) return;
+    resetDisplay();
     setBusy();
     setStatusText("Compressing...");
     countBatchUnits(files);

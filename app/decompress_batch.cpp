@@ -17,20 +17,28 @@ void TMainForm::DecompressFiles() {
     if (s.busy) return;
     resetDisplay();
 
-    if (auto* nameEdit = DecompressDialog->findChild<QLineEdit*>("fileNameEdit")) nameEdit->clear();
     QStringList files;
     if (!s.startedWithParameter) {
-        if (DecompressDialog->exec() != QDialog::Accepted) return;
-        files = DecompressDialog->selectedFiles();
+        QFileDialog* dialog = DecompressDialog();
+        if (auto* nameEdit = dialog->findChild<QLineEdit*>("fileNameEdit")) nameEdit->clear();
+        if (dialog->exec() != QDialog::Accepted) return;
+        files = dialog->selectedFiles();
         if (files.isEmpty()) return;
-        // Outputs are named relative to the working directory: make it the folder of the
-        // chosen files, so they are restored beside them.
-        QDir::setCurrent(QFileInfo(files.first()).absolutePath());
     } else {
         const QStringList arguments =
             commandLineArguments ? commandLineArguments() : QCoreApplication::arguments();
         files << QDir::cleanPath(QDir::current().absoluteFilePath(arguments.value(1)));
     }
+    decompressBatch(files);
+}
+
+void TMainForm::decompressBatch(const QStringList& files) {
+    PackerState& s = *state_;
+    if (s.busy || files.isEmpty()) return;
+    resetDisplay();
+    // Outputs are named relative to the working directory: make it the folder of the
+    // chosen files, so they are restored beside them.
+    if (!s.startedWithParameter) QDir::setCurrent(QFileInfo(files.first()).absolutePath());
 
     setBusy();
     setStatusText("Decompressing...");

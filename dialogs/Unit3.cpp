@@ -16,6 +16,7 @@
 #include <QStorageInfo>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -189,13 +190,24 @@ void TDestFolderForm::FormShow() {
     selectDriveOf(current_);
 
     ui_->OKButton->setFocus();
-    if (QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr)
-        move(owner->pos() + QPoint(48, 72));
+    if (QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr) {
+        // The place is that of the outer frame. Before its first showing the dialog's frame
+        // may be unknown (the window manager adds it when the window appears); a move then
+        // places the client area there, a title bar too high. The owner's frame, drawn by
+        // the same window manager, stands in for it.
+        QPoint place = owner->pos() + QPoint(48, 72);
+        if (!hasBeenShown_ && windowHandle() && windowHandle()->frameMargins().isNull())
+            place += owner->geometry().topLeft() - owner->frameGeometry().topLeft();
+        move(place);
+    }
 }
 
 void TDestFolderForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (!event->spontaneous()) FormShow();
+    if (!event->spontaneous()) {
+        FormShow();
+        hasBeenShown_ = true;
+    }
 }
 
 bool TDestFolderForm::eventFilter(QObject* watched, QEvent* event) {

@@ -45,6 +45,7 @@ class TDestFolderForm : public QDialog {
     QString current_; // in Qt notation ('/' separators)
     // The folder last browsed on each volume, so that choosing a volume again returns there.
     QHash<QString, QString> driveFolders_;
+    bool hasBeenShown_ = false;
 };
 
 // Created once at start-up and kept until the program ends.

@@ -146,6 +146,14 @@ bool THelpForm::eventFilter(QObject* watched, QEvent* event) {
         return QDialog::eventFilter(watched, event);
 
     auto* keyEvent = static_cast<QKeyEvent*>(event);
+    // Ctrl+Home and Ctrl+End go to the top and the end of the text: the read-only view
+    // takes Home and End only without a modifier.
+    if (keyEvent->modifiers() == Qt::ControlModifier &&
+        (keyEvent->key() == Qt::Key_Home || keyEvent->key() == Qt::Key_End)) {
+        QScrollBar* bar = RichEdit->verticalScrollBar();
+        bar->setValue(keyEvent->key() == Qt::Key_Home ? bar->minimum() : bar->maximum());
+        return true;
+    }
     // Shortcuts such as Ctrl+C (copy) still reach the view; they type nothing, and the view
     // is read-only anyway. Keys without a character (arrows, page keys) scroll it.
     if (keyEvent->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))

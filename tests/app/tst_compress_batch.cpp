@@ -202,7 +202,7 @@ void CompressBatchTest::cancelledDialogLeavesDisplayReset() {
     QCOMPARE(ui.CurrentFileBox->text(), QString("None"));
     QCOMPARE(ui.ElapsedLabel->text(), QString("0 s"));
     verifyIdleAfterBatch(w);
-    QCOMPARE(w.form.CompressDialog->windowTitle(), QString("Compress"));
+    QCOMPARE(w.form.CompressDialog()->windowTitle(), QString("Compress"));
 }
 
 void CompressBatchTest::escapeAnsweredNoThenYes() {

@@ -175,7 +175,7 @@ void MainWindowTest::windowAndDialogs() {
     QCOMPARE(ui.DestinationFolderMI->title(), QString("Destination &Folder"));
     QCOMPARE(ui.PasswordMI->title(), QString("&Password"));
 
-    QFileDialog* compress = w.form.CompressDialog;
+    QFileDialog* compress = w.form.CompressDialog();
     QCOMPARE(compress->objectName(), QString("CompressDialog"));
     QCOMPARE(compress->windowTitle(), QString("Compress"));
     QCOMPARE(compress->fileMode(), QFileDialog::ExistingFiles);
@@ -183,8 +183,8 @@ void MainWindowTest::windowAndDialogs() {
              QStringList({"Waves (*.wav) (*.wav)", "Cakewalk Bundles (*.bun) (*.bun)",
                           "Acid Audio Embedded (*.acd) (*.acd)", "All Files (*.*) (*)"}));
     QCOMPARE(compress->selectedNameFilter(), QString("Waves (*.wav)"));
-    QCOMPARE(w.form.DecompressDialog->windowTitle(), QString("Decompress"));
-    QCOMPARE(w.form.DecompressDialog->nameFilters(),
+    QCOMPARE(w.form.DecompressDialog()->windowTitle(), QString("Decompress"));
+    QCOMPARE(w.form.DecompressDialog()->nameFilters(),
              QStringList({"Brisko Packer Files (*.kpz) (*.kpz)"}));
 }
 

@@ -2,12 +2,14 @@
 #include "terminal.h"
 
 #include "display_text.h"
+#include "progress_text.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,15 +25,13 @@ int promptFd = -1;
 struct termios savedTermios {};
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(250);
-constexpr size_t kMaxLabelBytes = 40;
 
-// The end of a name, cut at a UTF-8 character boundary, for a line of limited width.
-std::string shortLabel(const std::string& label) {
-    if (label.size() <= kMaxLabelBytes) return label;
-    size_t from = label.size() - (kMaxLabelBytes - 3);
-    while (from < label.size() && (static_cast<unsigned char>(label[from]) & 0xC0) == 0x80)
-        ++from;
-    return "..." + label.substr(from);
+// Columns of the terminal stderr shows on, or 0 when it cannot tell; asked at every
+// redraw, so a resized window gets lines of its new width.
+int terminalColumns() {
+    struct winsize size {};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_col;
 }
 
 std::string clockText(double seconds) {
@@ -72,7 +72,7 @@ void clearProgressLine() {
 void ProgressMeter::start(const std::string& label, uint64_t total) {
     if (!enabled_) return;
     reported_ = 0;
-    label_ = shortLabel(kpz::displayText(label));
+    label_ = kpz::displayText(label);
     total_ = total;
     started_ = lastDrawn_ = Clock::now();
     running_ = true;
@@ -98,7 +98,8 @@ void ProgressMeter::update(uint64_t done) {
     char numbers[96];
     std::snprintf(numbers, sizeof numbers, "%5.1f%%  %7.1f MB/s  %s left", percent, rate / 1e6,
                   clockText(left).c_str());
-    std::fprintf(stderr, "\rkpz: %s  %s\033[K", label_.c_str(), numbers);
+    const std::string line = progressLine(label_, numbers, terminalColumns());
+    std::fprintf(stderr, "\r%s\033[K", line.c_str());
     std::fflush(stderr);
     progressLineVisible = true;
 }

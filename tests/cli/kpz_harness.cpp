@@ -17,6 +17,7 @@
 #include <iterator>
 #include <memory>
 #include <random>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -157,9 +158,16 @@ pid_t KpzTest::start(const std::vector<std::string>& args, const RunSettings& se
     return pid;
 }
 
-pid_t KpzTest::startOnTerminal(const std::vector<std::string>& args, int& terminal) const {
+pid_t KpzTest::startOnTerminal(const std::vector<std::string>& args, int& terminal,
+                               int columns) const {
     terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (terminal < 0 || ::grantpt(terminal) != 0 || ::unlockpt(terminal) != 0) return -1;
+    if (columns > 0) {
+        struct winsize size {};
+        size.ws_row = 24;
+        size.ws_col = static_cast<unsigned short>(columns);
+        if (::ioctl(terminal, TIOCSWINSZ, &size) != 0) return -1;
+    }
     const std::string side = ::ptsname(terminal);
     std::vector<std::string> argStore{KPZ_BINARY};
     argStore.insert(argStore.end(), args.begin(), args.end());

@@ -58,8 +58,10 @@ class KpzTest : public ::testing::Test {
     pid_t start(const std::vector<std::string>& args, const RunSettings& settings = {}) const;
     RunResult waitFor(pid_t pid) const;
     // Starts kpz with a new pseudo-terminal as its controlling terminal and its stdin,
-    // stdout and stderr; terminal is the controlling side to read and type on.
-    pid_t startOnTerminal(const std::vector<std::string>& args, int& terminal) const;
+    // stdout and stderr; terminal is the controlling side to read and type on. columns
+    // sets the terminal's width when not 0.
+    pid_t startOnTerminal(const std::vector<std::string>& args, int& terminal,
+                          int columns = 0) const;
 
     // Waits until the running kpz holds an open file in the test folder, other than
     // input, that has grown past bytes: its output under way, which may have no name yet.

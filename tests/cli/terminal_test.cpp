@@ -1,5 +1,6 @@
 // kpz on a real (pseudo-)terminal: the password prompt without echo, and the progress line.
 #include "kpz_harness.h"
+#include "progress_text.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -37,21 +38,87 @@ std::string converse(int terminal, const std::string& answer, int& promptsAnswer
     return screen;
 }
 
+// A sparse file large enough to keep the coder busy past the first progress redraws.
+void makeLongSource(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, off_t{768} << 20), 0);
+    ::close(fd);
+}
+
+bool havePseudoTerminals() {
+    const int probe = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (probe < 0) return false;
+    ::close(probe);
+    return true;
+}
+
 class OnTerminal : public KpzTest {};
 
+TEST(ProgressLine, FitsTheWidthGivenWithoutSplittingCharacters) {
+    const std::string numbers = " 42.0%    512.0 MB/s  0:03 left"; // 31 columns
+    const std::string wide = "録音/交響曲第九番の第四楽章.wav";    // 2 columns a character
+    struct Case {
+        const char* label;
+        std::string name;
+        int columns;
+        std::string expected; // empty: only the width is checked
+    };
+    const Case cases[] = {
+        {"RoomEnough", "song.wav", 80, "kpz: song.wav  " + numbers},
+        {"PathKeepsItsEnd", "music/albums/2026/live/track-07.wav", 50,
+         "kpz: ...k-07.wav  " + numbers},
+        {"WideCharacters", wide, 50, ""},
+        {"NumbersGiveWay", "song.wav", 30, "kpz: song.wav   42.0%    512."},
+        {"UnknownWidth", std::string(60, 'x'), 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string line = kpzcli::progressLine(c.name, numbers, c.columns);
+        const size_t room = c.columns > 0 ? static_cast<size_t>(c.columns) - 1 : 5 + 40 + 2 + 31;
+        EXPECT_LE(kpzcli::displayWidth(line), room) << line;
+        if (!c.expected.empty()) {
+            EXPECT_EQ(line, c.expected);
+        }
+    }
+    // A cut never falls inside a character: what is kept of the wide name is its end.
+    const std::string line = kpzcli::progressLine(wide, numbers, 50);
+    const std::string kept = line.substr(5, line.find("  ") - 5);
+    EXPECT_EQ(kept.rfind("...", 0), 0u) << line;
+    EXPECT_EQ(wide.substr(wide.size() - (kept.size() - 3)), kept.substr(3));
+    EXPECT_EQ(kpzcli::displayWidth(wide), 2 * 13 + 5);
+}
+
+TEST_F(OnTerminal, ProgressLineNeverWrapsOnANarrowTerminal) {
+    if (!havePseudoTerminals()) GTEST_SKIP() << "this machine offers no pseudo-terminals";
+    const std::string name = "a rather long file name for a narrow window, 交響曲.raw";
+    makeLongSource(path(name));
+    int terminal = -1;
+    const pid_t pid = startOnTerminal({name}, terminal, 44);
+    ASSERT_GT(pid, 0);
+    int prompts = 0;
+    const std::string screen = converse(terminal, "", prompts);
+    ::close(terminal);
+    const RunResult r = waitFor(pid);
+    ASSERT_EQ(r.exitCode, 0) << screen;
+    ASSERT_NE(screen.find("MB/s"), std::string::npos) << screen;
+    // Each redraw starts with a carriage return and ends by clearing the rest of the line.
+    size_t at = 0, lines = 0;
+    while ((at = screen.find("\rkpz: ", at)) != std::string::npos) {
+        const size_t end = screen.find("\033[K", at);
+        ASSERT_NE(end, std::string::npos);
+        EXPECT_LE(kpzcli::displayWidth(screen.substr(at + 1, end - at - 1)), 43u);
+        at = end;
+        ++lines;
+    }
+    EXPECT_GT(lines, 0u) << screen;
+}
+
 TEST_F(OnTerminal, PasswordIsAskedTwiceWithoutEchoAndProgressIsShown) {
-    const int probe = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (probe < 0) GTEST_SKIP() << "this machine offers no pseudo-terminals";
-    ::close(probe);
+    if (!havePseudoTerminals()) GTEST_SKIP() << "this machine offers no pseudo-terminals";
     const auto data = audioLike(60000, 8);
     writeBytes(path("a.wav"), data);
-    // A large sparse source keeps the coder busy long enough for progress updates.
-    {
-        const int fd = ::open(path("long.raw").c_str(), O_WRONLY | O_CREAT, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::ftruncate(fd, off_t{768} << 20), 0);
-        ::close(fd);
-    }
+    makeLongSource(path("long.raw"));
     int terminal = -1;
     const pid_t pid = startOnTerminal({"-p", "a.wav", "long.raw"}, terminal);
     ASSERT_GT(pid, 0);

@@ -316,6 +316,14 @@ int main(int argc, char **argv) {
         CHECK_CODE(kpz_compress_file_ex(path_of("odd.wav"), checked, "right", KPZ_CHECK, NULL,
                                         NULL),
                    KPZ_OK);
+        char tool_dir[2048], cmd[8192], theirs[4096];
+        snprintf(tool_dir, sizeof tool_dir, "%s/tool-check", work);
+        mkdir(tool_dir, 0700);
+        snprintf(cmd, sizeof cmd, "--check -o '%s' '%s'", tool_dir, path_of("odd.wav"));
+        CHECK(run_tool(tool, "right", cmd) == 0);
+        snprintf(theirs, sizeof theirs, "%s/odd.kpz", tool_dir);
+        CHECK(same_contents(checked, theirs));
+
         kpz_reader *r = kpz_reader_open(checked, "right", NULL);
         CHECK(r && kpz_reader_has_check(r) == 1);
         kpz_reader_close(r);

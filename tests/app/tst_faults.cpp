@@ -1,6 +1,7 @@
 // Faults met by the window program's batches, as tables: Exit or a confirmed cancel at each
 // point where a batch lets the window handle input, a write that fails in a file's final
 // flush, and compressed files whose header cannot be true.
+#include "check_trailer.h"
 #include "container.h"
 #include "file_io.h"
 #include "messages.h"
@@ -288,6 +289,15 @@ void FaultsTest::implausibleHeader_data() {
         << header(tooLarge - 64, 5, "x.wav") + QByteArray(payload.size(), '\0') << QString();
     QTest::newRow("stored size of a password file 2^32-1")
         << QByteArray("?") + le32(0xFFFFFFFFu) + le32(5) + "x.wav" + payload << damaged;
+    // A check value after the payload that the restored bytes do not match: the blocks
+    // decode, only the check value tells.
+    uint8_t trailer[kpz::kTrailerBytes];
+    kpz::encodeTrailer(0x0123456789ABCDEFull, trailer);
+    const QByteArray wrongCheck(reinterpret_cast<const char*>(trailer), kpz::kTrailerBytes);
+    QTest::newRow("check value that does not match") << packed + wrongCheck << damaged;
+    QTest::newRow("password file whose check value does not match")
+        << QByteArray("?") + packed.mid(1) + wrongCheck
+        << QString(kpz::msg::kWrongPasswordOrDamaged);
 }
 
 // Such a file is refused with its message before any output is made, and the batch ends;

@@ -3,6 +3,8 @@
 // every system the header supports.
 #include "check_trailer.h"
 
+#include "kernels.h"
+
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
@@ -10,6 +12,12 @@
 #include <new>
 
 namespace kpz {
+
+#if defined(KPZ_HASH_AVX2)
+namespace detail {
+void updateHashAvx2(void* state, const void* data, size_t size);
+}
+#endif
 
 namespace {
 constexpr uint8_t kMagic[4] = {'K', 'P', 'Z', 'c'};
@@ -51,6 +59,13 @@ void ContentHash::reset() {
 }
 
 void ContentHash::add(const void* data, size_t size) {
+#if defined(KPZ_HASH_AVX2)
+    // The same kernels choice as the block coder's, so KPZ_KERNELS=portable covers both.
+    if (activeKernels() == Kernels::Avx2) {
+        detail::updateHashAvx2(&state_->xxh, data, size);
+        return;
+    }
+#endif
     XXH3_64bits_update(&state_->xxh, data, size);
 }
 

@@ -6,6 +6,7 @@
 #include "paths.h"
 #include "terminal.h"
 
+#include <cerrno>
 #include <unistd.h>
 
 namespace kpzcli {
@@ -15,24 +16,6 @@ namespace {
 // The name stored for standard input when --name gives none.
 constexpr const char* kStandardInputName = "stdin";
 
-// Reads descriptor 0 without closing it.
-class StandardInput final : public kpz::Stream {
-  public:
-    int32_t read(void* buffer, uint32_t count) override {
-        auto* p = static_cast<char*>(buffer);
-        uint32_t total = 0;
-        while (total < count) {
-            const ssize_t n = ::read(STDIN_FILENO, p + total, count - total);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return -1;
-            if (n == 0) break;
-            total += static_cast<uint32_t>(n);
-        }
-        return static_cast<int32_t>(total);
-    }
-    uint32_t write(const void*, uint32_t) override { return 0; }
-};
-
 } // namespace
 
 bool compressOne(JobContext& job, const std::string& path) {
@@ -41,8 +24,11 @@ bool compressOne(JobContext& job, const std::string& path) {
     const bool fromStdin = isStandardInput(path);
     kpz::Outcome opened;
     if (fromStdin) {
-        StandardInput in;
-        opened = file.openStream(in, o.outputName.empty() ? kStandardInputName : o.outputName);
+        kpz::File in;
+        opened =
+            !in.adoptCopy(STDIN_FILENO, false)
+                ? kpz::Outcome{kpz::Problem::OpenSource, errno, {}}
+                : file.openStream(in, o.outputName.empty() ? kStandardInputName : o.outputName);
     } else {
         opened = file.open(path);
         if (opened.ok() && !o.outputName.empty()) opened = file.setStoredName(o.outputName);

@@ -5,7 +5,6 @@
 #include "messages.h"
 
 #include <cerrno>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace kpzcli {
@@ -83,8 +82,7 @@ void reportProblem(const JobContext& job, const kpz::Outcome& o, const std::stri
 StandardOutput::StandardOutput() {
     // A copy of descriptor 1, so that the job's end leaves standard output open for the
     // next file and for the final flush.
-    const int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    if (fd >= 0) out_.adopt(fd, true);
+    out_.adoptCopy(STDOUT_FILENO, true);
 }
 
 bool removeInput(const JobContext& job, const std::string& path) {

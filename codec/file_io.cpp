@@ -97,6 +97,29 @@ bool File::rewind() {
     return fd_ >= 0 && ::lseek(fd_, 0, SEEK_SET) == 0;
 }
 
+bool File::adoptCopy(int fd, bool forWriting) {
+    close();
+    // Above the standard descriptors, so a copy can never be mistaken for one of them.
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (copy < 0) return false;
+    adopt(copy, forWriting);
+    return true;
+}
+
+int64_t File::readAt(uint64_t offset, void* buffer, uint32_t count) {
+    if (fd_ < 0) return -1;
+    ssize_t n;
+    do {
+        n = ::pread(fd_, buffer, count, static_cast<off_t>(offset));
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+int64_t File::position() const {
+    if (fd_ < 0) return -1;
+    return ::lseek(fd_, 0, SEEK_CUR);
+}
+
 void File::adopt(int fd, bool forWriting) {
     close();
     fd_ = fd;

@@ -34,6 +34,14 @@ class File final : public Stream {
 
     // Takes over an open descriptor, for reading or for writing from its current offset.
     void adopt(int fd, bool forWriting);
+    // Opens a copy of a descriptor the caller keeps (standard input or output), so that
+    // closing this file leaves the caller's open.
+    bool adoptCopy(int fd, bool forWriting);
+    // Reads count bytes at offset without moving the file's position; the bytes read, or
+    // -1 on error.
+    int64_t readAt(uint64_t offset, void* buffer, uint32_t count);
+    // Bytes from the start of the file to the current position, or -1 (a pipe).
+    int64_t position() const;
 
     bool isOpen() const { return fd_ >= 0; }
     int descriptor() const { return fd_; }

@@ -478,15 +478,13 @@ Outcome RestoreJob::openDescriptor(int fd, const std::string& label) {
     resetDecoder(s_);
     markerRead_ = false;
     sourcePath_ = label;
-    // A copy of the descriptor, so that closing the job leaves the caller's open.
-    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    if (copy < 0) return problem(Problem::OpenSource, errno);
-    source_.adopt(copy, false);
-    if (::fstat(copy, &attributes_) != 0) return problem(Problem::SourceRead, errno);
+    if (!source_.adoptCopy(fd, false)) return problem(Problem::OpenSource, errno);
+    if (::fstat(source_.descriptor(), &attributes_) != 0)
+        return problem(Problem::SourceRead, errno);
     if (S_ISDIR(attributes_.st_mode)) return problem(Problem::SourceIsFolder);
     // The header's size checks need the payload's length, known only for a regular file
     // read from its start.
-    streamed_ = !S_ISREG(attributes_.st_mode) || ::lseek(copy, 0, SEEK_CUR) != 0;
+    streamed_ = !S_ISREG(attributes_.st_mode) || source_.position() != 0;
     return {};
 }
 
@@ -514,10 +512,9 @@ bool RestoreJob::hasCheck() {
     const uint64_t length = sourceLength();
     if (length < kHeaderFixedBytes + header_.nameLength + 4 + kTrailerBytes) return false;
     uint8_t tail[kTrailerBytes];
-    const ssize_t got = ::pread(source_.descriptor(), tail, kTrailerBytes,
-                                static_cast<off_t>(length - kTrailerBytes));
     uint64_t hash = 0;
-    return got == static_cast<ssize_t>(kTrailerBytes) && decodeTrailer(tail, kTrailerBytes, hash);
+    return source_.readAt(length - kTrailerBytes, tail, kTrailerBytes) == kTrailerBytes &&
+           decodeTrailer(tail, kTrailerBytes, hash);
 }
 
 Outcome RestoreJob::run(uint16_t passwordCode) {

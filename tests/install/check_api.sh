@@ -19,8 +19,8 @@ case $libdir in "$prefix"/*) ;; *) echo "kpz.pc points outside $prefix: $libdir"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# shellcheck disable=SC2046
-cc -std=c99 -Wall -Wextra -Werror -pedantic -o "$work/api_test" "$here/api_test.c" \
+# shellcheck disable=SC2086
+cc -std=c99 -Wall -Wextra -Werror -pedantic ${KPZ_TEST_CFLAGS:-} -o "$work/api_test" "$here/api_test.c" \
   $(pkg-config --cflags --libs kpz) -Wl,-rpath,"$libdir"
 # The header is also usable from C++.
 echo '#include <kpz.h>' | c++ -std=c++17 -Wall -Werror -fsyntax-only -x c++ $(pkg-config --cflags kpz) -
@@ -29,7 +29,8 @@ mkdir "$work/files"
 "$work/api_test" "$prefix/bin/kpz" "$work/files" "$version"
 
 # The same program through the CMake package.
-cmake -S "$here/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake -S "$here/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_C_FLAGS="${KPZ_TEST_CFLAGS:-}" >/dev/null
 cmake --build "$work/consumer" >/dev/null
 mkdir "$work/files2"
 "$work/consumer/api_test" "$prefix/bin/kpz" "$work/files2" "$version"

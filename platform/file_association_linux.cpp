@@ -47,10 +47,18 @@ bool writeFile(const QString& path, const QByteArray& data) {
     return file.commit();
 }
 
-// The program as one argument of a desktop entry's Exec key: quoted, with the characters
-// that stay special inside quotes escaped, then backslashes doubled once more for the
-// file's own string escapes, and "%" doubled so it is not taken for a field code.
+// The program as one argument of a desktop entry's Exec key. A path without reserved
+// characters stays bare, since simple readers of the line (xdg-open on a desktop it does
+// not know) split it at blanks and take quotes literally. Otherwise it is quoted, with the
+// characters that stay special inside quotes escaped, then backslashes doubled once more
+// for the file's own string escapes; "%" is doubled so it is not taken for a field code.
 QString execArgument(const QString& path) {
+    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`%");
+    bool plain = true;
+    for (const QChar c : path)
+        plain = plain && !reserved.contains(c);
+    if (plain) return path;
+
     QString quoted;
     for (const QChar c : path) {
         if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';

@@ -3,6 +3,7 @@
 #include "terminal.h"
 
 #include "display_text.h"
+#include "progress_text.h"
 #include "windows_text.h"
 
 #include <cstdio>
@@ -24,15 +25,12 @@ DWORD savedInputMode = 0;
 bool consoleErases = false;
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(250);
-constexpr size_t kMaxLabelBytes = 40;
-
-// The end of a name, cut at a UTF-8 character boundary, for a line of limited width.
-std::string shortLabel(const std::string& label) {
-    if (label.size() <= kMaxLabelBytes) return label;
-    size_t from = label.size() - (kMaxLabelBytes - 3);
-    while (from < label.size() && (static_cast<unsigned char>(label[from]) & 0xC0) == 0x80)
-        ++from;
-    return "..." + label.substr(from);
+// Columns of the console stderr shows on, or 0 when it cannot tell; asked at every
+// redraw, so a resized window gets lines of its new width.
+int terminalColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
 std::string clockText(double seconds) {
@@ -54,14 +52,13 @@ void writeConsole(HANDLE console, const std::string& utf8) {
     WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
 }
 
-// The end of the line: erased where the console knows the sequence, else overwritten with
-// blanks up to the console's width.
-std::string eraseToEnd() {
+// What follows text on the line: an erase to the end where the console knows the
+// sequence, else blanks over the rest of a line of the console's width.
+std::string eraseAfter(const std::string& text) {
     if (consoleErases) return "\033[K";
-    CONSOLE_SCREEN_BUFFER_INFO info{};
-    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return {};
-    const int left = info.dwSize.X - info.dwCursorPosition.X - 1;
-    return left > 0 ? std::string(static_cast<size_t>(left), ' ') : std::string();
+    const size_t columns = static_cast<size_t>(terminalColumns());
+    const size_t used = displayWidth(text);
+    return columns > used + 1 ? std::string(columns - used - 1, ' ') : std::string();
 }
 
 } // namespace
@@ -77,7 +74,7 @@ bool progressWanted(int verbosity) {
 
 void clearProgressLine() {
     if (!progressLineVisible) return;
-    std::fputs(("\r" + eraseToEnd() + "\r").c_str(), stderr);
+    std::fputs(("\r" + eraseAfter("") + "\r").c_str(), stderr);
     std::fflush(stderr);
     progressLineVisible = false;
 }
@@ -85,7 +82,7 @@ void clearProgressLine() {
 void ProgressMeter::start(const std::string& label, uint64_t total) {
     if (!enabled_) return;
     reported_ = 0;
-    label_ = shortLabel(kpz::displayText(label));
+    label_ = kpz::displayText(label);
     total_ = total;
     started_ = lastDrawn_ = Clock::now();
     running_ = true;
@@ -111,7 +108,8 @@ void ProgressMeter::update(uint64_t done) {
     char numbers[96];
     std::snprintf(numbers, sizeof numbers, "%5.1f%%  %7.1f MB/s  %s left", percent, rate / 1e6,
                   clockText(left).c_str());
-    std::fprintf(stderr, "\rkpz: %s  %s%s", label_.c_str(), numbers, eraseToEnd().c_str());
+    const std::string line = progressLine(label_, numbers, terminalColumns());
+    std::fprintf(stderr, "\r%s%s", line.c_str(), eraseAfter(line).c_str());
     std::fflush(stderr);
     progressLineVisible = true;
 }

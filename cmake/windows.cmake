@@ -1,15 +1,14 @@
-# Windows builds (MinGW-w64): the codec's file layer, output policy and paths come from
-# their Windows twins, which use the system's wide (UTF-16) functions; the POSIX files stay
-# in the codec's source list for other systems and are left out of the build here.
-set(codec_dir ${PROJECT_SOURCE_DIR}/codec)
-set_source_files_properties(${codec_dir}/file_io.cpp ${codec_dir}/output_file.cpp
-                            ${codec_dir}/paths.cpp DIRECTORY ${codec_dir}
-                            PROPERTIES HEADER_FILE_ONLY ON)
-target_sources(kpzcodec PRIVATE ${codec_dir}/file_io_windows.cpp
-                                ${codec_dir}/output_file_windows.cpp
-                                ${codec_dir}/paths_windows.cpp ${codec_dir}/windows_text.cpp)
-# 64-bit sizes from stat() and fstat(), in the codec and everything that includes it.
-target_compile_definitions(kpzcodec PUBLIC _FILE_OFFSET_BITS=64)
-# M_PI and the other constants of <cmath>, which the C runtime gives only on request; for
-# the folders added after this one (tests, fuzz replays).
+# Windows builds (MinGW-w64), for the folders added after this point (tests, fuzz replays).
+# The codec and kpz choose their Windows twins in their own folders.
+
+# M_PI and the other constants of <cmath>, which the C runtime gives only on request.
 add_compile_definitions(_USE_MATH_DEFINES)
+
+# xxHash is compiled in from its header (XXH_INLINE_ALL); the cross compiler does not
+# search this system's /usr/include, so the one header is copied for it.
+find_path(BRISKO_XXHASH_INCLUDE xxhash.h PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH
+          NO_DEFAULT_PATH)
+if(BRISKO_XXHASH_INCLUDE)
+  configure_file(${BRISKO_XXHASH_INCLUDE}/xxhash.h ${CMAKE_BINARY_DIR}/xxhash/xxhash.h COPYONLY)
+  target_include_directories(kpzcodec PRIVATE ${CMAKE_BINARY_DIR}/xxhash)
+endif()

@@ -161,6 +161,58 @@ bool File::rewind() {
     return fd_ >= 0 && SetFilePointerEx(handleOf(fd_), zero, nullptr, FILE_BEGIN);
 }
 
+bool File::adoptCopy(int fd, bool forWriting) {
+    close();
+    HANDLE copy = nullptr;
+    const HANDLE process = GetCurrentProcess();
+    const HANDLE original = handleOf(fd);
+    if (original == INVALID_HANDLE_VALUE ||
+        !DuplicateHandle(process, original, process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return win::failWithLastError();
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(copy),
+                                           (forWriting ? _O_WRONLY : _O_RDONLY) | _O_BINARY);
+    if (descriptor < 0) {
+        CloseHandle(copy);
+        errno = EMFILE;
+        return false;
+    }
+    adopt(descriptor, forWriting);
+    return true;
+}
+
+int64_t File::readAt(uint64_t offset, void* buffer, uint32_t count) {
+    if (fd_ < 0) return -1;
+    const HANDLE h = handleOf(fd_);
+    // A read at an offset moves the position of a handle opened for plain reads: it is put
+    // back, as pread leaves it.
+    LARGE_INTEGER here{}, zero{};
+    if (!SetFilePointerEx(h, zero, &here, FILE_CURRENT)) {
+        win::failWithLastError();
+        return -1;
+    }
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD n = 0;
+    const bool ok = ReadFile(h, buffer, count, &n, &at) || GetLastError() == ERROR_HANDLE_EOF;
+    const DWORD e = GetLastError();
+    SetFilePointerEx(h, here, nullptr, FILE_BEGIN);
+    if (!ok) {
+        errno = win::errnoFor(e);
+        return -1;
+    }
+    return n;
+}
+
+int64_t File::position() const {
+    if (fd_ < 0) return -1;
+    const HANDLE h = handleOf(fd_);
+    LARGE_INTEGER here{}, zero{};
+    if (GetFileType(h) != FILE_TYPE_DISK || !SetFilePointerEx(h, zero, &here, FILE_CURRENT))
+        return -1;
+    return here.QuadPart;
+}
+
 void File::adopt(int fd, bool forWriting) {
     close();
     fd_ = fd;
@@ -264,6 +316,15 @@ bool sameFile(const std::string& a, const std::string& b) {
 bool fileExists(const std::string& path) {
     std::wstring wide;
     return win::widen(path, wide) && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool removeFile(const std::string& path) {
+    std::wstring wide;
+    if (!win::widen(path, wide)) {
+        errno = EINVAL;
+        return false;
+    }
+    return DeleteFileW(wide.c_str()) || win::failWithLastError();
 }
 
 } // namespace kpz

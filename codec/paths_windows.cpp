@@ -39,9 +39,13 @@ std::string baseNameOf(std::string_view path) {
 
 std::string joinPath(std::string_view folder, std::string_view name) {
     std::string result(folder);
-    // "C:" alone means the drive's current folder: nothing goes between.
+    // "C:" alone means the drive's current folder: nothing goes between. Otherwise the
+    // folder's own separator: "\" after a folder written with it, else "/", which Windows
+    // takes as well, so a name reads the same in messages on every system.
+    const size_t last = result.find_last_of("\\/");
+    const char separator = last != std::string::npos && result[last] == '\\' ? '\\' : '/';
     if (!result.empty() && !isSeparator(result.back()) && result.size() != driveLength(result))
-        result += '\\';
+        result += separator;
     result += name;
     return result;
 }

@@ -17,7 +17,7 @@ static int failures = 0;
 #define CHECK(cond)                                                                                \
     do {                                                                                           \
         if (!(cond)) {                                                                             \
-            fprintf(stderr, "%s:%d: %s (case %s)\n", __FILE__, __LINE__, #cond, current);         \
+            fprintf(stderr, "%s:%d: %s (case %s)\n", __FILE__, __LINE__, #cond, current);          \
             ++failures;                                                                            \
         }                                                                                          \
     } while (0)
@@ -31,25 +31,25 @@ static int failures = 0;
         }                                                                                          \
     } while (0)
 
-static const char *current = "";
-static const char *work;
+static const char* current = "";
+static const char* work;
 
-static char *path_of(const char *name) {
+static char* path_of(const char* name) {
     static char paths[8][4096];
     static int next = 0;
-    char *p = paths[next++ % 8];
+    char* p = paths[next++ % 8];
     snprintf(p, 4096, "%s/%s", work, name);
     return p;
 }
 
 typedef struct {
-    unsigned char *data;
+    unsigned char* data;
     size_t size;
 } bytes;
 
-static bytes read_all(const char *path) {
+static bytes read_all(const char* path) {
     bytes b = {NULL, 0};
-    FILE *f = fopen(path, "rb");
+    FILE* f = fopen(path, "rb");
     if (!f) return b;
     size_t cap = 1 << 16;
     b.data = malloc(cap);
@@ -62,7 +62,7 @@ static bytes read_all(const char *path) {
     return b;
 }
 
-static int same_contents(const char *a, const char *b) {
+static int same_contents(const char* a, const char* b) {
     bytes x = read_all(a), y = read_all(b);
     int same = x.data && y.data && x.size == y.size && memcmp(x.data, y.data, x.size) == 0;
     free(x.data);
@@ -70,26 +70,27 @@ static int same_contents(const char *a, const char *b) {
     return same;
 }
 
-static int exists(const char *path) {
+static int exists(const char* path) {
     struct stat st;
     return stat(path, &st) == 0;
 }
 
 /* Audio-like bytes: two slow waves with noise, plus a tail of pure noise, so both small
  * and wide residuals occur. */
-static void write_source(const char *path, size_t size, unsigned seed) {
-    FILE *f = fopen(path, "wb");
+static void write_source(const char* path, size_t size, unsigned seed) {
+    FILE* f = fopen(path, "wb");
     unsigned state = seed * 2654435761u + 1;
     for (size_t i = 0; i < size; ++i) {
         state = state * 1103515245u + 12345u;
         int wave = (int)((i / 4) % 200) - 100;
-        unsigned char c = (unsigned char)(i < size * 3 / 4 ? (wave + (int)(state >> 29)) : (int)(state >> 24));
+        unsigned char c =
+            (unsigned char)(i < size * 3 / 4 ? (wave + (int)(state >> 29)) : (int)(state >> 24));
         fputc(c, f);
     }
     fclose(f);
 }
 
-static int run_tool(const char *tool, const char *password, const char *args) {
+static int run_tool(const char* tool, const char* password, const char* args) {
     if (password)
         setenv("KPZ_PASSWORD", password, 1);
     else
@@ -102,17 +103,18 @@ static int run_tool(const char *tool, const char *password, const char *args) {
 }
 
 /* Reads the whole file through a reader in pieces of step bytes. */
-static int stream_equals(const char *kpz, const char *password, const char *original, size_t step) {
+static int stream_equals(const char* kpz, const char* password, const char* original, size_t step) {
     int error = 1;
-    kpz_reader *r = kpz_reader_open(kpz, password, &error);
+    kpz_reader* r = kpz_reader_open(kpz, password, &error);
     CHECK_CODE(error, KPZ_OK);
     if (!r) return 0;
     bytes want = read_all(original);
     CHECK(kpz_reader_size(r) == want.size);
-    unsigned char *got = malloc(want.size + step + 1);
+    unsigned char* got = malloc(want.size + step + 1);
     size_t have = 0;
     long n;
-    while ((n = kpz_reader_read(r, got + have, step)) > 0) have += (size_t)n;
+    while ((n = kpz_reader_read(r, got + have, step)) > 0)
+        have += (size_t)n;
     CHECK_CODE((int)n, 0);
     int same = have == want.size && memcmp(got, want.data, have) == 0;
     kpz_reader_close(r);
@@ -128,44 +130,46 @@ struct progress_seen {
     int decreasing;
 };
 
-static int on_progress(uint64_t done, uint64_t total, void *user) {
-    struct progress_seen *p = user;
+static int on_progress(uint64_t done, uint64_t total, void* user) {
+    struct progress_seen* p = user;
     if (done < p->last_done || done > total) p->decreasing = 1;
     p->last_done = done;
     p->total = total;
     return ++p->calls == p->stop_at;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc != 4) {
         fprintf(stderr, "usage: api_test KPZ_TOOL WORK_DIR VERSION\n");
         return 2;
     }
-    const char *tool = argv[1];
+    const char* tool = argv[1];
     work = argv[2];
     CHECK(strcmp(kpz_version_string(), argv[3]) == 0);
 
     /* Round trips against the tool: same bytes out, the source back by both ways of
      * restoring. Sizes around block and buffer edges. */
     static const struct {
-        const char *name;
+        const char* name;
         size_t size;
-        const char *password;
+        const char* password;
     } cases[] = {
         {"empty.wav", 0, NULL},
         {"one.raw", 1, NULL},
         {"odd.wav", 64 * 1024 + 3, NULL},
         {"two-chunks.wav", 2 * 524288 + 77, NULL},
         {"locked.wav", 300001, "s3cret pass"},
-        {"umlaut.wav", 4099, "gr\xc3\xbc\xc3\x9f" "e-und-mehr-als-sechzehn"},
+        {"umlaut.wav", 4099,
+         "gr\xc3\xbc\xc3\x9f"
+         "e-und-mehr-als-sechzehn"},
     };
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         current = cases[i].name;
-        char *source = path_of(cases[i].name);
+        char* source = path_of(cases[i].name);
         write_source(source, cases[i].size, (unsigned)i);
         char kpz_name[512], tool_dir[512], cmd[8192];
         snprintf(kpz_name, sizeof kpz_name, "lib-%s.kpz", cases[i].name);
-        char *ours = path_of(kpz_name);
+        char* ours = path_of(kpz_name);
         CHECK_CODE(kpz_compress_file(source, ours, cases[i].password), KPZ_OK);
 
         snprintf(tool_dir, sizeof tool_dir, "%s/tool-%zu", work, i);
@@ -174,7 +178,7 @@ int main(int argc, char **argv) {
         CHECK(run_tool(tool, cases[i].password, cmd) == 0);
         char theirs[4096], stem[512];
         snprintf(stem, sizeof stem, "%s", cases[i].name);
-        char *dot = strrchr(stem, '.');
+        char* dot = strrchr(stem, '.');
         if (dot) *dot = 0;
         snprintf(theirs, sizeof theirs, "%s/%s.kpz", tool_dir, stem);
         CHECK(same_contents(ours, theirs));
@@ -188,7 +192,7 @@ int main(int argc, char **argv) {
         CHECK(stream_equals(ours, cases[i].password, source, 777));
         CHECK(stream_equals(ours, cases[i].password, source, 1 << 20));
 
-        kpz_reader *r = kpz_reader_open(ours, cases[i].password, NULL);
+        kpz_reader* r = kpz_reader_open(ours, cases[i].password, NULL);
         CHECK(r != NULL);
         if (r) {
             CHECK(strcmp(kpz_reader_stored_name(r), cases[i].name) == 0);
@@ -213,8 +217,8 @@ int main(int argc, char **argv) {
         bytes whole = read_all(path_of("lib-odd.wav.kpz"));
         static const size_t cut[] = {1, 2, 3, 700, 20000};
         for (size_t i = 0; i < sizeof cut / sizeof cut[0]; ++i) {
-            char *damaged = path_of("damaged.kpz");
-            FILE *f = fopen(damaged, "wb");
+            char* damaged = path_of("damaged.kpz");
+            FILE* f = fopen(damaged, "wb");
             fwrite(whole.data, 1, whole.size - cut[i], f);
             fclose(f);
             int code = kpz_restore_file(damaged, path_of("damaged.out"), NULL);
@@ -222,11 +226,12 @@ int main(int argc, char **argv) {
             CHECK(!exists(path_of("damaged.out")));
 
             int error = 0;
-            kpz_reader *r = kpz_reader_open(damaged, NULL, &error);
+            kpz_reader* r = kpz_reader_open(damaged, NULL, &error);
             long n = 0;
             if (r) {
                 unsigned char buffer[4096];
-                while ((n = kpz_reader_read(r, buffer, sizeof buffer)) > 0) {}
+                while ((n = kpz_reader_read(r, buffer, sizeof buffer)) > 0) {
+                }
                 CHECK(kpz_reader_read(r, buffer, sizeof buffer) == n);
                 kpz_reader_close(r);
             }
@@ -255,8 +260,8 @@ int main(int argc, char **argv) {
      * is refused either way. */
     current = "existing output";
     {
-        char *keep = path_of("kept.kpz");
-        FILE *f = fopen(keep, "wb");
+        char* keep = path_of("kept.kpz");
+        FILE* f = fopen(keep, "wb");
         fputs("mine", f);
         fclose(f);
         CHECK_CODE(kpz_compress_file(path_of("odd.wav"), keep, NULL), KPZ_ERROR_OUTPUT_EXISTS);
@@ -283,14 +288,14 @@ int main(int argc, char **argv) {
         CHECK(seen.last_done == seen.total);
 
         struct progress_seen restore = {0, 0, 0, 0, 0};
-        CHECK_CODE(kpz_restore_file_ex(path_of("p.kpz"), path_of("p.out"), NULL, 0, on_progress,
-                                       &restore),
-                   KPZ_OK);
+        CHECK_CODE(
+            kpz_restore_file_ex(path_of("p.kpz"), path_of("p.out"), NULL, 0, on_progress, &restore),
+            KPZ_OK);
         CHECK(restore.calls >= 2 && !restore.decreasing && restore.last_done == restore.total);
 
         struct progress_seen stop = {0, 1, 0, 0, 0};
-        CHECK_CODE(kpz_compress_file_ex(path_of("two-chunks.wav"), path_of("stopped.kpz"), NULL,
-                                        0, on_progress, &stop),
+        CHECK_CODE(kpz_compress_file_ex(path_of("two-chunks.wav"), path_of("stopped.kpz"), NULL, 0,
+                                        on_progress, &stop),
                    KPZ_ERROR_CANCELLED);
         CHECK(!exists(path_of("stopped.kpz")));
         struct progress_seen stop2 = {0, 1, 0, 0, 0};
@@ -303,7 +308,7 @@ int main(int argc, char **argv) {
     /* A reader closed half way through stops its decoder. */
     current = "early close";
     {
-        kpz_reader *r = kpz_reader_open(path_of("p.kpz"), NULL, NULL);
+        kpz_reader* r = kpz_reader_open(path_of("p.kpz"), NULL, NULL);
         unsigned char buffer[1000];
         CHECK(r && kpz_reader_read(r, buffer, sizeof buffer) == (long)sizeof buffer);
         kpz_reader_close(r);
@@ -312,10 +317,10 @@ int main(int argc, char **argv) {
     /* With a check value, a wrong password is an error, not wrong bytes. */
     current = "check value";
     {
-        char *checked = path_of("checked.kpz");
-        CHECK_CODE(kpz_compress_file_ex(path_of("odd.wav"), checked, "right", KPZ_CHECK, NULL,
-                                        NULL),
-                   KPZ_OK);
+        char* checked = path_of("checked.kpz");
+        CHECK_CODE(
+            kpz_compress_file_ex(path_of("odd.wav"), checked, "right", KPZ_CHECK, NULL, NULL),
+            KPZ_OK);
         char tool_dir[2048], cmd[8192], theirs[4096];
         snprintf(tool_dir, sizeof tool_dir, "%s/tool-check", work);
         mkdir(tool_dir, 0700);
@@ -324,7 +329,7 @@ int main(int argc, char **argv) {
         snprintf(theirs, sizeof theirs, "%s/odd.kpz", tool_dir);
         CHECK(same_contents(checked, theirs));
 
-        kpz_reader *r = kpz_reader_open(checked, "right", NULL);
+        kpz_reader* r = kpz_reader_open(checked, "right", NULL);
         CHECK(r && kpz_reader_has_check(r) == 1);
         kpz_reader_close(r);
         CHECK(stream_equals(checked, "right", path_of("odd.wav"), 4096));
@@ -335,7 +340,8 @@ int main(int argc, char **argv) {
         long n = 0;
         if (r) {
             unsigned char buffer[4096];
-            while ((n = kpz_reader_read(r, buffer, sizeof buffer)) > 0) {}
+            while ((n = kpz_reader_read(r, buffer, sizeof buffer)) > 0) {
+            }
             kpz_reader_close(r);
         }
         CHECK_CODE((int)n, KPZ_ERROR_CHECK_MISMATCH);

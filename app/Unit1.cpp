@@ -75,20 +75,17 @@ QFileDialog* makeOpenDialog(QWidget* parent, const QString& name, const QString&
     dialog->setViewMode(QFileDialog::Detail);
     dialog->resize(kFileDialogSize);
     // The detail columns start at widths guessed from sample texts, which cut sizes, types
-    // and dates; each folder, once read, sets them to what it shows, and the name column
-    // takes the rest.
+    // and dates: each folder, once read, sets them to what it shows, and the name column
+    // takes the rest of the view.
     auto* model = dialog->findChild<QFileSystemModel*>();
     auto* view = dialog->findChild<QTreeView*>("treeView");
-    if (model && view)
+    if (model && view) {
+        view->header()->setSectionResizeMode(0, QHeaderView::Stretch);
         QObject::connect(model, &QFileSystemModel::directoryLoaded, view, [view] {
-            int others = 0;
-            for (int column = 1; column < view->header()->count(); ++column) {
+            for (int column = 1; column < view->header()->count(); ++column)
                 view->resizeColumnToContents(column);
-                others += view->header()->sectionSize(column);
-            }
-            const int rest = view->viewport()->width() - others;
-            if (rest > view->header()->sectionSize(0)) view->header()->resizeSection(0, rest);
         });
+    }
     // The name field's completion list is a window of its own: when Enter in the field
     // closes the dialog, the list would stay on screen over the main window and take the
     // next keys.

@@ -25,6 +25,7 @@ class HelpFormTest : public QObject {
     void deletedWhileHiddenKeepsEarlierText();
     void escapeClosesAndTypingNeverReachesTheView();
     void formattingInTheView();
+    void ctrlHomeAndCtrlEnd();
     void shippedFileInTheView();
 
   private:
@@ -207,6 +208,27 @@ void HelpFormTest::escapeClosesAndTypingNeverReachesTheView() {
     w.help.setFocus();
     QTest::keyClick(&w.help, Qt::Key_Escape);
     QVERIFY(!w.help.isVisible());
+}
+
+void HelpFormTest::ctrlHomeAndCtrlEnd() {
+    AppWindows w;
+    prepare(w);
+    QByteArray rtf = "{\\rtf1 ";
+    for (int i = 0; i < 200; ++i)
+        rtf += "line " + QByteArray::number(i) + "\\par ";
+    writeFile(helpPath(), rtf + "}");
+    w.form.BriefHelp1Click();
+    QVERIFY(QTest::qWaitForWindowActive(&w.help));
+    QTextEdit* view = w.help.RichEdit;
+    view->setFocus();
+    QScrollBar* bar = view->verticalScrollBar();
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), 0);
+    QTest::keyClick(view, Qt::Key_End, Qt::ControlModifier);
+    QCOMPARE(bar->value(), bar->maximum());
+    QTest::keyClick(view, Qt::Key_Home, Qt::ControlModifier);
+    QCOMPARE(bar->value(), 0);
+    QVERIFY(w.help.isVisible());
 }
 
 void HelpFormTest::formattingInTheView() {

@@ -3,11 +3,13 @@
 # (brisko-packer FILE.kpz) with kpz -d on the same .kpz of the shared corpus's all.wav
 # (about 175 MB of 16-bit stereo music).
 #
-# Usage (from the repo root): bench/gui_restore.sh [APP] [KPZ] [ROUNDS]
+# Usage (from the repo root): bench/gui_restore.sh [APP] [KPZ] [ROUNDS] [FLOOR]
 #   APP     the window program (default: build/app/brisko-packer under the repo root)
 #   KPZ     the kpz binary (default: build/cli/kpz under the repo root)
-#   ROUNDS  timed rounds; each round runs both tools once, the order alternating from
+#   ROUNDS  timed rounds; each round runs every row once, the order alternating from
 #           round to round, and the table shows medians (default: 5)
+#   FLOOR   a plain Qt Widgets program that shows one window and quits once it is painted
+#           (default: build/bench/qt_floor; the row is left out when it is missing)
 # Environment:
 #   KPZ_CORPUS   corpus folder (default /tmp/kpz-corpus), made by MAKE_CORPUS when needed
 #   MAKE_CORPUS  corpus builder (default ../shared/corpus/make-corpus beside the repo)
@@ -25,7 +27,8 @@
 # kpz makes the .kpz first. One untimed round then checks that both restores are identical
 # to all.wav and records each tool's peak resident memory with /usr/bin/time -v. The table
 # also times the window program restoring a 4 KiB file, which is its start-up and exit
-# alone. Outputs go to a scratch folder under /tmp that is removed at exit.
+# alone, and the floor program beside it: what any Qt Widgets program pays to start, show a
+# window and end. Outputs go to a scratch folder under /tmp that is removed at exit.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -34,6 +37,7 @@ source "$root/bench/timing.sh"
 app=${1:-$root/build/app/brisko-packer}
 kpz=${2:-$root/build/cli/kpz}
 rounds=${3:-5}
+floor=${4:-$root/build/bench/qt_floor}
 corpus=${KPZ_CORPUS:-/tmp/kpz-corpus}
 make_corpus=${MAKE_CORPUS:-$root/../shared/corpus/make-corpus}
 limit=${RUN_TIMEOUT:-120}
@@ -113,6 +117,12 @@ app_env=(env HOME="$app_home" XDG_CONFIG_HOME="$app_home/config"
     XDG_RUNTIME_DIR="$app_home/runtime" QT_QPA_PLATFORM=xcb DISPLAY="$DISPLAY")
 
 tools=("kpz -d" "window" "window, 4 KiB")
+if [[ -x $floor ]]; then
+    floor=$(realpath "$floor")
+    tools+=("Qt floor")
+else
+    echo "no floor program at $floor: its row is left out (build the qt_floor target)" >&2
+fi
 
 
 # Sets cmd (the command line), rundir (its working directory), outfile (the file it
@@ -128,6 +138,9 @@ set_command() {
     "window, 4 KiB")
         rundir=$work/tiny; outfile=$work/tiny/tiny.wav; outbytes=4096
         cmd=("${app_env[@]}" "$app" "$work/tiny/tiny.kpz") ;;
+    "Qt floor")
+        rundir=$work; outfile=""; outbytes=0
+        cmd=("${app_env[@]}" "$floor") ;;
     *) die "unknown tool '$1'" ;;
     esac
 }
@@ -137,7 +150,7 @@ set_command() {
 run_checked() {
     local name=$1 status=0
     shift
-    rm -f "$outfile"
+    [[ -n $outfile ]] && rm -f "$outfile"
     (cd "$rundir" && timeout -k 5 "$limit" "$@") >"$work/log" 2>&1 || status=$?
     if ((status != 0)); then
         cat "$work/log" >&2
@@ -145,6 +158,7 @@ run_checked() {
             die "'$name' did not end within $limit s (a dialog waiting for an answer?)"
         die "'$name' failed with status $status: ${cmd[*]}"
     fi
+    [[ -n $outfile ]] || return 0 # the floor writes nothing
     [[ -f $outfile ]] || {
         cat "$work/log" >&2
         die "'$name' wrote no output at $outfile"
@@ -177,7 +191,7 @@ for ((r = 0; r < rounds; r++)); do
     for ((k = 0; k < n; k++)); do
         if ((r % 2 == 0)); then name=${tools[$k]}; else name=${tools[$((n - 1 - k))]}; fi
         set_command "$name"
-        rm -f "$outfile"
+        [[ -n $outfile ]] && rm -f "$outfile"
         fresh_home
         time_once "$name"
     done
@@ -191,7 +205,7 @@ for name in "${tools[@]}"; do
     s=$(slug "$name")
     m=${med[$name]}
     bytes=$src_bytes
-    [[ $name == "window, 4 KiB" ]] && bytes=4096
+    [[ $name == "window, 4 KiB" || $name == "Qt floor" ]] && bytes=4096
     awk -v name="$name" -v m="$m" -v sp="$(spread "$work/times/$s" "$m")" \
         -v lo="$(sort -g "$work/times/$s" | head -n 1)" \
         -v hi="$(sort -g "$work/times/$s" | tail -n 1)" \
@@ -207,6 +221,7 @@ median s: median wall-clock seconds over the timed rounds; spread: (max - min) /
 t/kpz: median time / kpz -d's. MB/s: restored bytes (1e6) per second. peak RSS: Maximum
 resident set size from /usr/bin/time -v (untimed round). "window" is the window program
 restoring all.kpz; "window, 4 KiB" restores a 4 KiB file: its start-up and exit alone.
+"Qt floor" is a plain Qt Widgets program that shows one window and quits.
 EOF
 
 awk -v w="${med[window]}" -v k="${med["kpz -d"]}" -v s="${med["window, 4 KiB"]}" 'BEGIN {
@@ -215,3 +230,10 @@ awk -v w="${med[window]}" -v k="${med["kpz -d"]}" -v s="${med["window, 4 KiB"]}"
         verdict = "met"; if (w / k > 1.2) verdict = "NOT met"
         printf "\ntarget: window restore %.2fx the wall time of kpz -d (<= 1.2): %s\n", w / k, verdict
     }'
+if [[ -n ${med["Qt floor"]:-} ]]; then
+    awk -v s="${med["window, 4 KiB"]}" -v f="${med["Qt floor"]}" 'BEGIN {
+        verdict = "met"; if (s / f > 1.3) verdict = "NOT met"
+        printf "start-up: window, 4 KiB %.3f s against the Qt floor %.3f s: %.2fx (<= 1.3): %s\n",
+               s, f, s / f, verdict
+    }'
+fi

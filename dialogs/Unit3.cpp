@@ -90,8 +90,10 @@ TDestFolderForm::TDestFolderForm(QWidget* parent)
     connect(ui_->CancelButton, &QPushButton::clicked, this, &QDialog::reject);
 
     fillDriveList();
+    // The folder list is filled when the dialog is shown (or browsed): reading folders and
+    // looking up their icons in the desktop's theme is work that a run which never opens
+    // the dialog does not need.
     current_ = QDir::currentPath();
-    fillFolderList();
     selectDriveOf(current_);
 }
 

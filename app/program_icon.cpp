@@ -3,7 +3,10 @@
 
 QIcon programIcon() {
     QIcon icon;
-    for (const int size : {16, 24, 32, 48, 64, 128, 256})
+    // Every size given here is decoded at start, since the window system is handed them
+    // all; the 256 px drawing (more pixels than all the others together) is left to the
+    // desktop entry's icon, where launchers and docks find it.
+    for (const int size : {16, 24, 32, 48, 64, 128})
         icon.addFile(
             QString(":/brisko-packer/icons/hicolor/%1x%1/apps/brisko-packer.png").arg(size),
             QSize(size, size));

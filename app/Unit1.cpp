@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // TMainForm: the main window, its layouts for idle and busy, and run control.
 #include "Unit1.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // TMainForm: the main window, owner of the packer state and of the two batches.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The application title: the text of the program's task-bar entry.
 #include "app_title.h"
 

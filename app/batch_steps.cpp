@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // TMainForm: what both batches share: the size pass, the file shown as under way, the
 // output step with the overwrite question, and the one way a batch ends.
 #include "Unit1.h"

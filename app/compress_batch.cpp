@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // TMainForm: the compression batch. Each chosen file becomes a .kpz file through the
 // codec's file job, with the display refreshed at every flush.
 #include "Unit1.h"

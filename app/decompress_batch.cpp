@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // TMainForm: the decompression batch. Each chosen .kpz file is restored under the name
 // stored in its header through the codec's file job: the password prompt for protected
 // files comes between the marker and the rest of the header.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Runs started from the desktop entry: the marker argument, the restore beside the .kpz
 // file, and the notification that ends the run.
 #include "desktop_launch.h"

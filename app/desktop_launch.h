@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Runs started from the desktop entry, as when a .kpz file is opened in a file manager:
 // the entry passes a marker argument before the file's path, so the program can tell such
 // a run from one typed in a terminal.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Start of the program: the application, its title, the five windows, the message loop.
 #include "Unit1.h"
 #include "Unit2.h"

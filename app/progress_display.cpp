@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // TMainForm: counters, bars, ratio, times and the task-bar title while a batch runs.
 #include "Unit1.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // TMainForm: what the first activation of the main window does. With a file name on the
 // command line the program restores that file and ends; otherwise it shows the about
 // window once and records the .kpz file type with the system.

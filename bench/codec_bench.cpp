@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // In-memory throughput of the codec, beside a memcpy of the same buffer as the ceiling.
 //
 // Source data: the first 32 MiB of the file named by KPZ_BENCH_FILE when it is set (taken

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Side-by-side wall-clock comparison of kpz with cp, flac, wavpack and zstd on the shared
 # corpus's all.wav (about 175 MB of 16-bit stereo music).
 #

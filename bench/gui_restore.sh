@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Side-by-side wall-clock comparison of the window program's command-line restore
 # (brisko-packer FILE.kpz) with kpz -d on the same .kpz of the shared corpus's all.wav
 # (about 175 MB of 16-bit stereo music).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The floor for a window program's start-up: a plain Qt Widgets program that shows one
 // window and quits once the window has been painted. gui_restore.sh times it beside the
 // window program.

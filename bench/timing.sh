@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Helpers shared by the side-by-side benchmark scripts; sourced, not run. They expect
 # $work (the script's scratch folder, with times/ and rss/ in it), an array cmd holding the
 # command to time, and a function run_checked NAME COMMAND... that runs it and fails loudly.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Compressing one file: the shared job's steps, the optional verification pass, and the
 // tool's reports. Standard input is kept in a temporary file first (the header needs the
 // size); with it, or with -c, the compressed file goes to standard output.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Several files at once: each worker thread takes the next file, with a codec state of its
 // own; the main thread prints each file's messages in the order the files were given.
 #include "file_runner.h"

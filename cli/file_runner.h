@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Runs one mode's work over the given files, one at a time or several side by side.
 #pragma once
 

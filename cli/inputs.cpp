@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Expanding -r folders into files, in a stable order.
 #include "inputs.h"
 

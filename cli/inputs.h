@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The files of a run: the arguments as given, or with -r the files found in folders.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The tool's words for a file job's problems, and the output step both directions share.
 #include "jobs.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The work on one file for each mode: compress, restore, test, list.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The -l table: password mark, original size, compressed size, ratio and stored name.
 #include "display_text.h"
 #include "jobs.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // kpz: the command-line compressor. Parses the arguments, gets the password, then runs the
 // chosen mode over every file and sums up the exit status.
 #include "encoder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // kpz's entry point on Windows: the arguments arrive in UTF-16 and go on in UTF-8, the
 // program's own encoding for names, so every file name reaches the file layer intact.
 // Standard input and output carry bytes, not text; the console shows UTF-8.

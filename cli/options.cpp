@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Argument parsing for kpz through getopt_long, so that options behave as in other GNU
 // tools (abbreviated long options, permuted arguments); the messages stay ours.
 #include "options.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Command-line arguments of kpz: what to do, with which files and settings.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Where the password comes from: the terminal (-p), a file (--password-file) or the
 // environment variable KPZ_PASSWORD.
 #include "password_input.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Progress line text: display widths through the C library's wcwidth in a UTF-8 locale,
 // taken for this thread only, so the rest of the program keeps the "C" locale.
 #include "progress_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The text of the progress line, fitted to the terminal's width so that it never wraps.
 #pragma once
 

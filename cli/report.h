@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Messages to the user on stderr, in the form "kpz: FILE: message", and the end of stdout.
 #pragma once
 

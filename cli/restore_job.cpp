@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Restoring one compressed file under its stored name, and testing one without writing.
 // Standard input, or -c, restores to standard output.
 #include "display_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Cleanup on the signals that end the program. Outputs are usually unnamed until they are
 // complete, and vanish with the process whatever ends it; the named ones, used where the
 // file system has no unnamed files, are removed here before the program dies.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What happens when a signal ends kpz: no temporary output and no silenced terminal are
 // left behind.
 #pragma once

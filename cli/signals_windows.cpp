@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Cleanup when the console ends kpz (Ctrl+C, Ctrl+Break, the console closing, log-off or
 // shut-down): outputs in progress are removed and the console's echo is put back. Outputs
 // are marked for deletion while they are written, so even a killed kpz leaves none; the

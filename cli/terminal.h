@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The terminal: the progress line on stderr and the password prompt on /dev/tty.
 #pragma once
 

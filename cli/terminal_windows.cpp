@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The console on Windows: the progress line on stderr and the password prompt on the
 // console itself (CONIN$ and CONOUT$), with echo off while the password is typed.
 #include "terminal.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Cross build for 64-bit Windows with Debian's MinGW-w64 compilers (g++-mingw-w64-x86-64).
 # The posix flavour of the compilers gives std::thread and std::mutex.
 set(CMAKE_SYSTEM_NAME Windows)

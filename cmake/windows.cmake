@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Windows builds (MinGW-w64), for the folders added after this point (tests, fuzz replays).
 # The codec and kpz choose their Windows twins in their own folders.
 

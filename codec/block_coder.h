@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The encoder's inner kernels, shared by the one-file coding loop and the parallel coder:
 // residuals of one block, and the bit packer with its unfinished word in a register.
 #pragma once

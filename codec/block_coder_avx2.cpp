@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Block coding kernels for processors with AVX2 and BMI2, chosen at run time. Only the
 // functions marked with the target attribute use those instructions, and only the dispatcher
 // calls them, after asking the processor.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Windows-1252 <-> UTF-8. Written out here because the mapping is tiny and fixed, and the
 // codec links nothing but the standard library.
 #include "charset.h"

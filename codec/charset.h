@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The 8-bit character set of stored names and passwords (Windows-1252), converted to and
 // from the UTF-8 used on this system.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // XXH3's update compiled for AVX2 (this file alone is built with -mavx2), which the check
 // value uses when the processor has it: twice the bytes per step of the SSE2 build.
 #define XXH_INLINE_ALL

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The check trailer's bytes and its hash. XXH3 comes from the xxHash header, compiled in
 // here (XXH_INLINE_ALL), so the codec needs no library at run time and builds the same on
 // every system the header supports.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The optional check trailer: a hash of the restored bytes stored after a payload's end
 // pad. Decoders stop at the stored size and never read past the end pad, so a reader that
 // knows nothing of the trailer skips it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The codec's part of the packer state: buffers, counters and flags, with the bit writer,
 // the bit reader and the tables as named parts, in one record that callers own and pass by
 // reference.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The four lookup tables shared by the encoder and the decoder.
 #include "encoder.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The container header and the naming rules for compressed and restored files.
 #include "container.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The container header in front of every payload, and the naming rules for outputs.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Block decoder: reads the fields back, undoes the prediction and restores the samples.
 #include "decoder.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Block decoder: the bit reader with its refills, reconstruction and the restore flush.
 #pragma once
 

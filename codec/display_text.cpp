@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Names made safe to show: read as UTF-8 or Windows-1252, with the characters that steer a
 // display written as escapes.
 #include "display_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Names from files and arguments made safe to show on a terminal or in a message box.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Block encoder: first-order prediction of side and right, two width codes per block,
 // fields packed most significant bit first into 16-bit words.
 #include "encoder.h"

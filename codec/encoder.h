@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Block encoder: prediction, width choice, the bit writer and the compress-side flush.
 #pragma once
 

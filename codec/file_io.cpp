@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // POSIX file access with an optional fault plan for tests.
 #include "file_io.h"
 

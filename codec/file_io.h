@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Thin file layer over POSIX descriptors, with a fault plan that tests use to make reads
 // and writes fail at chosen points.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Windows file access through the wide (UTF-16) functions, with the same fault plan for
 // tests. Files are opened with every sharing mode, as POSIX files are, so that a file
 // being read can still be renamed or removed by others; the handle is wrapped in a C

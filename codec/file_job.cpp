@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // One file's checks, output and coder run, for both directions.
 #include "file_job.h"
 

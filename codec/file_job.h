@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The work on one file, shared by the window program and the command-line tool: the checks
 // on the source and its header, the output's creation and commit, and the coder's run. The
 // programs gather input (paths, passwords, answers to prompts) and present the outcomes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Picks the block coding kernels once per process from what the processor reports.
 #include "kernels.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The block coding kernels and the choice between them. Every kernel stores and restores
 // exactly the same bytes; they differ only in the instructions they use. The portable one
 // needs nothing past SSE2 and is the reference the others are tested against.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // In-memory compression and restoration through the same encoder and decoder as files.
 #include "memory_codec.h"
 

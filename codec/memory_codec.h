@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Whole compressed files built from and restored to memory: for tests, benchmarks and
 // any caller that holds the data already.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The texts the codec and its callers report to users.
 #pragma once
 

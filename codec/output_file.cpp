@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Outputs written without a name and linked into place when complete.
 #include "output_file.h"
 

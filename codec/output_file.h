@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // How every output is written: under a name nobody can predict or address, and under its
 // final name only once it is complete. An existing file under the final name stays as it
 // was until then, whatever fails in between.

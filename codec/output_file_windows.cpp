@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Outputs on Windows: written under a random name in the output's folder, marked for
 // deletion while they are written so that the system removes them whatever ends the
 // program, and moved into place only once complete.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Password code: a 16-bit value built from the upper-cased password, one character at a time.
 #include "password.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The 16-bit password code that scrambles payload words.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Path helpers for this system's "/" separated paths.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Path helpers for Windows paths: "\" and "/" both separate, and a drive ("C:") may lead.
 #include "paths.h"
 

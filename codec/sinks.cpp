@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A decoder destination that compares the restored bytes with the original file.
 #include "sinks.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Destinations for the decoder that write no file: one that only counts (for -t) and one
 // that compares with the original (for --verify).
 #pragma once

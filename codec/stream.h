@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Byte streams the codec reads from and writes to: files on disk, or memory in tests and
 // benchmarks.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Text and error conversions for the Windows file layer.
 #include "windows_text.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Windows only: paths and texts cross between the program's UTF-8 strings and the UTF-16
 // of the system's wide functions here, and the system's error codes become errno values.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // TAboutForm: the about window.
 #include "Unit2.h"
 

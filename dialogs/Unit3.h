@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // TDestFolderForm: the dialog that chooses the destination folder.
 #pragma once
 

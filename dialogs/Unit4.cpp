@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // THelpForm: the help window.
 #include "Unit4.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // THelpForm: the help window.
 #pragma once
 

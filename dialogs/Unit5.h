@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // TPasswordForm: the password dialog.
 #pragma once
 

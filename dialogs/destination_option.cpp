@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // TMainForm: the destination folder option, "Same as Source" or a folder chosen in
 // TDestFolderForm. The batches read OtherMI and destinationFolder for each file.
 #include "Unit1.h"

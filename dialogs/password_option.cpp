@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // TMainForm: the password option, set or changed in TPasswordForm, or turned off.
 #include "Unit1.h"
 

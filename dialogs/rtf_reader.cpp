@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A small RTF reader: groups, paragraphs, alignment, bold, italic, underline, font size,
 // tabs, Windows-1252 escapes and Unicode escapes. Everything else is skipped.
 #include "rtf_reader.h"

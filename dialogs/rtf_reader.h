@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A small reader for the rich-text (RTF) files the help window shows: paragraphs with their
 // alignment, and runs of text with bold, italic, underline and font size. Anything else in
 // the file (font and colour tables, pictures, style sheets, unknown control words) is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Shortening a folder path to a pixel width by replacing its leading folders with "...".
 #pragma once
 

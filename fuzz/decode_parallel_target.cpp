@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Fuzz target: the decoder that restores one file on several threads must agree with the
 // plain decoder on any input: the same verdict, and when both complete the same bytes up to
 // the stored size. Both run on arbitrary bytes, header included, after the checks kpz makes

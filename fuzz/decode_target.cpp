@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Fuzz target: arbitrary bytes, header included, checked and decoded by the same steps
 // `kpz -t` takes on a file. Any input must end in a clean verdict: no crash, no undefined
 // behaviour, no hang, and the decoder never produces more than the stored size plus the rest

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The codec state shared by the fuzz targets: one per process, tables built once, reused
 // by every input the way the programs reuse theirs across a batch.
 #pragma once

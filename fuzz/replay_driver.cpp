@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Runs a fuzz target's entry point over saved inputs, so the corpus and every kept crash
 // replay under ctest with any compiler, without libFuzzer. Arguments are files or
 // folders (read one level deep, in name order). Fails when no input was found.

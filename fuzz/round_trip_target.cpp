@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Fuzz target: any bytes compress and restore to themselves, and the portable kernels and
 // the fastest ones this processor runs give the same file and restore it alike. The first byte
 // picks the variant: bit 0 turns the password on (its code taken from the next two bytes), bit 1

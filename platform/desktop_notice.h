@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Short messages in the desktop's notification area, for runs that have no terminal and
 // whose window closes on its own.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Notifications on freedesktop systems: org.freedesktop.Notifications on the session bus.
 #include "desktop_notice.h"
 

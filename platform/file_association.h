@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Recording the .kpz file type with the system, so that opening such a file starts this
 // program with the file's path as its one argument.
 #pragma once

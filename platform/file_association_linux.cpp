@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The .kpz file type on freedesktop systems: a shared-mime-info package for "*.kpz", a
 // desktop entry that opens such files with this program and its icon in the hicolor
 // theme, in the user's own data folder (XDG_DATA_HOME) when no installed entry exists, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The .kpz file type in the Windows registry, under HKEY_CLASSES_ROOT: the extension, the
 // type's display name, its icon and the command that opens a file. The keys and the rules
 // of writing them live in the Qt-free file_type_registry unit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The .kpz file type's registry entries and the rules for writing them.
 #include "file_type_registry.h"
 

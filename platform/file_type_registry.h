@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The .kpz file type in the Windows registry, without Qt: the four keys below the classes
 // root and their default values, and the order and failure rules of writing them. The
 // window program's Windows build uses it; its tests use it with a registry of their own.

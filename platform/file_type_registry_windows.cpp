@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The registry operations of the file type on Windows, below HKEY_CLASSES_ROOT.
 #include "file_type_registry.h"
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-3-Clause
 """Draws the about window's splash picture: a 300 x 180, 256-colour (8-bit palette) BMP.
 
 Uses only the Python standard library and its own pixel font, so the output is the same

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Shared set-up for scripts/run and scripts/test: installs the Debian packages that are
 # missing, then configures and builds into build/. Sourced, not run.
 set -euo pipefail

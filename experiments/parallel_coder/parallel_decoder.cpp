@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Parallel restoration of one file: read a round of payload, turn its words into a plain
 // big-endian byte stream, walk the block headers to find where each block starts, decode
 // stretches of blocks on several threads, then shift each stretch by the frame before it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Restoring one file on several threads, byte for byte the same as decodeFile and the cut.
 #pragma once
 

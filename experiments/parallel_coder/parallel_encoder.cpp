@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Parallel compression of one file. The source is read in rounds of whole 512 KiB chunks;
 // each round is cut into segments of a few chunks, coded side by side into word streams of
 // their own while the next round is read and the last one written, and the streams are

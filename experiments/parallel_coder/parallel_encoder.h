@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Compression of one file on several threads, byte for byte the same as encodeFile.
 #pragma once
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Installs the build into a scratch prefix and checks the layout: both programs in bin/,
 # the help file in share/brisko-packer/, the desktop files named by the application id,
 # and the library with its header, pkg-config file and CMake package.

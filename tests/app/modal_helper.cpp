@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Answers modal windows the way a person would, for the window tests.
 #include "modal_helper.h"
 

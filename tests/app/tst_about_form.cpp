@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The about window: its look, closing by its timer, by a key or by a click on the picture,
 // the count restarting at each activation, and its place beside the main window.
 #include "modal_helper.h"

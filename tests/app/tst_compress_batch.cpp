@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The compression batch, driven through the real window, file dialog and message boxes.
 #include "app_title.h"
 #include "file_io.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The decompression batch, driven through the real window, file dialog, password prompt
 // and message boxes; and the command-line run.
 #include "app_title.h"

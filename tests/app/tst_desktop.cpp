@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The window program among other desktop programs: files dropped on the window, the file
 // dialogs (completion list, columns, no settings left behind), one font, and captions that
 // fit their message boxes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Runs opened from the desktop entry: the marker argument, the restore beside the .kpz
 // file whatever the launcher's working folder, and the notification that tells the
 // outcome, received by a stand-in notification service on a private session bus.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The destination folder option: the folder dialog, Options > Destination Folder, the
 // labels that open it, where the batches put their output, and path shortening.
 #include "modal_helper.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Faults met by the window program's batches, as tables: Exit or a confirmed cancel at each
 // point where a batch lets the window handle input, a write that fails in a file's final
 // flush, and compressed files whose header cannot be true.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The help window: its layout, loading the help file each time it is opened, the missing
 // file, Escape and typed keys, and the help menu item.
 #include "modal_helper.h"

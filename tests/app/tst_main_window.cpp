@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The main window at start: controls, menus, dialogs and defaults; idle and busy layouts;
 // confirm cancel from Escape and the Cancel button; the about window.
 #include "modal_helper.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The overwrite-warning option: the menu item flips it, and a compression batch replaces
 // existing files without asking while it is off, from the next file on when it changes
 // during a batch.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The password dialog and the password option: layout, the code of what is typed, the
 // mask, keys that must not close the dialog, placement, and the option's transitions.
 #include "modal_helper.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Counters, bars, ratio, times and task-bar title of the main window's progress display.
 #include "app_title.h"
 #include "modal_helper.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The rich-text reader: text and paragraphs from small inputs, formatting and alignment, the
 // shipped help file, and damaged input that must never crash or hang.
 #include "rtf_reader.h"

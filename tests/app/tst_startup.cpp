@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The main window's first activation: the command-line run that restores one file and
 // ends, or the about window, the status line and the .kpz file type written for the
 // desktop (into temporary XDG folders).

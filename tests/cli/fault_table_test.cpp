@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Faults and hostile inputs met by the kpz binary, as tables: stored names that try to leave
 // the output folder, outputs that are the input under another name, signals in the middle of
 // a large file in either direction, writes that stop at each stage, a file cut at every

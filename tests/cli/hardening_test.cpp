@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What kpz does when its surroundings work against it: a standard output that cannot be
 // written, names made to steer the terminal, a password file without end, and passwords
 // whose characters the password code cannot tell apart.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Several files at once (-j): the same outputs as one at a time, messages in file order.
 #include "kpz_harness.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Runs the kpz binary in a scratch folder and gives the tests small file helpers.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Usage errors, help and version, -o and -f, -t on good and damaged files, and -l.
 #include "kpz_harness.h"
 #include "version.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Standard input and output, the check value as the tool shows it, and the options other
 // compressors have taught scripts to use: -k, --rm, -r, abbreviated long options.
 #include "kpz_harness.h"

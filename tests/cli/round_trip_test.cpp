@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Compress and restore through the real binary: sizes around the 512 KiB buffer, empty and
 // odd-length files, and each way of giving a password.
 #include "kpz_harness.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What must never happen: an input replaced, a file written outside the output folder, a
 // partial or temporary file left behind, attributes lost.
 #include "kpz_harness.h"

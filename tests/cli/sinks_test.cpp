@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The comparing destination behind --verify: every kind of difference must be caught.
 #include "kpz_harness.h"
 #include "sinks.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // kpz on a real (pseudo-)terminal: the password prompt without echo, and the progress line.
 #include "kpz_harness.h"
 #include "progress_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The word-by-word bit writer and reader on known fields: fixed 16-bit words out, the same
 // values back, with the full 512 KiB buffer and with a two-word buffer whose fills and
 // refills land inside the fields.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The check trailer: what the job writes, that a reader knowing nothing of it still
 // restores the file exactly, and what the job makes of damage and of other trailing bytes.
 #include "check_trailer.h"

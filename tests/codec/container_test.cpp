@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The header, the naming rules, stored names and the password code.
 #include "charset.h"
 #include "container.h"

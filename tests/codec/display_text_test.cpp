@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Names shown to the user: kept when harmless, escaped when they could steer the display.
 #include "display_text.h"
 

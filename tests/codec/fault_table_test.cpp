@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Tables of faults met while coding through kpz::File: writes that stop at each stage of a
 // file, a full disk, reads that fail at each stage, and a file cut at every byte.
 #include "container.h"

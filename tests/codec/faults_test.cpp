@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Failures while coding: reads and writes that fail part-way, damaged and truncated files.
 #include "container.h"
 #include "decoder.h"

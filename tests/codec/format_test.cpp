@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The compressed bytes, exact to the format: worked examples, whole files, scrambling, and
 // the fast encoder against the plain reference on many sizes and signals.
 #include "container.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Every set of block kernels this processor can run stores exactly the bytes of the plain
 // reference and restores them: all 256 pairs of widths at both byte parities, chunk
 // boundaries, scrambling, and real music when the corpus is there.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The output policy: an output appears under its final name only when committed, an
 // existing file stays until then, and nothing is left behind otherwise; on file systems
 // with unnamed files and on those without.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The parallel coder and the vector kernels store exactly what the plain ones do.
 #include "block_coder.h"
 #include "container.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Restoring gives back every byte, at every size that meets a block, chunk or buffer edge.
 #include "encoder.h"
 #include "memory_codec.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Generated test data and the reference encoder.
 #include "test_support.h"
 

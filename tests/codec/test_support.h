@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Helpers shared by the codec tests: generated audio, a straightforward reference
 // encoder, and a heap-allocated codec state.
 #pragma once

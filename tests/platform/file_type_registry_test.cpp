@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The .kpz file type's registry entries: the four keys and values, a key that cannot be
 // opened skipped, a value that cannot be set ending the registration; on Windows the
 // entries read back from the registry, and a program in another folder taking them over.

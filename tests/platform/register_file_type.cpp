@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Registers the .kpz file type for this very program file, as the window program does at
 // start: the test script runs copies of it from two folders and reads the registry back.
 #include "file_type_registry.h"

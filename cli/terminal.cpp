@@ -2,9 +2,6 @@
 // The terminal: the progress line on stderr and the password prompt on /dev/tty.
 #include "terminal.h"
 
-#include "display_text.h"
-#include "progress_text.h"
-
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -24,28 +21,6 @@ bool progressLineVisible = false;
 volatile sig_atomic_t echoDisabled = 0;
 int promptFd = -1;
 struct termios savedTermios {};
-
-constexpr auto kRedrawInterval = std::chrono::milliseconds(250);
-
-// Columns of the terminal stderr shows on, or 0 when it cannot tell; asked at every
-// redraw, so a resized window gets lines of its new width.
-int terminalColumns() {
-    struct winsize size {};
-    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
-    return size.ws_col;
-}
-
-std::string clockText(double seconds) {
-    if (seconds < 0 || seconds > 99 * 3600.0) return "--:--";
-    const auto total = static_cast<long>(seconds + 0.5);
-    char text[32];
-    if (total >= 3600)
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60,
-                      total % 60);
-    else
-        std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
-    return text;
-}
 
 void writeAll(int fd, const char* data, size_t size) {
     while (size > 0) {
@@ -70,50 +45,16 @@ void clearProgressLine() {
     progressLineVisible = false;
 }
 
-void ProgressMeter::start(const std::string& label, uint64_t total) {
-    if (!enabled_) return;
-    reported_ = 0;
-    label_ = kpz::displayText(label);
-    total_ = total;
-    started_ = lastDrawn_ = Clock::now();
-    running_ = true;
+int terminalColumns() {
+    struct winsize size {};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_col;
 }
 
-void ProgressMeter::update(uint64_t done) {
-    if (!running_) return;
-    if (shared_) {
-        if (done > total_) done = total_;
-        if (done > reported_) shared_->fetch_add(done - reported_);
-        reported_ = done;
-        return;
-    }
-    const auto now = Clock::now();
-    // The first redraw waits too, so short files do not flicker a line at all.
-    if (now - lastDrawn_ < kRedrawInterval) return;
-    lastDrawn_ = now;
-    if (done > total_) done = total_;
-    const double elapsed = std::chrono::duration<double>(now - started_).count();
-    const double rate = elapsed > 0 ? static_cast<double>(done) / elapsed : 0;
-    const double percent = total_ ? 100.0 * static_cast<double>(done) / total_ : 100.0;
-    const double left = rate > 0 ? static_cast<double>(total_ - done) / rate : -1;
-    char numbers[96];
-    std::snprintf(numbers, sizeof numbers, "%5.1f%%  %7.1f MB/s  %s left", percent, rate / 1e6,
-                  clockText(left).c_str());
-    const std::string line = progressLine(label_, numbers, terminalColumns());
+void drawProgressLine(const std::string& line) {
     std::fprintf(stderr, "\r%s\033[K", line.c_str());
     std::fflush(stderr);
     progressLineVisible = true;
-}
-
-void ProgressMeter::finish() {
-    if (!running_) return;
-    running_ = false;
-    if (shared_) {
-        // Whatever the file did not report counts as handled once it is over.
-        if (total_ > reported_) shared_->fetch_add(total_ - reported_);
-        return;
-    }
-    clearProgressLine();
 }
 
 std::optional<std::string> askPassword(const char* prompt, std::string& error) {

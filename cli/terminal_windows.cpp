@@ -3,7 +3,6 @@
 // console itself (CONIN$ and CONOUT$), with echo off while the password is typed.
 #include "terminal.h"
 
-#include "display_text.h"
 #include "progress_text.h"
 #include "windows_text.h"
 
@@ -24,27 +23,6 @@ HANDLE promptInput = INVALID_HANDLE_VALUE;
 DWORD savedInputMode = 0;
 // Whether stderr's console takes "\033[K" (erase to the end of the line).
 bool consoleErases = false;
-
-constexpr auto kRedrawInterval = std::chrono::milliseconds(250);
-// Columns of the console stderr shows on, or 0 when it cannot tell; asked at every
-// redraw, so a resized window gets lines of its new width.
-int terminalColumns() {
-    CONSOLE_SCREEN_BUFFER_INFO info{};
-    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
-    return info.srWindow.Right - info.srWindow.Left + 1;
-}
-
-std::string clockText(double seconds) {
-    if (seconds < 0 || seconds > 99 * 3600.0) return "--:--";
-    const auto total = static_cast<long>(seconds + 0.5);
-    char text[32];
-    if (total >= 3600)
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60,
-                      total % 60);
-    else
-        std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
-    return text;
-}
 
 void writeConsole(HANDLE console, const std::string& utf8) {
     std::wstring wide;
@@ -80,50 +58,16 @@ void clearProgressLine() {
     progressLineVisible = false;
 }
 
-void ProgressMeter::start(const std::string& label, uint64_t total) {
-    if (!enabled_) return;
-    reported_ = 0;
-    label_ = kpz::displayText(label);
-    total_ = total;
-    started_ = lastDrawn_ = Clock::now();
-    running_ = true;
+int terminalColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
-void ProgressMeter::update(uint64_t done) {
-    if (!running_) return;
-    if (shared_) {
-        if (done > total_) done = total_;
-        if (done > reported_) shared_->fetch_add(done - reported_);
-        reported_ = done;
-        return;
-    }
-    const auto now = Clock::now();
-    // The first redraw waits too, so short files do not flicker a line at all.
-    if (now - lastDrawn_ < kRedrawInterval) return;
-    lastDrawn_ = now;
-    if (done > total_) done = total_;
-    const double elapsed = std::chrono::duration<double>(now - started_).count();
-    const double rate = elapsed > 0 ? static_cast<double>(done) / elapsed : 0;
-    const double percent = total_ ? 100.0 * static_cast<double>(done) / total_ : 100.0;
-    const double left = rate > 0 ? static_cast<double>(total_ - done) / rate : -1;
-    char numbers[96];
-    std::snprintf(numbers, sizeof numbers, "%5.1f%%  %7.1f MB/s  %s left", percent, rate / 1e6,
-                  clockText(left).c_str());
-    const std::string line = progressLine(label_, numbers, terminalColumns());
+void drawProgressLine(const std::string& line) {
     std::fprintf(stderr, "\r%s%s", line.c_str(), eraseAfter(line).c_str());
     std::fflush(stderr);
     progressLineVisible = true;
-}
-
-void ProgressMeter::finish() {
-    if (!running_) return;
-    running_ = false;
-    if (shared_) {
-        // Whatever the file did not report counts as handled once it is over.
-        if (total_ > reported_) shared_->fetch_add(total_ - reported_);
-        return;
-    }
-    clearProgressLine();
 }
 
 std::optional<std::string> askPassword(const char* prompt, std::string& error) {

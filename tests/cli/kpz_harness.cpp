@@ -98,6 +98,30 @@ void KpzTest::TearDown() {
     if (!dir_.empty()) fs::remove_all(fs::path(dir_).parent_path());
 }
 
+namespace {
+
+// Writes bytes into the pipe fd on a thread of its own, in 64 KiB pieces pauseMs apart
+// (all at once for 0), then closes it. A reader that stops early closes the pipe; the
+// EPIPE that follows is ignored.
+void feedPipe(int fd, std::vector<uint8_t> bytes, int pauseMs) {
+    std::thread([fd, bytes = std::move(bytes), pauseMs] {
+        ::signal(SIGPIPE, SIG_IGN);
+        const size_t piece = pauseMs > 0 ? 65536 : bytes.size();
+        size_t done = 0;
+        while (done < bytes.size()) {
+            const size_t want = std::min(piece, bytes.size() - done);
+            const ssize_t n = ::write(fd, bytes.data() + done, want);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<size_t>(n);
+            if (pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+        }
+        ::close(fd);
+    }).detach();
+}
+
+} // namespace
+
 pid_t KpzTest::start(const std::vector<std::string>& args, const RunSettings& settings) const {
     // Everything the child needs is prepared before fork.
     std::vector<std::string> argStore{KPZ_BINARY};
@@ -143,24 +167,16 @@ pid_t KpzTest::start(const std::vector<std::string>& args, const RunSettings& se
     if (settings.input) {
         ::close(feed[0]);
         // The child's output goes to files, so feeding it all before waiting cannot block
-        // for long; a child that stops reading closes the pipe (EPIPE, ignored here).
-        std::thread([fd = feed[1], bytes = *settings.input] {
-            ::signal(SIGPIPE, SIG_IGN);
-            size_t done = 0;
-            while (done < bytes.size()) {
-                const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-                if (n < 0 && errno == EINTR) continue;
-                if (n <= 0) break;
-                done += static_cast<size_t>(n);
-            }
-            ::close(fd);
-        }).detach();
+        // for long.
+        feedPipe(feed[1], *settings.input, 0);
     }
     return pid;
 }
 
-pid_t KpzTest::startOnTerminal(const std::vector<std::string>& args, int& terminal,
-                               int columns) const {
+pid_t KpzTest::startOnTerminal(const std::vector<std::string>& args, int& terminal, int columns,
+                               const std::vector<uint8_t>* slowInput) const {
+    int feed[2] = {-1, -1};
+    if (slowInput && ::pipe2(feed, O_CLOEXEC) != 0) return -1;
     terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (terminal < 0 || ::grantpt(terminal) != 0 || ::unlockpt(terminal) != 0) return -1;
     if (columns > 0) {
@@ -181,12 +197,16 @@ pid_t KpzTest::startOnTerminal(const std::vector<std::string>& args, int& termin
         // The first terminal a session leader opens becomes its controlling terminal.
         const int tty = ::open(side.c_str(), O_RDWR);
         if (tty < 0 || ::chdir(dir_.c_str()) != 0) ::_exit(126);
-        ::dup2(tty, 0);
+        ::dup2(slowInput ? feed[0] : tty, 0);
         ::dup2(tty, 1);
         ::dup2(tty, 2);
         ::unsetenv("KPZ_PASSWORD");
         ::execv(argv[0], argv.data());
         ::_exit(127);
+    }
+    if (slowInput) {
+        ::close(feed[0]);
+        feedPipe(feed[1], *slowInput, 20);
     }
     return pid;
 }

@@ -60,9 +60,10 @@ class KpzTest : public ::testing::Test {
     RunResult waitFor(pid_t pid) const;
     // Starts kpz with a new pseudo-terminal as its controlling terminal and its stdin,
     // stdout and stderr; terminal is the controlling side to read and type on. columns
-    // sets the terminal's width when not 0.
-    pid_t startOnTerminal(const std::vector<std::string>& args, int& terminal,
-                          int columns = 0) const;
+    // sets the terminal's width when not 0. With slowInput, stdin is instead a pipe fed
+    // those bytes in 64 KiB pieces 20 ms apart, so a run lasts as long as a test needs.
+    pid_t startOnTerminal(const std::vector<std::string>& args, int& terminal, int columns = 0,
+                          const std::vector<uint8_t>* slowInput = nullptr) const;
 
     // Waits until the running kpz holds an open file in the test folder, other than
     // input, that has grown past bytes: its output under way, which may have no name yet.

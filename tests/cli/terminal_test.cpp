@@ -39,14 +39,6 @@ std::string converse(int terminal, const std::string& answer, int& promptsAnswer
     return screen;
 }
 
-// A sparse file large enough to keep the coder busy past the first progress redraws.
-void makeLongSource(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::ftruncate(fd, off_t{768} << 20), 0);
-    ::close(fd);
-}
-
 bool havePseudoTerminals() {
     const int probe = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (probe < 0) return false;
@@ -90,38 +82,46 @@ TEST(ProgressLine, FitsTheWidthGivenWithoutSplittingCharacters) {
     EXPECT_EQ(kpzcli::displayWidth(wide), 2 * 13 + 5);
 }
 
-TEST_F(OnTerminal, ProgressLineNeverWrapsOnANarrowTerminal) {
+TEST_F(OnTerminal, ProgressLineIsShownAndNeverWraps) {
     if (!havePseudoTerminals()) GTEST_SKIP() << "this machine offers no pseudo-terminals";
-    const std::string name = "a rather long file name for a narrow window, 交響曲.raw";
-    makeLongSource(path(name));
-    int terminal = -1;
-    const pid_t pid = startOnTerminal({name}, terminal, 44);
-    ASSERT_GT(pid, 0);
-    int prompts = 0;
-    const std::string screen = converse(terminal, "", prompts);
-    ::close(terminal);
-    const RunResult r = waitFor(pid);
-    ASSERT_EQ(r.exitCode, 0) << screen;
-    ASSERT_NE(screen.find("MB/s"), std::string::npos) << screen;
-    // Each redraw starts with a carriage return and ends by clearing the rest of the line.
-    size_t at = 0, lines = 0;
-    while ((at = screen.find("\rkpz: ", at)) != std::string::npos) {
-        const size_t end = screen.find("\033[K", at);
-        ASSERT_NE(end, std::string::npos);
-        EXPECT_LE(kpzcli::displayWidth(screen.substr(at + 1, end - at - 1)), 43u);
-        at = end;
-        ++lines;
+    // Testing standard input that arrives slowly keeps kpz busy past the first redraws on
+    // any machine. The name cut is shown by the table above; here the figures give way.
+    writeBytes(path("a.wav"), audioLike(4000000, 3));
+    ASSERT_EQ(run({"a.wav"}).exitCode, 0);
+    const auto packed = readBytes(path("a.kpz"));
+    for (const int columns : {30, 132}) {
+        SCOPED_TRACE(columns);
+        int terminal = -1;
+        const pid_t pid = startOnTerminal({"-t", "-"}, terminal, columns, &packed);
+        ASSERT_GT(pid, 0);
+        int prompts = 0;
+        const std::string screen = converse(terminal, "", prompts);
+        ::close(terminal);
+        const RunResult r = waitFor(pid);
+        ASSERT_EQ(r.exitCode, 0) << screen;
+        // The figures lose their tail before the line would wrap; a wide terminal has all.
+        ASSERT_NE(screen.find("MB/s"), std::string::npos) << screen;
+        EXPECT_EQ(screen.find("left") != std::string::npos, columns > 30) << screen;
+        // Each redraw starts with a carriage return and ends by clearing the rest of the line.
+        size_t at = 0, lines = 0;
+        while ((at = screen.find("\rkpz: ", at)) != std::string::npos) {
+            const size_t end = screen.find("\033[K", at);
+            ASSERT_NE(end, std::string::npos);
+            EXPECT_LE(kpzcli::displayWidth(screen.substr(at + 1, end - at - 1)),
+                      static_cast<size_t>(columns - 1));
+            at = end;
+            ++lines;
+        }
+        EXPECT_GT(lines, 0u) << screen;
     }
-    EXPECT_GT(lines, 0u) << screen;
 }
 
-TEST_F(OnTerminal, PasswordIsAskedTwiceWithoutEchoAndProgressIsShown) {
+TEST_F(OnTerminal, PasswordIsAskedTwiceWithoutEcho) {
     if (!havePseudoTerminals()) GTEST_SKIP() << "this machine offers no pseudo-terminals";
     const auto data = audioLike(60000, 8);
     writeBytes(path("a.wav"), data);
-    makeLongSource(path("long.raw"));
     int terminal = -1;
-    const pid_t pid = startOnTerminal({"-p", "a.wav", "long.raw"}, terminal);
+    const pid_t pid = startOnTerminal({"-p", "a.wav"}, terminal);
     ASSERT_GT(pid, 0);
     int prompts = 0;
     const std::string screen = converse(terminal, "s3cret-word", prompts);
@@ -131,8 +131,6 @@ TEST_F(OnTerminal, PasswordIsAskedTwiceWithoutEchoAndProgressIsShown) {
     EXPECT_EQ(prompts, 2) << screen;
     EXPECT_NE(screen.find("Repeat password: "), std::string::npos) << screen;
     EXPECT_EQ(screen.find("s3cret-word"), std::string::npos) << "the password was echoed";
-    EXPECT_NE(screen.find("MB/s"), std::string::npos) << screen;
-    EXPECT_NE(screen.find("left"), std::string::npos) << screen;
 
     // The typed password is the one that protects the file.
     ASSERT_EQ(readBytes(path("a.kpz")).at(0), '?');

@@ -4,7 +4,7 @@
 #include "Unit1.h"
 
 #include "display_text.h"
-#include "messages.h"
+#include "problem_text.h"
 #include "ui_Unit1.h"
 
 #include <QFile>
@@ -71,15 +71,7 @@ void TMainForm::endBatch(const kpz::Outcome& outcome, bool passwordOn) {
     if (aborted) {
         setStatusText("Aborted!");
     } else {
-        QString text = outcome.message();
-        if ((outcome.problem == kpz::Problem::Damaged ||
-             outcome.problem == kpz::Problem::CheckMismatch) &&
-            passwordOn)
-            text = kpz::msg::kWrongPasswordOrDamaged;
-        if (outcome.problem == kpz::Problem::OutputClaimed)
-            text = kpz::msg::kAlreadyWrittenFrom +
-                   displayName(QFileInfo(QFile::decodeName(outcome.detail.c_str())).fileName()) +
-                   "'!";
+        const QString text = problemText(outcome, passwordOn);
         showError(text);
         setStatusText(text);
     }

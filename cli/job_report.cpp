@@ -3,12 +3,20 @@
 #include "jobs.h"
 
 #include "display_text.h"
-#include "messages.h"
 
 #include <cerrno>
 #include <unistd.h>
 
 namespace kpzcli {
+
+namespace {
+
+// The texts users know from the window program, where the tool has no better words.
+constexpr const char* kOpenSourceFailed = "Couldn't open source file!";
+constexpr const char* kOpenDestinationFailed = "Couldn't open destination file!";
+constexpr const char* kSourceReadError = "Source read error!";
+
+} // namespace
 
 void reportProblem(const JobContext& job, const kpz::Outcome& o, const std::string& path,
                    const std::string& destination, bool passwordOn) {
@@ -20,7 +28,7 @@ void reportProblem(const JobContext& job, const kpz::Outcome& o, const std::stri
         return;
     case Problem::OpenSource:
         report.error(path,
-                     std::string(kpz::msg::kOpenSourceFailed) + " (" + systemError(o.error) + ")");
+                     std::string(kOpenSourceFailed) + " (" + systemError(o.error) + ")");
         return;
     case Problem::SourceIsFolder:
         report.error(path, "is a directory; skipped");
@@ -35,14 +43,15 @@ void reportProblem(const JobContext& job, const kpz::Outcome& o, const std::stri
     case Problem::CheckMismatch:
         // Scrambled with the wrong code, a payload almost always runs out early, and never
         // matches its check value.
-        report.error(path, passwordOn ? kpz::msg::kWrongPasswordOrDamaged : kpz::msg::kDamaged);
+        report.error(path, passwordOn ? "Wrong password, or compressed file is damaged or truncated!"
+                                      : "Compressed file is damaged or truncated!");
         return;
     case Problem::SpoolFailed:
         report.error("couldn't keep standard input in a temporary file (" + systemError(o.error) +
                      ")");
         return;
     case Problem::NoUsableName:
-        report.error(path, std::string(kpz::msg::kOpenDestinationFailed) +
+        report.error(path, std::string(kOpenDestinationFailed) +
                                " (no usable name is stored in it; give one with --name)");
         return;
     case Problem::OutputIsFolder:
@@ -62,7 +71,7 @@ void reportProblem(const JobContext& job, const kpz::Outcome& o, const std::stri
         report.error(destination, "is an input of this run; not replaced");
         return;
     case Problem::OpenDestination:
-        report.error(destination, std::string(kpz::msg::kOpenDestinationFailed) + " (" +
+        report.error(destination, std::string(kOpenDestinationFailed) + " (" +
                                       systemError(o.error) + ")");
         return;
     case Problem::CommitFailed:
@@ -74,8 +83,23 @@ void reportProblem(const JobContext& job, const kpz::Outcome& o, const std::stri
     case Problem::VerifyMismatch:
         report.error(path, "verification failed: the new file does not restore to the source");
         return;
-    default:
-        report.error(o.aboutOutput() ? destination : path, o.message());
+    case Problem::SourceRead:
+        report.error(path, kSourceReadError);
+        return;
+    case Problem::TooLarge:
+        report.error(path, "Source file is too large (4 GB or more)!");
+        return;
+    case Problem::NameTooLong:
+        report.error(path, "Source file name is too long!");
+        return;
+    case Problem::UnknownFormat:
+        report.error(path, "Unknown file format!");
+        return;
+    case Problem::SameFile:
+        report.error(path, "Destination would replace the source file!");
+        return;
+    case Problem::WriteFailed:
+        report.error(destination, "Couldn't write to destination file!");
         return;
     }
 }

@@ -5,7 +5,6 @@
 #include "encoder.h"
 #include "file_io.h"
 #include "memory_codec.h"
-#include "messages.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

@@ -21,9 +21,8 @@
 
 namespace kpz {
 
-// Why a step refused a file or failed. Each program words these its own way; message()
-// gives the window program's texts, which the command-line tool also uses where it has
-// nothing to add.
+// Why a step refused a file or failed. Each front end words these its own way, in one
+// switch that names every problem.
 enum class Problem {
     None,
     OpenSource,       // the source could not be opened; error holds errno
@@ -58,10 +57,6 @@ struct Outcome {
     std::string detail; // more to say, for the problems that note it
 
     bool ok() const { return problem == Problem::None; }
-    // Whether the problem lies with the output rather than the source.
-    bool aboutOutput() const;
-    // The window program's text for the problem.
-    const char* message() const;
 };
 
 // The steps of a restore on streams, for callers without files (the fuzz targets):

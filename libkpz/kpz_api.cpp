@@ -38,6 +38,7 @@ int errorCode(const Outcome& o) {
     case Problem::SourceNotRegular:
         return KPZ_ERROR_SOURCE_NOT_FILE;
     case Problem::SourceRead:
+    case Problem::SpoolFailed:
         return KPZ_ERROR_READ;
     case Problem::TooLarge:
         return KPZ_ERROR_TOO_LARGE;
@@ -67,10 +68,12 @@ int errorCode(const Outcome& o) {
         return KPZ_ERROR_CANCELLED;
     case Problem::CheckMismatch:
         return KPZ_ERROR_CHECK_MISMATCH;
-    default:
-        // Verification problems and any later kind of damage.
+    case Problem::Damaged:
+    case Problem::VerifyMismatch:
+    case Problem::VerifyHeader:
         return KPZ_ERROR_DAMAGED;
     }
+    return KPZ_ERROR_DAMAGED;
 }
 
 // The code and its errno, for the caller to read after the call.

@@ -5,7 +5,6 @@
 #include "check_trailer.h"
 #include "decoder.h"
 #include "encoder.h"
-#include "messages.h"
 #include "paths.h"
 #include "sinks.h"
 
@@ -151,63 +150,6 @@ std::string resolvedOutput(const std::string& path) {
 }
 
 } // namespace
-
-bool Outcome::aboutOutput() const {
-    switch (problem) {
-    case Problem::OutputIsFolder:
-    case Problem::OutputIsSpecial:
-    case Problem::OutputExists:
-    case Problem::OutputClaimed:
-    case Problem::OutputIsInput:
-    case Problem::OpenDestination:
-    case Problem::WriteFailed:
-    case Problem::CommitFailed:
-        return true;
-    default:
-        return false;
-    }
-}
-
-const char* Outcome::message() const {
-    switch (problem) {
-    case Problem::None:
-    case Problem::Cancelled:
-        return "";
-    case Problem::OpenSource:
-    case Problem::SourceIsFolder:
-    case Problem::SourceNotRegular:
-        return msg::kOpenSourceFailed;
-    case Problem::SourceRead:
-    case Problem::SizeChanged:
-    case Problem::SpoolFailed:
-        return msg::kSourceReadError;
-    case Problem::TooLarge:
-        return msg::kTooLarge;
-    case Problem::NameTooLong:
-        return msg::kNameTooLong;
-    case Problem::UnknownFormat:
-        return msg::kUnknownFormat;
-    case Problem::Damaged:
-    case Problem::CheckMismatch:
-    case Problem::VerifyMismatch:
-    case Problem::VerifyHeader:
-        return msg::kDamaged;
-    case Problem::SameFile:
-    case Problem::OutputIsInput:
-        return msg::kSameFile;
-    case Problem::NoUsableName:
-    case Problem::OutputIsFolder:
-    case Problem::OutputIsSpecial:
-    case Problem::OutputExists:
-    case Problem::OutputClaimed:
-    case Problem::OpenDestination:
-        return msg::kOpenDestinationFailed;
-    case Problem::WriteFailed:
-    case Problem::CommitFailed:
-        return msg::kWriteFailed;
-    }
-    return "";
-}
 
 Outcome readCompressedHeader(Stream& in, uint64_t length, Header& header) {
     // A header that ends early or names more than 255 bytes is no header of ours.

@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// The window program's words for what stopped a file: one case for each problem, with no
+// catch-all, so that a new problem does not build until it has its words here.
+#include "problem_text.h"
+
+#include "display_text.h"
+#include "messages.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+QString shownName(const std::string& path) {
+    const QString name = QFileInfo(QFile::decodeName(path.c_str())).fileName();
+    return QString::fromStdString(kpz::displayText(name.toUtf8().toStdString()));
+}
+
+} // namespace
+
+QString problemText(const kpz::Outcome& outcome, bool passwordOn) {
+    using kpz::Problem;
+    switch (outcome.problem) {
+    case Problem::None:
+    case Problem::Cancelled:
+        return {};
+    case Problem::OpenSource:
+    case Problem::SourceIsFolder:
+    case Problem::SourceNotRegular:
+        return kpz::msg::kOpenSourceFailed;
+    case Problem::SourceRead:
+    case Problem::SizeChanged:
+    case Problem::SpoolFailed:
+        return kpz::msg::kSourceReadError;
+    case Problem::TooLarge:
+        return kpz::msg::kTooLarge;
+    case Problem::NameTooLong:
+        return kpz::msg::kNameTooLong;
+    case Problem::UnknownFormat:
+        return kpz::msg::kUnknownFormat;
+    case Problem::Damaged:
+    case Problem::CheckMismatch:
+        // Scrambled with the wrong code, a payload almost always ends in the wrong place,
+        // and never matches its check value.
+        return passwordOn ? kpz::msg::kWrongPasswordOrDamaged : kpz::msg::kDamaged;
+    case Problem::VerifyMismatch:
+    case Problem::VerifyHeader:
+        return kpz::msg::kDamaged;
+    case Problem::SameFile:
+    case Problem::OutputIsInput:
+        return kpz::msg::kSameFile;
+    case Problem::OutputClaimed:
+        return kpz::msg::kAlreadyWrittenFrom + shownName(outcome.detail) + "'!";
+    case Problem::NoUsableName:
+    case Problem::OutputIsFolder:
+    case Problem::OutputIsSpecial:
+    case Problem::OutputExists:
+    case Problem::OpenDestination:
+        return kpz::msg::kOpenDestinationFailed;
+    case Problem::WriteFailed:
+    case Problem::CommitFailed:
+        return kpz::msg::kWriteFailed;
+    }
+    return {};
+}

@@ -134,9 +134,11 @@ class TMainForm : public QMainWindow {
     // The size pass: the batch bar's units for every file.
     void countBatchUnits(const QStringList& files);
     void showFileStart(const QString& path, int index, int count);
-    // Checks the output, asks before replacing an existing file when the overwrite warning
-    // is on, and creates the output (under no name until it is complete).
+    // The output step of a file: the job's checks, with the overwrite question when the
+    // overwrite warning is on.
     kpz::Outcome prepareOutput(kpz::FileJob& job, const std::string& destination);
+    // Asks whether the existing file at destination may be replaced.
+    kpz::Replace askReplace(const std::string& destination);
     // The one way a batch ends early: a failure in a box and the status line, a cancel
     // (or a failed write already shown) as "Aborted!".
     void endBatch(const kpz::Outcome& outcome, bool passwordOn = false);

@@ -45,7 +45,14 @@ QString problemText(const kpz::Outcome& outcome, bool passwordOn) {
         return passwordOn ? kpz::msg::kWrongPasswordOrDamaged : kpz::msg::kDamaged;
     case Problem::VerifyMismatch:
     case Problem::VerifyHeader:
+    case Problem::NotProven:
+    case Problem::MoreMembers:
         return kpz::msg::kDamaged;
+    case Problem::SourceChanged:
+    case Problem::RemoveFailed:
+        return kpz::msg::kOpenSourceFailed;
+    case Problem::StepOutOfOrder:
+        return kpz::msg::kWriteFailed;
     case Problem::SameFile:
     case Problem::OutputIsInput:
         return kpz::msg::kSameFile;
@@ -55,6 +62,7 @@ QString problemText(const kpz::Outcome& outcome, bool passwordOn) {
     case Problem::OutputIsFolder:
     case Problem::OutputIsSpecial:
     case Problem::OutputExists:
+    case Problem::OutputAppeared:
     case Problem::OpenDestination:
         return kpz::msg::kOpenDestinationFailed;
     case Problem::WriteFailed:

@@ -93,9 +93,9 @@ int main(int argc, char** argv) {
             allGood = lister.list(input.path) && allGood;
         lister.finish();
     } else {
-        const FileJob job = options.mode == Mode::Compress     ? compressOne
-                            : options.mode == Mode::Decompress ? restoreOne
-                                                               : testOne;
+        const FileTask job = options.mode == Mode::Compress     ? compressOne
+                             : options.mode == Mode::Decompress ? restoreOne
+                                                                : testOne;
         // Outputs never replace an input of the same run, nor each other.
         kpz::RunLedger ledger;
         for (const Input& input : inputs)

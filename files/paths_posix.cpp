@@ -37,4 +37,8 @@ std::string resolvedFolder(const std::string& path) {
     return ::realpath(path.c_str(), buffer) ? std::string(buffer) : std::string();
 }
 
+std::string comparableName(std::string_view name) {
+    return std::string(name);
+}
+
 } // namespace kpz

@@ -86,18 +86,18 @@ class CheckTrailer : public ::testing::Test {
         const std::string in = dir_ + "/music.wav";
         writeAll(in, source);
         kpz::CompressJob job(*state_);
-        bool exists = false;
         EXPECT_TRUE(job.open(in).ok());
-        EXPECT_TRUE(job.checkOutput(dir_ + "/out.kpz", exists).ok());
-        EXPECT_TRUE(job.createOutput().ok());
+        EXPECT_TRUE(job.prepareOutput(dir_ + "/out.kpz",
+                                      [](const std::string&) { return kpz::Replace::Yes; })
+                        .ok());
         EXPECT_TRUE(job.run(code != 0, code, check).ok());
         EXPECT_TRUE(job.verify(code).ok());
-        EXPECT_TRUE(job.commit(true, false).ok());
+        EXPECT_TRUE(job.commit(false).ok());
         return readAll(dir_ + "/out.kpz");
     }
 
     // Tests file through the job; gives the outcome and what followed the payload.
-    kpz::Outcome test(const std::vector<uint8_t>& file, uint16_t code, kpz::PayloadEnd& end,
+    kpz::Outcome test(const std::vector<uint8_t>& file, uint16_t code, kpz::MemberEnd& end,
                       bool* hasCheck = nullptr) {
         writeAll(dir_ + "/in.kpz", file);
         kpz::RestoreJob job(*state_);
@@ -105,7 +105,7 @@ class CheckTrailer : public ::testing::Test {
         if (o.ok()) o = job.readHeader();
         if (hasCheck) *hasCheck = o.ok() && job.hasCheck();
         if (o.ok()) o = job.test(code);
-        end = job.payloadEnd();
+        end = job.memberEnd();
         return o;
     }
 
@@ -130,7 +130,7 @@ TEST_F(CheckTrailer, OnlyAddsSixteenBytesThatAPlainReaderNeverReads) {
                 kpz::decodeTrailer(checked.data() + plain.size(), kpz::kTrailerBytes, hash));
 
             EXPECT_EQ(plainRestore(checked, code), source);
-            kpz::PayloadEnd end;
+            kpz::MemberEnd end;
             bool hasCheck = false;
             EXPECT_TRUE(test(checked, code, end, &hasCheck).ok());
             EXPECT_TRUE(end.checked && hasCheck);
@@ -153,6 +153,11 @@ TEST_F(CheckTrailer, DamageWrongPasswordAndOtherTrailingBytes) {
         bytes.insert(bytes.end(), count, 0x5A);
         return bytes;
     };
+    auto cut = [](std::vector<uint8_t> bytes, size_t from, size_t count) {
+        bytes.erase(bytes.begin() + static_cast<ptrdiff_t>(from),
+                    bytes.begin() + static_cast<ptrdiff_t>(from + count));
+        return bytes;
+    };
     struct Case {
         const char* label;
         std::vector<uint8_t> file;
@@ -165,18 +170,32 @@ TEST_F(CheckTrailer, DamageWrongPasswordAndOtherTrailingBytes) {
         {"PayloadBitFlipped", flipped(payloadEnd / 2), code, kpz::Problem::CheckMismatch, 0},
         {"StoredHashChanged", flipped(checked.size() - 1), code, kpz::Problem::CheckMismatch, 0},
         {"WrongPassword", checked, kpz::passwordCode("Secret!"), kpz::Problem::CheckMismatch, 0},
-        // Bytes after the trailer: it no longer ends the file, so it is not read as one.
-        {"BytesAfterTheTrailer", appended(checked, 3), code, kpz::Problem::None,
-         kpz::kTrailerBytes + 3},
+        // The trailer is looked for where the payload ends, whatever follows it.
+        {"BytesAfterTheTrailer", appended(checked, 3), code, kpz::Problem::None, 3},
         {"BytesAfterAPlainFile", appended(compress(source, false, code), 40), code,
          kpz::Problem::None, 40},
+        // A trailer the payload does not end at is damage, however the end moved.
+        {"DamagedAndBytesAppended", appended(flipped(payloadEnd / 2), 3), code,
+         kpz::Problem::CheckMismatch, 0},
+        {"WrongPasswordAndBytesAppended", appended(checked, 3), kpz::passwordCode("Secret!"),
+         kpz::Problem::CheckMismatch, 0},
+        {"CutInsideTheTrailer", cut(checked, checked.size() - 5, 5), code,
+         kpz::Problem::CheckMismatch, 0},
+        {"CutToTheTrailersFirstBytes", cut(checked, payloadEnd + 3, kpz::kTrailerBytes - 3), code,
+         kpz::Problem::CheckMismatch, 0},
+        {"EndPadCutTrailerKept", cut(checked, payloadEnd - 2, 2), code, kpz::Problem::Damaged, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        kpz::PayloadEnd end;
-        EXPECT_EQ(test(c.file, c.code, end).problem, c.problem);
+        kpz::MemberEnd end;
+        const kpz::Outcome o = test(c.file, c.code, end);
+        if (c.problem == kpz::Problem::Damaged)
+            EXPECT_TRUE(o.problem == kpz::Problem::Damaged ||
+                        o.problem == kpz::Problem::CheckMismatch)
+                << static_cast<int>(o.problem);
+        else
+            EXPECT_EQ(o.problem, c.problem);
         if (c.problem == kpz::Problem::None) {
-            EXPECT_FALSE(end.checked);
             EXPECT_EQ(end.trailingBytes, c.trailingBytes);
         }
     }

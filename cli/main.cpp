@@ -52,6 +52,34 @@ bool refusesTerminal(const kpzcli::Options& options, const kpzcli::Reporter& rep
     return false;
 }
 
+// Leaves out an input that is also standard output (kpz -c a.wav >> a.wav): reading what
+// the run itself appends would never end and would corrupt the input.
+std::vector<kpzcli::Input> withoutStandardOutput(std::vector<kpzcli::Input> inputs,
+                                                 const kpzcli::Options& options,
+                                                 const kpzcli::Reporter& report, bool& allGood) {
+    using namespace kpzcli;
+    const bool readsStdin = std::any_of(inputs.begin(), inputs.end(),
+                                        [](const Input& i) { return isStandardInput(i.path); });
+    kpz::FileIdentity out;
+    if (options.mode == Mode::Test || options.mode == Mode::List ||
+        !(options.toStdout || readsStdin) || !kpz::descriptorIdentity(STDOUT_FILENO, out))
+        return inputs;
+    std::vector<Input> kept;
+    for (Input& input : inputs) {
+        kpz::FileIdentity id;
+        const bool same = isStandardInput(input.path)
+                              ? kpz::descriptorIdentity(STDIN_FILENO, id) && id == out
+                              : kpz::fileIdentity(input.path, id) && id == out;
+        if (same) {
+            report.error(input.path, "is also standard output; skipped");
+            allGood = false;
+        } else {
+            kept.push_back(std::move(input));
+        }
+    }
+    return kept;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -83,9 +111,10 @@ int main(int argc, char** argv) {
     if (!obtainPassword(options, report, password)) return kExitFailed;
 
     bool allGood = true;
-    const std::vector<Input> inputs = gatherInputs(options, report, allGood);
+    const std::vector<Input> inputs =
+        withoutStandardOutput(gatherInputs(options, report, allGood), options, report, allGood);
     if (options.mode == Mode::List) {
-        // Listing reads only headers: one state-free pass, in order.
+        // One pass, in order: each row is printed as its file is read.
         auto state = std::make_unique<kpz::CodecState>();
         JobContext job{*state, options, report, password, false};
         Lister lister(job);

@@ -88,6 +88,8 @@ struct FileIdentity {
 // The identity of the file at path, through links; false when it does not exist.
 bool fileIdentity(const std::string& path, FileIdentity& id);
 
+// The identity of the file open on descriptor fd; false when it cannot be told.
+bool descriptorIdentity(int fd, FileIdentity& id);
 // Whether two paths name the same file on disk (same device and inode). False when
 // either does not exist.
 bool sameFile(const std::string& a, const std::string& b);

@@ -199,6 +199,13 @@ bool fileIdentity(const std::string& path, FileIdentity& id) {
     return true;
 }
 
+bool descriptorIdentity(int fd, FileIdentity& id) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return true;
+}
+
 bool sameFile(const std::string& a, const std::string& b) {
     struct stat sa {
     }, sb{};

@@ -309,6 +309,15 @@ bool fileIdentity(const std::string& path, FileIdentity& id) {
     return true;
 }
 
+bool descriptorIdentity(int fd, FileIdentity& id) {
+    const auto h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (h == INVALID_HANDLE_VALUE || GetFileInformationByHandle(h, &info) == 0) return false;
+    id.device = info.dwVolumeSerialNumber;
+    id.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
 bool sameFile(const std::string& a, const std::string& b) {
     FileIdentity ia, ib;
     return fileIdentity(a, ia) && fileIdentity(b, ib) && ia == ib;

@@ -4,6 +4,7 @@
 #include "check_trailer.h"
 #include "file_job.h"
 #include "password.h"
+#include "sinks.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -199,6 +200,32 @@ TEST_F(CheckTrailer, DamageWrongPasswordAndOtherTrailingBytes) {
             EXPECT_EQ(end.trailingBytes, c.trailingBytes);
         }
     }
+}
+
+// Every code but the right one, on a small checked file: none restores. The file is read
+// as every reader reads it, through the job's decode and its verdict on the payload's end.
+TEST_F(CheckTrailer, NoWrongCodePasses) {
+    const uint16_t right = kpz::passwordCode("secret");
+    const auto checked = compress(kpztest::audioLike(500, 5), true, right);
+    kpz::MemoryStream whole(checked);
+    kpz::Header header;
+    ASSERT_TRUE(kpz::readCompressedHeader(whole, checked.size(), header).ok());
+    const std::vector<uint8_t> payload(checked.begin() + kpz::kHeaderFixedBytes + header.nameLength,
+                                       checked.end());
+    int passed = 0;
+    for (uint32_t code = 0; code < 65536; ++code) {
+        kpz::MemoryStream in(payload);
+        kpz::MemberInput members(in);
+        kpz::CountingSink sink;
+        kpz::MemberEnd end;
+        const kpz::Outcome o =
+            kpz::decodePayload(*state_, members, header, sink, static_cast<uint16_t>(code), end);
+        if (o.ok()) ++passed;
+        if (code == right) {
+            EXPECT_TRUE(o.ok() && end.checked);
+        }
+    }
+    EXPECT_EQ(passed, 1);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "Unit1.h"
 
 #include "Unit5.h"
+#include "system_path.h"
 #include "ui_Unit1.h"
 
 #include <QCoreApplication>
@@ -28,7 +29,7 @@ void TMainForm::DecompressFiles() {
     } else {
         const QStringList arguments =
             commandLineArguments ? commandLineArguments() : QCoreApplication::arguments();
-        files << QDir::cleanPath(QDir::current().absoluteFilePath(arguments.value(1)));
+        files << systemPath(arguments.value(1));
     }
     decompressBatch(files);
 }

@@ -5,6 +5,7 @@
 
 #include "Unit1.h"
 #include "desktop_notice.h"
+#include "system_path.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -30,7 +31,7 @@ QString restoreBesideSource(TMainForm& form) {
     if (arguments.value(1).isEmpty()) return {};
     // The full path is taken before the working directory moves, since a relative one
     // names the file from where the program was started.
-    const QString source = QDir::cleanPath(QDir::current().absoluteFilePath(arguments[1]));
+    const QString source = systemPath(arguments[1]);
     arguments[1] = source;
     form.commandLineArguments = [arguments] { return arguments; };
     QDir::setCurrent(QFileInfo(source).absolutePath());

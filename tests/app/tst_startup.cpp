@@ -74,6 +74,7 @@ class StartupTest : public QObject {
     void sameProgramAgainWritesNothing();
     void unreadableMimeAppsListIsLeftAlone();
     void commandLineRunRestoresAndWritesNothing();
+    void commandLinePathIsTheOneTheSystemOpens();
     void programWithParameterRestoresAndEnds();
     void commandLineRunReportsItsOutcome_data();
     void commandLineRunReportsItsOutcome();
@@ -425,6 +426,29 @@ void StartupTest::commandLineRunRestoresAndWritesNothing() {
     QVERIFY(!QFile::exists(path("work/song.wav")));
     QCOMPARE(filesBelow(data()), QStringList());
     QCOMPARE(filesBelow(config()), QStringList());
+}
+
+// "a/sub/../x.kpz" with a/sub a link to ../b/c names b/x.kpz for the system; cleaning the
+// text would read a/x.kpz instead.
+void StartupTest::commandLinePathIsTheOneTheSystemOpens() {
+    const QByteArray inA = toneBytes(5000), inB = noiseBytes(7000);
+    QVERIFY(QDir().mkpath(path("a")) && QDir().mkpath(path("b/c")) && QDir().mkpath(path("work")));
+    writeFile(path("a/song.kpz"), expectedCompressed(inA, "song.wav"));
+    writeFile(path("b/song.kpz"), expectedCompressed(inB, "song.wav"));
+    QVERIFY(QFile::link("../b/c", path("a/sub")));
+    QVERIFY(QDir::setCurrent(path("work")));
+
+    AppWindows w;
+    w.form.state().firstActivation = true;
+    w.form.state().startedWithParameter = true;
+    w.form.commandLineArguments = [] {
+        return QStringList{"brisko-packer", "../a/sub/../song.kpz"};
+    };
+    ModalHelper helper;
+    present(w);
+    QTRY_COMPARE(w.form.statusText(), QString("Decompressing... Done"));
+    QCOMPARE(readFile(path("work/song.wav")), inB);
+    QVERIFY2(helper.unexpected.isEmpty(), qPrintable(helper.unexpected.join("; ")));
 }
 
 void StartupTest::programWithParameterRestoresAndEnds() {

@@ -177,7 +177,7 @@ Outcome FileJob::removeSource() {
     if (destination_ || !at({Stage::Committed}))
         return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
     struct stat now {};
-    if (::lstat(sourcePath_.c_str(), &now) != 0 || !S_ISREG(now.st_mode) ||
+    if (::stat(sourcePath_.c_str(), &now) != 0 || !S_ISREG(now.st_mode) ||
         now.st_dev != attributes_.st_dev || now.st_ino != attributes_.st_ino ||
         now.st_size != attributes_.st_size || now.st_mtime != attributes_.st_mtime)
         return problem(Problem::SourceChanged);

@@ -6,6 +6,7 @@
 #include "container.h"
 #include "encoder.h"
 #include "file_io.h"
+#include "progress_meter.h"
 #include "terminal.h"
 
 #include <algorithm>

@@ -4,6 +4,7 @@
 #include "display_text.h"
 #include "jobs.h"
 #include "paths.h"
+#include "progress_meter.h"
 #include "terminal.h"
 
 #include <unistd.h>

@@ -81,10 +81,10 @@ std::string resolvedFolder(const std::string& path) {
 
 std::string comparableName(std::string_view name) {
     std::wstring wide;
-    if (!widen(name, wide)) return std::string(name);
+    if (!win::widen(name, wide)) return std::string(name);
     // The system's own case mapping, as its file systems use it.
     ::CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
-    return narrow(wide);
+    return win::narrow(wide);
 }
 
 } // namespace kpz

@@ -98,6 +98,7 @@ Outcome FileJob::openSource(const std::string& path) {
         return problem(Problem::SourceRead, errno);
     if (!S_ISREG(attributes_.st_mode)) return problem(Problem::SourceNotRegular);
     sourceLength_ = static_cast<uint64_t>(attributes_.st_size);
+    haveIdentity_ = descriptorIdentity(source_.descriptor(), identity_);
     return {};
 }
 
@@ -177,8 +178,9 @@ Outcome FileJob::removeSource() {
     if (destination_ || !at({Stage::Committed}))
         return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
     struct stat now {};
-    if (::stat(sourcePath_.c_str(), &now) != 0 || !S_ISREG(now.st_mode) ||
-        now.st_dev != attributes_.st_dev || now.st_ino != attributes_.st_ino ||
+    FileIdentity id;
+    if (!haveIdentity_ || !fileIdentity(sourcePath_, id) || id != identity_ ||
+        ::stat(sourcePath_.c_str(), &now) != 0 || !S_ISREG(now.st_mode) ||
         now.st_size != attributes_.st_size || now.st_mtime != attributes_.st_mtime)
         return problem(Problem::SourceChanged);
     if (!removeFile(sourcePath_)) return problem(Problem::RemoveFailed, errno);

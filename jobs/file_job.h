@@ -105,6 +105,8 @@ class FileJob {
     uint64_t sourceLength_ = 0;
     File source_;
     struct stat attributes_ {};
+    FileIdentity identity_;     // the source read, as a file on disk
+    bool haveIdentity_ = false; // false: the source is never removed
     std::string outputPath_;
     bool mayReplace_ = false;
     bool moreToRead_ = false; // the source stays open after a commit: more members follow

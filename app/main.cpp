@@ -7,6 +7,7 @@
 #include "Unit5.h"
 #include "app_title.h"
 #include "desktop_launch.h"
+#include "file_io.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -14,6 +15,8 @@
 #include <exception>
 
 int main(int argc, char* argv[]) {
+    // Before anything is opened: a closed descriptor 1 or 2 would be taken by an output.
+    kpz::ensureStandardDescriptors();
     // The desktop entry's marker is not a file to restore; the rest of the program sees
     // the command line without it.
     const bool fromDesktop = desktop_launch::takeMarker(argc, argv);

@@ -67,6 +67,7 @@ QString problemText(const kpz::Outcome& outcome, bool passwordOn) {
         return kpz::msg::kOpenDestinationFailed;
     case Problem::WriteFailed:
     case Problem::CommitFailed:
+    case Problem::OutputUnsure:
         return kpz::msg::kWriteFailed;
     }
     return {};

@@ -77,6 +77,10 @@ void reportProblem(const JobContext& job, const kpz::Outcome& o, const std::stri
         report.error(destination, "couldn't put the finished output in place (" +
                                       systemError(o.error) + "); nothing replaced");
         return;
+    case Problem::OutputUnsure:
+        report.error(destination, "is in place, but the system reported an error finishing it (" +
+                                      systemError(o.error) + "); the input is kept");
+        return;
     case Problem::OutputAppeared:
         report.error(destination, "appeared while writing; kept (use -f to replace it)");
         return;

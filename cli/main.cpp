@@ -84,6 +84,8 @@ std::vector<kpzcli::Input> withoutStandardOutput(std::vector<kpzcli::Input> inpu
 
 int main(int argc, char** argv) {
     using namespace kpzcli;
+    // Before anything is opened: a closed descriptor 1 or 2 would be taken by an output.
+    kpz::ensureStandardDescriptors();
     const ParseResult parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.ok) {
         std::fprintf(stderr, "kpz: %s\nTry 'kpz --help' for more information.\n",

@@ -94,6 +94,11 @@ bool descriptorIdentity(int fd, FileIdentity& id);
 // either does not exist.
 bool sameFile(const std::string& a, const std::string& b);
 bool fileExists(const std::string& path);
+// Opens the null device onto any of the standard descriptors (0, 1, 2) that is closed, so
+// that no file the program opens later takes their place and receives its messages or its
+// output; each still refuses what the closed one refused. Called first thing in main().
+void ensureStandardDescriptors();
+
 // Removes a file (not a folder); false with errno set when that failed.
 bool removeFile(const std::string& path);
 

@@ -218,6 +218,18 @@ bool fileExists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+void ensureStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // open() takes the lowest free descriptor, which is this one. Opened the other way
+        // round (standard input for writing, output and error for reading), it still
+        // refuses every read or write as the closed one did, so a run that was asked to
+        // write to a closed standard output fails as before.
+        const int opened = ::open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+        if (opened >= 0 && opened != fd) ::close(opened);
+    }
+}
+
 bool removeFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0;
 }

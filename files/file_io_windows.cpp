@@ -328,6 +328,11 @@ bool fileExists(const std::string& path) {
     return win::widen(path, wide) && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+void ensureStandardDescriptors() {
+    // The C runtime gives a program started without standard handles descriptors that
+    // refuse every call; files it opens never take descriptors 0 to 2.
+}
+
 bool removeFile(const std::string& path) {
     std::wstring wide;
     if (!win::widen(path, wide)) {

@@ -160,8 +160,8 @@ Outcome FileJob::commit(bool copyAttributes, bool durable) {
     OutputFile::Attributes attributes;
     attributes.copy = copyAttributes;
     attributes.from = attributes_;
-    (void)durable;
-    std::string error;
+    attributes.durable = durable;
+    int error = 0;
     switch (output_.commit(mayReplace_, attributes, error)) {
     case OutputFile::Commit::Done:
         stage_ = Stage::Committed;
@@ -169,9 +169,13 @@ Outcome FileJob::commit(bool copyAttributes, bool durable) {
     case OutputFile::Commit::Exists:
         return settle(problem(Problem::OutputAppeared), Stage::Failed);
     case OutputFile::Commit::Failed:
+        return settle(problem(Problem::CommitFailed, error), Stage::Failed);
+    case OutputFile::Commit::NamedUnsure:
         break;
     }
-    return settle(Outcome{Problem::CommitFailed, errno, error}, Stage::Failed);
+    // The output stays under its name; the job is over, so its source is not removed.
+    stage_ = Stage::Failed;
+    return problem(Problem::OutputUnsure, error);
 }
 
 Outcome FileJob::removeSource() {

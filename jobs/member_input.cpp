@@ -76,9 +76,11 @@ bool MemberInput::rewindTo(uint64_t length) {
     std::vector<uint8_t> back(static_cast<size_t>(over));
     const size_t fromLast = std::min<size_t>(back.size(), lastCount_);
     const size_t fromRecent = back.size() - fromLast;
-    std::memcpy(back.data(), recent_ + recentCount_ - fromRecent, fromRecent);
-    std::memcpy(back.data() + fromRecent, last_ + lastCount_ - fromLast, fromLast);
-    rescramble(back.data() + fromRecent, fromLast, lastCount_ - fromLast);
+    if (fromRecent > 0) std::memcpy(back.data(), recent_ + recentCount_ - fromRecent, fromRecent);
+    if (fromLast > 0) {
+        std::memcpy(back.data() + fromRecent, last_ + lastCount_ - fromLast, fromLast);
+        rescramble(back.data() + fromRecent, fromLast, lastCount_ - fromLast);
+    }
     payloadRead_ = length;
     last_ = nullptr;
     lastCount_ = recentCount_ = 0;

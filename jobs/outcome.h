@@ -30,6 +30,8 @@ enum class Problem {
     OpenDestination,  // the output could not be created; error holds errno
     WriteFailed,      // the output could not be written
     CommitFailed,     // the finished output could not be put in place; error holds errno
+    OutputUnsure,     // the output has its name, but a flush or close after that failed;
+                      // error holds errno
     Cancelled,        // the user asked to stop
     VerifyMismatch,   // the new file does not restore to its source
     VerifyHeader,     // the new file's header does not describe its source

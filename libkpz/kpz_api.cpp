@@ -63,6 +63,7 @@ int errorCode(const Outcome& o) {
         return KPZ_ERROR_CREATE_OUTPUT;
     case Problem::WriteFailed:
     case Problem::CommitFailed:
+    case Problem::OutputUnsure:
         return KPZ_ERROR_WRITE;
     case Problem::Cancelled:
         return KPZ_ERROR_CANCELLED;

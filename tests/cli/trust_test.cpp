@@ -199,4 +199,36 @@ TEST_F(Trust, StandardOutputAndInputsAreKeptApart) {
     EXPECT_EQ(run({"-d"}, back).out, std::string(music_.begin(), music_.end()));
 }
 
+// Closed standard descriptors: the files kpz opens must not take their places, or its
+// messages would land in an output.
+TEST_F(Trust, ClosedStandardDescriptorsReceiveNothing) {
+    auto shell = [&](const std::string& line) {
+        return std::system(("cd '" + dir_ + "' && " + line).c_str());
+    };
+    const std::string kpz = std::string("'") + KPZ_BINARY + "'";
+    // A restore whose warning (trailing data) has nowhere to go.
+    ASSERT_EQ(run({"a.wav"}).exitCode, 0);
+    auto withJunk = readBytes(path("a.kpz"));
+    withJunk.insert(withJunk.end(), {'j', 'u', 'n', 'k'});
+    only({{"s2.kpz", withJunk}});
+    shell(kpz + " -d s2.kpz >&- 2>&-");
+    EXPECT_EQ(readBytes(path("a.wav")), music_);
+
+    // Files side by side, with messages and no standard error: each file's message is
+    // printed while other files are being written, whose outputs would take descriptor 2.
+    std::map<std::string, std::vector<uint8_t>> files;
+    for (unsigned i = 0; i < 24; ++i)
+        files["f" + std::to_string(i) + ".wav"] = audioLike(1000 + 40000 * (i % 7), i);
+    // Which output takes the descriptor depends on timing: two rounds.
+    for (int round = 0; round < 2; ++round) {
+        only(files);
+        EXPECT_EQ(shell(kpz + " -v -j2 -r . 2>&-"), 0);
+        for (const auto& [name, bytes] : files) {
+            const RunResult back = run({"-dc", name.substr(0, name.size() - 4) + ".kpz"});
+            EXPECT_EQ(back.exitCode, 0) << name << ": " << back.err;
+            EXPECT_EQ(back.out, std::string(bytes.begin(), bytes.end())) << name;
+        }
+    }
+}
+
 } // namespace

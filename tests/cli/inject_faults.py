@@ -1,0 +1,285 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-3-Clause
+"""Fails each system call of a kpz run in turn and checks what the run leaves behind.
+
+For every scenario (compress, restore, each replacing an older output, each with --rm) the
+script first counts the system calls a clean run makes (strace -f -c), then runs the
+scenario again in a fresh folder once per call name and occurrence, with that one
+occurrence failed by strace's fault injection. After each run:
+
+  exit 0:     the folder holds exactly the expected files, byte for byte (the output the
+              clean run made, the restored original), and the input is gone exactly when
+              --rm was given;
+  non-zero:   the folder holds exactly what it held before, byte for byte (inputs and older
+              outputs untouched, no temporary or partial file), and stderr says something;
+              or, with --rm, when only the removal failed: the input is there as before,
+              the output is complete and right, and stderr says the input was kept.
+
+A failure the program cannot see (say, the close of a descriptor it only read) may still
+end in exit 0: that is fine as long as the outputs are right.
+
+Usage: inject_faults.py KPZ [--cap N] [--jobs N] [--only TEXT] [--call NAME] [--verbose]
+Exits 0 when every injected failure was handled, 1 when one was not, 77 when strace is
+missing or cannot trace here (the test is then skipped).
+"""
+
+import argparse
+import concurrent.futures
+import math
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+
+# Calls whose failure says nothing about file handling: memory, threads, signals, the
+# process itself. Failing them tests the C library and the loader, not kpz.
+NOT_INJECTED = {
+    "execve", "brk", "mmap", "munmap", "mprotect", "madvise", "mremap", "arch_prctl",
+    "set_tid_address", "set_robust_list", "rseq", "prlimit64", "rt_sigaction",
+    "rt_sigprocmask", "rt_sigreturn", "rt_sigtimedwait", "sigaltstack", "clone", "clone3",
+    "exit", "exit_group", "futex", "getpid", "gettid", "getuid", "geteuid", "getgid",
+    "getegid", "sched_getaffinity", "sched_yield", "tgkill", "kill", "restart_syscall",
+}
+
+# Writes fail as on a full disk; every other call with an I/O error.
+NO_SPACE = {"write", "pwrite64", "writev", "pwritev", "pwritev2", "fallocate",
+            "copy_file_range", "sendfile"}
+
+OLD_BYTES = b"an older file that must survive any failure\n" * 3
+
+
+def audio_like(size, seed):
+    """Interleaved 16-bit stereo: two sines with a little noise, deterministic per seed."""
+    rng = random.Random(seed)
+    samples = []
+    for frame in range(size // 4 + 1):
+        for amplitude, step in ((9000, 0.031), (7000, 0.047)):
+            samples.append(int(amplitude * math.sin(frame * step + seed)) + rng.randint(-40, 40))
+    return struct.pack("<%dh" % len(samples), *samples)[:size]
+
+
+class Scenario:
+    def __init__(self, name, before, args, after):
+        self.name = name
+        self.before = before  # file name -> bytes, the folder before the run
+        self.args = args
+        self.after = after  # file name -> bytes, the folder after a successful run
+        # With --rm, the removal comes after the output got its name: when it fails, the
+        # input stays beside its complete output.
+        self.kept = dict(before, **after) if "--rm" in args else None
+
+
+def folder_state(folder):
+    state = {}
+    for name in os.listdir(folder):
+        path = os.path.join(folder, name)
+        if os.path.isfile(path) and not os.path.islink(path):
+            with open(path, "rb") as f:
+                state[name] = f.read()
+        else:
+            state[name] = None  # anything but a regular file is a stray
+    return state
+
+
+def describe_difference(found, wanted):
+    """What differs between two folder states, in words; empty when they are equal."""
+    notes = []
+    for name in sorted(set(found) | set(wanted)):
+        if name not in found:
+            notes.append("%s missing" % name)
+        elif name not in wanted:
+            size = "not a file" if found[name] is None else "%d bytes" % len(found[name])
+            notes.append("stray %s (%s)" % (name, size))
+        elif found[name] != wanted[name]:
+            notes.append("%s differs (%d bytes, wanted %d)" % (
+                name, len(found[name] or b""), len(wanted[name])))
+    return "; ".join(notes)
+
+
+def run_kpz(kpz, folder, args, strace_args, timeout=60):
+    env = {k: v for k, v in os.environ.items() if k != "KPZ_PASSWORD"}
+    env["LC_ALL"] = "C"
+    return subprocess.run(strace_args + [kpz] + args, cwd=folder, env=env,
+                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.PIPE, timeout=timeout)
+
+
+def prepare(base, scenario):
+    folder = tempfile.mkdtemp(prefix="run-", dir=base)
+    for name, data in scenario.before.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+    return folder
+
+
+def count_calls(kpz, base, scenario):
+    """The calls a clean run makes, by name, with how often each is made."""
+    folder = prepare(base, scenario)
+    counts_file = os.path.join(base, "counts-" + scenario.name.replace("/", "-"))
+    result = run_kpz(kpz, folder, scenario.args, ["strace", "-f", "-c", "-U", "calls,name",
+                                                  "-o", counts_file])
+    problem = check(scenario, folder, result)
+    shutil.rmtree(folder)
+    if result.returncode != 0 or problem:
+        sys.exit("clean run of %s failed (exit %d): %s %s" % (
+            scenario.name, result.returncode, problem, result.stderr.decode(errors="replace")))
+    counts = {}
+    with open(counts_file) as f:
+        for line in f:
+            fields = line.split()
+            if len(fields) == 2 and fields[0].isdigit():
+                counts[fields[1]] = int(fields[0])
+    return counts
+
+
+def occurrences(count, cap):
+    """Every occurrence up to cap; beyond it the first ones and a spread up to the last,
+    since the calls at the end of a run (closes, the rename, the removal) matter most."""
+    if count <= cap:
+        return list(range(1, count + 1))
+    spread = min(10, cap // 2)
+    first = list(range(1, cap - spread + 1))
+    rest = count - len(first)
+    tail = sorted({len(first) + math.ceil(rest * (i + 1) / spread) for i in range(spread)})
+    return first + tail
+
+
+def check(scenario, folder, result):
+    """Empty when the run kept its promise, else what went wrong."""
+    state = folder_state(folder)
+    if result.returncode == 0:
+        difference = describe_difference(state, scenario.after)
+        return "exit 0 but " + difference if difference else ""
+    problems = []
+    if result.returncode < 0:
+        problems.append("killed by signal %d" % -result.returncode)
+    difference = describe_difference(state, scenario.before)
+    if difference and state == scenario.kept:
+        if b"kept" not in result.stderr and b"removed" not in result.stderr:
+            problems.append("exit %d, input kept beside its output, without saying so" %
+                            result.returncode)
+    elif difference:
+        problems.append("exit %d but %s" % (result.returncode, difference))
+    if not result.stderr.strip():
+        problems.append("exit %d without a message" % result.returncode)
+    return "; ".join(problems)
+
+
+def inject(kpz, base, scenario, call, n):
+    error = "ENOSPC" if call in NO_SPACE else "EIO"
+    folder = prepare(base, scenario)
+    strace = ["strace", "-f", "-o", "/dev/null", "-e", "trace=" + call,
+              "-e", "inject=%s:error=%s:when=%d" % (call, error, n)]
+    try:
+        result = run_kpz(kpz, folder, scenario.args, strace)
+        problem = check(scenario, folder, result)
+        message = result.stderr.decode(errors="replace").strip().splitlines()
+    except subprocess.TimeoutExpired:
+        problem, message = "hung (no end within 60 s)", []
+    shutil.rmtree(folder, ignore_errors=True)
+    return scenario.name, call, n, error, problem, message[0] if message else ""
+
+
+def strace_works(base):
+    if shutil.which("strace") is None:
+        return "strace is not installed (apt-get install strace)"
+    probe = subprocess.run(["strace", "-f", "-o", "/dev/null", "-e", "inject=getppid:error=EIO",
+                            sys.executable, "-c", "import os; os.getppid()"],
+                           cwd=base, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    if probe.returncode != 0:
+        return "strace cannot trace here: " + probe.stderr.decode(errors="replace").strip()
+    return ""
+
+
+def make_scenarios(kpz, base):
+    scenarios = []
+    for size_name, size in (("small", 3001), ("large", 1_200_001)):
+        original = audio_like(size, 7)
+        # The outputs a clean run makes: the reference for every successful run.
+        folder = prepare(base, Scenario("reference", {"a.wav": original}, [], {}))
+        reference = {}
+        for label, extra in (("checked", []), ("plain", ["--no-check"])):
+            result = run_kpz(kpz, folder, ["-q", "-f"] + extra + ["a.wav"], [])
+            if result.returncode != 0:
+                sys.exit("kpz could not compress: " + result.stderr.decode(errors="replace"))
+            with open(os.path.join(folder, "a.kpz"), "rb") as f:
+                reference[label] = f.read()
+        shutil.rmtree(folder)
+        packed = reference["checked"]
+        rows = [
+            ("compress", {"a.wav": original}, ["-q", "a.wav"],
+             {"a.wav": original, "a.kpz": packed}),
+            ("compress-replace", {"a.wav": original, "a.kpz": OLD_BYTES}, ["-q", "-f", "a.wav"],
+             {"a.wav": original, "a.kpz": packed}),
+            ("compress-rm", {"a.wav": original}, ["-q", "--rm", "a.wav"], {"a.kpz": packed}),
+            ("restore", {"a.kpz": packed}, ["-d", "-q", "a.kpz"],
+             {"a.kpz": packed, "a.wav": original}),
+            ("restore-replace", {"a.kpz": packed, "a.wav": OLD_BYTES}, ["-d", "-q", "-f", "a.kpz"],
+             {"a.kpz": packed, "a.wav": original}),
+            ("restore-rm", {"a.kpz": packed}, ["-d", "-q", "--rm", "a.kpz"], {"a.wav": original}),
+            ("restore-rm-no-check", {"a.kpz": reference["plain"]}, ["-d", "-q", "--rm", "a.kpz"],
+             {"a.wav": original}),
+        ]
+        for name, before, args, after in rows:
+            scenarios.append(Scenario("%s/%s" % (name, size_name), before, args, after))
+    return scenarios
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("kpz")
+    parser.add_argument("--cap", type=int, default=40, help="occurrences tried per call")
+    parser.add_argument("--jobs", type=int, default=2, help="runs side by side")
+    parser.add_argument("--only", default="", help="scenarios whose name contains this")
+    parser.add_argument("--call", default="", help="this call name only")
+    parser.add_argument("--verbose", action="store_true", help="print every injection")
+    options = parser.parse_args()
+    kpz = os.path.abspath(options.kpz)
+
+    base = tempfile.mkdtemp(prefix="kpz-faults-")
+    try:
+        reason = strace_works(base)
+        if reason:
+            print("SKIPPED: " + reason)
+            return SKIP
+        started = time.monotonic()
+        scenarios = [s for s in make_scenarios(kpz, base) if options.only in s.name]
+        work = []
+        for scenario in scenarios:
+            counts = count_calls(kpz, base, scenario)
+            calls = sorted(c for c in counts if c not in NOT_INJECTED and
+                           (not options.call or c == options.call))
+            for call in calls:
+                for n in occurrences(counts[call], options.cap):
+                    work.append((scenario, call, n))
+        tried = {s.name: 0 for s in scenarios}
+        violations = []
+        with concurrent.futures.ThreadPoolExecutor(max_workers=options.jobs) as pool:
+            for name, call, n, error, problem, message in pool.map(
+                    lambda w: inject(kpz, base, *w), work):
+                tried[name] += 1
+                line = "%-30s %s #%d (%s): %s" % (name, call, n, error, problem or "ok")
+                if problem:
+                    violations.append(line + ("  [stderr: %s]" % message if message else ""))
+                if options.verbose:
+                    print(line + ("  [%s]" % message if message else ""))
+        print("Injected failures per scenario:")
+        for name, count in tried.items():
+            print("  %-30s %d" % (name, count))
+        print("%d injected failures in %.0f s; %d not handled" % (
+            len(work), time.monotonic() - started, len(violations)))
+        for line in violations:
+            print("VIOLATION " + line)
+        return 1 if violations else 0
+    finally:
+        shutil.rmtree(base, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

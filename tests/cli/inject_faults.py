@@ -15,6 +15,10 @@ occurrence failed by strace's fault injection. After each run:
               or, with --rm, when only the removal failed: the input is there as before,
               the output is complete and right, and stderr says the input was kept.
 
+Each scenario runs twice: as the system gives it, where outputs are created without a
+name (O_TMPFILE), and with that creation refused as file systems without unnamed files
+refuse it, so that kpz writes under a random temporary name and renames.
+
 A failure the program cannot see (say, the close of a descriptor it only read) may still
 end in exit 0: that is fine as long as the outputs are right.
 
@@ -65,7 +69,7 @@ def audio_like(size, seed):
 
 
 class Scenario:
-    def __init__(self, name, before, args, after):
+    def __init__(self, name, before, args, after, named_after=0):
         self.name = name
         self.before = before  # file name -> bytes, the folder before the run
         self.args = args
@@ -73,6 +77,27 @@ class Scenario:
         # With --rm, the removal comes after the output got its name: when it fails, the
         # input stays beside its complete output.
         self.kept = dict(before, **after) if "--rm" in args else None
+        # When not 0: the occurrence of openat that creates the unnamed output, refused in
+        # every run of the scenario.
+        self.named_after = named_after
+
+    def strace_options(self, call=None, n=0, error=""):
+        """strace's options for a run failing occurrence n of call (no call: none)."""
+        traced = {call} if call else set()
+        injections = []
+        refused = "inject=openat:error=EOPNOTSUPP:when=%d" % self.named_after
+        if self.named_after:
+            traced.add("openat")
+            if call == "openat":
+                # One rule per call: a later occurrence is failed through the rule's step
+                # (with EOPNOTSUPP, which is as much a failure as any).
+                refused += "+%d" % (n - self.named_after)
+            injections += ["-e", refused]
+        if call and not (self.named_after and call == "openat"):
+            injections += ["-e", "inject=%s:error=%s:when=%d" % (call, error, n)]
+        if not call:
+            return injections  # every call traced, for counting them
+        return ["-e", "trace=" + ",".join(sorted(traced))] + injections
 
 
 def folder_state(folder):
@@ -123,7 +148,7 @@ def count_calls(kpz, base, scenario):
     folder = prepare(base, scenario)
     counts_file = os.path.join(base, "counts-" + scenario.name.replace("/", "-"))
     result = run_kpz(kpz, folder, scenario.args, ["strace", "-f", "-c", "-U", "calls,name",
-                                                  "-o", counts_file])
+                                                  "-o", counts_file] + scenario.strace_options())
     problem = check(scenario, folder, result)
     shutil.rmtree(folder)
     if result.returncode != 0 or problem:
@@ -174,8 +199,7 @@ def check(scenario, folder, result):
 def inject(kpz, base, scenario, call, n):
     error = "ENOSPC" if call in NO_SPACE else "EIO"
     folder = prepare(base, scenario)
-    strace = ["strace", "-f", "-o", "/dev/null", "-e", "trace=" + call,
-              "-e", "inject=%s:error=%s:when=%d" % (call, error, n)]
+    strace = ["strace", "-f", "-o", "/dev/null"] + scenario.strace_options(call, n, error)
     try:
         result = run_kpz(kpz, folder, scenario.args, strace)
         problem = check(scenario, folder, result)
@@ -184,6 +208,19 @@ def inject(kpz, base, scenario, call, n):
         problem, message = "hung (no end within 60 s)", []
     shutil.rmtree(folder, ignore_errors=True)
     return scenario.name, call, n, error, problem, message[0] if message else ""
+
+
+def unnamed_creation(kpz, base, scenario):
+    """The occurrence of openat that creates the output without a name; 0 when the run
+    makes none or several."""
+    folder = prepare(base, scenario)
+    trace_file = os.path.join(base, "openat-" + scenario.name.replace("/", "-"))
+    run_kpz(kpz, folder, scenario.args, ["strace", "-o", trace_file, "-e", "trace=openat"])
+    shutil.rmtree(folder)
+    with open(trace_file) as f:
+        calls = [line for line in f if line.startswith("openat(")]
+    found = [i + 1 for i, line in enumerate(calls) if "O_TMPFILE" in line]
+    return found[0] if len(found) == 1 else 0
 
 
 def strace_works(base):
@@ -227,7 +264,13 @@ def make_scenarios(kpz, base):
              {"a.wav": original}),
         ]
         for name, before, args, after in rows:
-            scenarios.append(Scenario("%s/%s" % (name, size_name), before, args, after))
+            unnamed = Scenario("%s/%s" % (name, size_name), before, args, after)
+            scenarios.append(unnamed)
+            creation = unnamed_creation(kpz, base, unnamed)
+            if not creation:
+                sys.exit("%s: no single unnamed output created" % unnamed.name)
+            scenarios.append(Scenario("%s/%s/named" % (name, size_name), before, args, after,
+                                      creation))
     return scenarios
 
 
@@ -257,6 +300,9 @@ def main():
                            (not options.call or c == options.call))
             for call in calls:
                 for n in occurrences(counts[call], options.cap):
+                    # Earlier openat calls fail the same way whatever creates the output.
+                    if call == "openat" and n <= scenario.named_after:
+                        continue
                     work.append((scenario, call, n))
         tried = {s.name: 0 for s in scenarios}
         violations = []
@@ -264,14 +310,14 @@ def main():
             for name, call, n, error, problem, message in pool.map(
                     lambda w: inject(kpz, base, *w), work):
                 tried[name] += 1
-                line = "%-30s %s #%d (%s): %s" % (name, call, n, error, problem or "ok")
+                line = "%-34s %s #%d (%s): %s" % (name, call, n, error, problem or "ok")
                 if problem:
                     violations.append(line + ("  [stderr: %s]" % message if message else ""))
                 if options.verbose:
                     print(line + ("  [%s]" % message if message else ""))
         print("Injected failures per scenario:")
         for name, count in tried.items():
-            print("  %-30s %d" % (name, count))
+            print("  %-34s %d" % (name, count))
         print("%d injected failures in %.0f s; %d not handled" % (
             len(work), time.monotonic() - started, len(violations)))
         for line in violations:

@@ -19,6 +19,11 @@ Each scenario runs twice: as the system gives it, where outputs are created with
 name (O_TMPFILE), and with that creation refused as file systems without unnamed files
 refuse it, so that kpz writes under a random temporary name and renames.
 
+Two more checks for --rm: the input goes only after the output and its folder were
+flushed to disk (fsync or fdatasync of the output after its last write, and of the folder
+after the output got its name), and an input replaced by another file after it was read
+(here: while kpz is held just after naming its output) is not removed.
+
 A failure the program cannot see (say, the close of a descriptor it only read) may still
 end in exit 0: that is fine as long as the outputs are right.
 
@@ -32,6 +37,8 @@ import concurrent.futures
 import math
 import os
 import random
+import re
+import signal
 import shutil
 import struct
 import subprocess
@@ -223,6 +230,109 @@ def unnamed_creation(kpz, base, scenario):
     return found[0] if len(found) == 1 else 0
 
 
+def input_name(scenario):
+    return next(name for name in scenario.before if name not in scenario.after)
+
+
+def output_name(scenario):
+    return next(name for name in scenario.after if name not in scenario.before)
+
+
+def check_flush_order(kpz, base, scenario):
+    """Empty when the --rm run flushed its output and the output's folder before it
+    removed the input, else what it left out."""
+    folder = prepare(base, scenario)
+    trace_file = os.path.join(base, "order-" + scenario.name.replace("/", "-"))
+    calls = "openat,write,pwrite64,fsync,fdatasync,syncfs,linkat,rename,renameat,renameat2," \
+            "unlink,unlinkat"
+    run_kpz(kpz, folder, scenario.args, ["strace", "-f", "-y", "-o", trace_file, "-e",
+                                         "trace=" + calls] + scenario.strace_options())
+    folder_path = os.path.realpath(folder)
+    shutil.rmtree(folder)
+    source, output = input_name(scenario), output_name(scenario)
+    output_fd, last_write, named, removed = None, None, None, None
+    file_syncs, folder_syncs = [], []
+    with open(trace_file) as f:
+        lines = [line.split(None, 1)[1] for line in f if " " in line]
+    for i, line in enumerate(lines):
+        call = line.split("(", 1)[0]
+        fd = re.match(r"\w+\((\d+)<([^>]*)>", line)
+        if call == "openat" and ("O_TMPFILE" in line or ".kpz-" in line):
+            created = re.search(r"= (\d+)", line)
+            output_fd = created.group(1) if created else None
+        elif call in ("write", "pwrite64") and fd and fd.group(1) == output_fd:
+            last_write = i
+        elif call in ("fsync", "fdatasync") and fd:
+            if fd.group(2) == folder_path:
+                folder_syncs.append(i)
+            elif fd.group(1) == output_fd:
+                file_syncs.append(i)
+        elif call == "syncfs":
+            file_syncs.append(i)
+            folder_syncs.append(i)
+        elif call in ("linkat", "rename", "renameat", "renameat2") and \
+                line.rstrip().endswith("= 0") and '"%s"' % output in line:
+            named = i
+        elif call in ("unlink", "unlinkat") and '"%s"' % source in line:
+            removed = i
+    if removed is None or named is None or last_write is None:
+        return "could not follow the run (removal %s, naming %s, last write %s)" % (
+            removed, named, last_write)
+    problems = []
+    if not any(last_write < i < removed for i in file_syncs):
+        problems.append("%s removed with %s not flushed to disk after its last write" %
+                        (source, output))
+    if not any(named < i < removed for i in folder_syncs):
+        problems.append("%s removed with the folder not flushed after %s got its name" %
+                        (source, output))
+    return "; ".join(problems)
+
+
+def check_swapped_input(kpz, base, scenario):
+    """Empty when an input replaced by another file after it was read is kept, else what
+    happened. kpz is held right after its output gets its name, the input is replaced by
+    a copy of itself (same bytes, another file), then kpz goes on."""
+    folder = prepare(base, scenario)
+    source, output = input_name(scenario), output_name(scenario)
+    hold = ["-e", "trace=linkat", "-e", "inject=linkat:signal=SIGSTOP:when=1"]
+    env = {k: v for k, v in os.environ.items() if k != "KPZ_PASSWORD"}
+    process = subprocess.Popen(["strace", "-f", "-o", "/dev/null"] + hold + [kpz] + scenario.args,
+                               cwd=folder, env=env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    held = None
+    deadline = time.monotonic() + 60
+    while held is None and time.monotonic() < deadline and process.poll() is None:
+        try:
+            with open("/proc/%d/task/%d/children" % (process.pid, process.pid)) as f:
+                children = f.read().split()
+            if children and os.path.exists(os.path.join(folder, output)):
+                with open("/proc/%s/stat" % children[0]) as f:
+                    if f.read().rsplit(")", 1)[1].split()[0] in "tT":
+                        held = int(children[0])
+        except (FileNotFoundError, ProcessLookupError):
+            pass
+        time.sleep(0.01)
+    problem = ""
+    if held is None:
+        problem = "could not hold kpz after it named its output"
+    else:
+        replacement = os.path.join(folder, "replacement")
+        with open(replacement, "wb") as f:
+            f.write(scenario.before[source])
+        os.rename(replacement, os.path.join(folder, source))
+        os.kill(held, signal.SIGCONT)
+    _, err = process.communicate(timeout=60)
+    if not problem:
+        state = folder_state(folder)
+        if source not in state:
+            problem = "exit %d, %s removed though it was replaced after being read" % (
+                process.returncode, source)
+        elif process.returncode == 0 or not err.strip():
+            problem = "exit %d, %s kept without saying so" % (process.returncode, source)
+    shutil.rmtree(folder)
+    return problem
+
+
 def strace_works(base):
     if shutil.which("strace") is None:
         return "strace is not installed (apt-get install strace)"
@@ -320,6 +430,20 @@ def main():
             print("  %-34s %d" % (name, count))
         print("%d injected failures in %.0f s; %d not handled" % (
             len(work), time.monotonic() - started, len(violations)))
+        for scenario in scenarios:
+            if "--rm" not in scenario.args:
+                continue
+            problem = check_flush_order(kpz, base, scenario)
+            print("%-34s flushed before removal: %s" % (scenario.name, problem or "ok"))
+            if problem:
+                violations.append("%-34s %s" % (scenario.name, problem))
+            if not scenario.named_after:
+                problem = check_swapped_input(kpz, base, scenario)
+                print("%-34s input replaced before removal: %s" % (scenario.name,
+                                                                   problem or "ok"))
+                if problem:
+                    violations.append("%-34s %s" % (scenario.name, problem))
+        print("%d problems found in %.0f s" % (len(violations), time.monotonic() - started))
         for line in violations:
             print("VIOLATION " + line)
         return 1 if violations else 0

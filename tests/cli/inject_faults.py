@@ -13,7 +13,9 @@ occurrence failed by strace's fault injection. After each run:
   non-zero:   the folder holds exactly what it held before, byte for byte (inputs and older
               outputs untouched, no temporary or partial file), and stderr says something;
               or, with --rm, when only the removal failed: the input is there as before,
-              the output is complete and right, and stderr says the input was kept.
+              the output is complete and right, and stderr says the input was kept. A file
+              of several members is restored member by member: a failure may leave the
+              members before the failed one restored, each complete and right.
 
 Each scenario runs twice: as the system gives it, where outputs are created without a
 name (O_TMPFILE), and with that creation refused as file systems without unnamed files
@@ -76,7 +78,7 @@ def audio_like(size, seed):
 
 
 class Scenario:
-    def __init__(self, name, before, args, after, named_after=0):
+    def __init__(self, name, before, args, after, named_after=0, members=None):
         self.name = name
         self.before = before  # file name -> bytes, the folder before the run
         self.args = args
@@ -84,6 +86,12 @@ class Scenario:
         # With --rm, the removal comes after the output got its name: when it fails, the
         # input stays beside its complete output.
         self.kept = dict(before, **after) if "--rm" in args else None
+        # The outputs of a file with several members, in their order: the folder after a
+        # failure may hold the first ones.
+        self.members = members or []
+        self.restored_in_part = [
+            dict(before, **{m: after[m] for m in self.members[:k]})
+            for k in range(1, len(self.members))]
         # When not 0: the occurrence of openat that creates the unnamed output, refused in
         # every run of the scenario.
         self.named_after = named_after
@@ -182,6 +190,23 @@ def occurrences(count, cap):
     return first + tail
 
 
+# How an injected failure ended, for the summary.
+OUTCOMES = ("done", "undone", "kept", "in part")
+
+
+def outcome(scenario, folder, result):
+    """Which of OUTCOMES the run ended in: exit 0, failed with nothing changed, failed
+    with the input kept beside its output, failed with the first members restored."""
+    state = folder_state(folder)
+    if result.returncode == 0:
+        return "done"
+    if state == scenario.kept:
+        return "kept"
+    if state in scenario.restored_in_part:
+        return "in part"
+    return "undone"
+
+
 def check(scenario, folder, result):
     """Empty when the run kept its promise, else what went wrong."""
     state = folder_state(folder)
@@ -192,7 +217,9 @@ def check(scenario, folder, result):
     if result.returncode < 0:
         problems.append("killed by signal %d" % -result.returncode)
     difference = describe_difference(state, scenario.before)
-    if difference and state == scenario.kept:
+    if difference and state in scenario.restored_in_part:
+        pass
+    elif difference and state == scenario.kept:
         if b"kept" not in result.stderr and b"removed" not in result.stderr:
             problems.append("exit %d, input kept beside its output, without saying so" %
                             result.returncode)
@@ -210,11 +237,12 @@ def inject(kpz, base, scenario, call, n):
     try:
         result = run_kpz(kpz, folder, scenario.args, strace)
         problem = check(scenario, folder, result)
+        ended = outcome(scenario, folder, result)
         message = result.stderr.decode(errors="replace").strip().splitlines()
     except subprocess.TimeoutExpired:
-        problem, message = "hung (no end within 60 s)", []
+        problem, ended, message = "hung (no end within 60 s)", "undone", []
     shutil.rmtree(folder, ignore_errors=True)
-    return scenario.name, call, n, error, problem, message[0] if message else ""
+    return scenario.name, call, n, error, problem, ended, message[0] if message else ""
 
 
 def unnamed_creation(kpz, base, scenario):
@@ -373,6 +401,18 @@ def make_scenarios(kpz, base):
             ("restore-rm-no-check", {"a.kpz": reference["plain"]}, ["-d", "-q", "--rm", "a.kpz"],
              {"a.wav": original}),
         ]
+        if size_name == "small":
+            # Two members: each is restored and named in turn.
+            other = audio_like(1001, 8)
+            folder = prepare(base, Scenario("reference", {"a.wav": original, "b.bin": other},
+                                            [], {}))
+            packed_both = subprocess.run([kpz, "-c", "a.wav", "b.bin"], cwd=folder,
+                                         stdout=subprocess.PIPE, check=True).stdout
+            shutil.rmtree(folder)
+            scenarios.append(Scenario("restore-members-rm/small", {"ab.kpz": packed_both},
+                                      ["-d", "-q", "--rm", "ab.kpz"],
+                                      {"a.wav": original, "b.bin": other},
+                                      members=["a.wav", "b.bin"]))
         for name, before, args, after in rows:
             unnamed = Scenario("%s/%s" % (name, size_name), before, args, after)
             scenarios.append(unnamed)
@@ -414,24 +454,28 @@ def main():
                     if call == "openat" and n <= scenario.named_after:
                         continue
                     work.append((scenario, call, n))
-        tried = {s.name: 0 for s in scenarios}
+        tried = {s.name: dict.fromkeys(OUTCOMES, 0) for s in scenarios}
         violations = []
         with concurrent.futures.ThreadPoolExecutor(max_workers=options.jobs) as pool:
-            for name, call, n, error, problem, message in pool.map(
+            for name, call, n, error, problem, ended, message in pool.map(
                     lambda w: inject(kpz, base, *w), work):
-                tried[name] += 1
+                tried[name][ended] += 1
                 line = "%-34s %s #%d (%s): %s" % (name, call, n, error, problem or "ok")
                 if problem:
                     violations.append(line + ("  [stderr: %s]" % message if message else ""))
                 if options.verbose:
                     print(line + ("  [%s]" % message if message else ""))
-        print("Injected failures per scenario:")
-        for name, count in tried.items():
-            print("  %-34s %d" % (name, count))
+        print("Injected failures per scenario, by how the run ended (exit 0; failed with\n"
+              "nothing changed; failed with the input kept beside its output; failed with\n"
+              "the first members restored):")
+        print("  %-34s %6s %6s %6s %6s %7s" % (("scenario", "all") + OUTCOMES))
+        for name, ends in tried.items():
+            print("  %-34s %6d %6d %6d %6d %7d" % ((name, sum(ends.values())) +
+                                                  tuple(ends[o] for o in OUTCOMES)))
         print("%d injected failures in %.0f s; %d not handled" % (
             len(work), time.monotonic() - started, len(violations)))
         for scenario in scenarios:
-            if "--rm" not in scenario.args:
+            if "--rm" not in scenario.args or scenario.members:
                 continue
             problem = check_flush_order(kpz, base, scenario)
             print("%-34s flushed before removal: %s" % (scenario.name, problem or "ok"))

@@ -448,6 +448,9 @@ def main():
             counts = count_calls(kpz, base, scenario)
             calls = sorted(c for c in counts if c not in NOT_INJECTED and
                            (not options.call or c == options.call))
+            if options.verbose:
+                print("%s: %s" % (scenario.name,
+                                  " ".join("%s×%d" % (c, counts[c]) for c in calls)))
             for call in calls:
                 for n in occurrences(counts[call], options.cap):
                     # Earlier openat calls fail the same way whatever creates the output.

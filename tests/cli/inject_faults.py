@@ -173,7 +173,7 @@ def count_calls(kpz, base, scenario):
     with open(counts_file) as f:
         for line in f:
             fields = line.split()
-            if len(fields) == 2 and fields[0].isdigit():
+            if len(fields) == 2 and fields[0].isdigit() and fields[1] != "total":
                 counts[fields[1]] = int(fields[0])
     return counts
 
@@ -239,6 +239,10 @@ def inject(kpz, base, scenario, call, n):
         problem = check(scenario, folder, result)
         ended = outcome(scenario, folder, result)
         message = result.stderr.decode(errors="replace").strip().splitlines()
+        # A run strace could not make tested nothing, however clean the folder.
+        failed = [line for line in message if line.startswith("strace: ")]
+        if failed:
+            problem = "strace failed: " + failed[0]
     except subprocess.TimeoutExpired:
         problem, ended, message = "hung (no end within 60 s)", "undone", []
     shutil.rmtree(folder, ignore_errors=True)

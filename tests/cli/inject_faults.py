@@ -297,7 +297,7 @@ def check_flush_order(kpz, base, scenario):
         elif call in ("fsync", "fdatasync") and fd:
             if fd.group(2) == folder_path:
                 folder_syncs.append(i)
-            elif fd.group(1) == output_fd:
+            elif fd.group(1) == output_fd or fd.group(2) == os.path.join(folder_path, output):
                 file_syncs.append(i)
         elif call == "syncfs":
             file_syncs.append(i)

@@ -24,9 +24,12 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 // Ends the run: a failed write to stdout (a full disk, a closed pipe or descriptor) turns
-// any outcome into a failure, since what was asked for did not all arrive.
-int finish(const kpzcli::Reporter& report, int status) {
-    if (const int error = kpzcli::finishStandardOutput(); error != 0) {
+// any outcome into a failure, since what was asked for did not all arrive. A run that sent
+// nothing there has nothing to lose on it: a failure closing it then is no failure of the
+// run, and must not turn one that has committed outputs and removed inputs into an exit
+// status saying nothing was done.
+int finish(const kpzcli::Reporter& report, int status, bool wroteStandardOutput) {
+    if (const int error = kpzcli::finishStandardOutput(wroteStandardOutput); error != 0) {
         report.error("couldn't write to standard output: " + kpzcli::systemError(error));
         return kExitFailed;
     }
@@ -80,6 +83,23 @@ std::vector<kpzcli::Input> withoutStandardOutput(std::vector<kpzcli::Input> inpu
     return kept;
 }
 
+// Whether the mode sends data to stdout: the list, and compressed or restored bytes with
+// -c or from standard input. Files written beside their inputs leave stdout unused.
+bool writesStandardOutput(const kpzcli::Options& options) {
+    using namespace kpzcli;
+    switch (options.mode) {
+    case Mode::List:
+        return true;
+    case Mode::Test:
+        return false;
+    case Mode::Compress:
+    case Mode::Decompress:
+        break;
+    }
+    return options.toStdout ||
+           std::any_of(options.files.begin(), options.files.end(), isStandardInput);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -96,11 +116,11 @@ int main(int argc, char** argv) {
     const Reporter report(options.verbosity);
     if (options.showHelp) {
         std::fputs(helpText().c_str(), stdout);
-        return finish(report, kExitOk);
+        return finish(report, kExitOk, true);
     }
     if (options.showVersion) {
         std::fputs(versionText().c_str(), stdout);
-        return finish(report, kExitOk);
+        return finish(report, kExitOk, true);
     }
 
     if (!options.outputDir.empty() && !kpz::isDirectory(options.outputDir)) {
@@ -135,5 +155,5 @@ int main(int argc, char** argv) {
                            workerCount(options, inputs.size()), &ledger) &&
                   allGood;
     }
-    return finish(report, allGood ? kExitOk : kExitFailed);
+    return finish(report, allGood ? kExitOk : kExitFailed, writesStandardOutput(options));
 }

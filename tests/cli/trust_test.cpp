@@ -197,6 +197,13 @@ TEST_F(Trust, StandardOutputAndInputsAreKeptApart) {
     RunSettings back;
     back.input = std::vector<uint8_t>(fromStdin.out.begin(), fromStdin.out.end());
     EXPECT_EQ(run({"-d"}, back).out, std::string(music_.begin(), music_.end()));
+
+    // The same with both ends on files, which can be seen as files: still nothing to
+    // remove, the input untouched, and the output whole.
+    const std::string files = "cd '" + dir_ + "' && '" + KPZ_BINARY + "' --rm < a.wav > o.kpz";
+    EXPECT_EQ(std::system(files.c_str()), 0);
+    EXPECT_EQ(readBytes(path("a.wav")), music_);
+    EXPECT_EQ(run({"-dc", "o.kpz"}).out, std::string(music_.begin(), music_.end()));
 }
 
 // Closed standard descriptors: the files kpz opens must not take their places, or its

@@ -326,7 +326,10 @@ def check_swapped_input(kpz, base, scenario):
     a copy of itself (same bytes, another file), then kpz goes on."""
     folder = prepare(base, scenario)
     source, output = input_name(scenario), output_name(scenario)
-    hold = ["-e", "trace=linkat", "-e", "inject=linkat:signal=SIGSTOP:when=1"]
+    # The final name comes from a rename: an unnamed output is linked to a random name
+    # first, closed, then renamed. The signal comes once the call has done its work.
+    hold = ["-e", "trace=rename,renameat,renameat2",
+            "-e", "inject=rename,renameat,renameat2:signal=SIGSTOP:when=1"]
     env = {k: v for k, v in os.environ.items() if k != "KPZ_PASSWORD"}
     process = subprocess.Popen(["strace", "-f", "-o", "/dev/null"] + hold + [kpz] + scenario.args,
                                cwd=folder, env=env, stdin=subprocess.DEVNULL,

@@ -36,7 +36,7 @@ void TMainForm::startLedger(const QStringList& files) {
 
 void TMainForm::showFileStart(const QString& path, int index, int count) {
     ui_->BatchBox->setText("File " + numberText(index + 1) + " of " + numberText(count));
-    ui_->CurrentFileBox->setText(displayName(QFileInfo(path).fileName()));
+    showName(ui_->CurrentFileBox, displayName(QFileInfo(path).fileName()));
     writeFailureShown_ = false;
 }
 
@@ -51,7 +51,7 @@ kpz::Outcome TMainForm::prepareOutput(kpz::FileJob& job, const std::string& dest
     if (o.ok() && ledger_) o = ledger_->claim(destination, job.sourcePath());
     if (o.ok() && exists && ui_->OverWarnMI->isChecked()) {
         const QString shownName =
-            displayName(QFileInfo(QFile::decodeName(destination.c_str())).fileName());
+            boxName(displayName(QFileInfo(QFile::decodeName(destination.c_str())).fileName()));
         QMessageBox box(QMessageBox::NoIcon, "File Exists", "Overwrite '" + shownName + "'?",
                         QMessageBox::Ok | QMessageBox::Cancel, this);
         box.setDefaultButton(QMessageBox::Ok);
@@ -78,7 +78,8 @@ void TMainForm::endBatch(const kpz::Outcome& outcome, bool passwordOn) {
             text = kpz::msg::kWrongPasswordOrDamaged;
         if (outcome.problem == kpz::Problem::OutputClaimed)
             text = kpz::msg::kAlreadyWrittenFrom +
-                   displayName(QFileInfo(QFile::decodeName(outcome.detail.c_str())).fileName()) +
+                   boxName(displayName(
+                       QFileInfo(QFile::decodeName(outcome.detail.c_str())).fileName())) +
                    "'!";
         showError(text);
         setStatusText(text);
@@ -86,4 +87,5 @@ void TMainForm::endBatch(const kpz::Outcome& outcome, bool passwordOn) {
     setIdle();
     s.cancelRequested = false;
     batchFailed_ = true;
+    batchCancelled_ = outcome.problem == kpz::Problem::Cancelled;
 }

@@ -39,6 +39,9 @@ QString restoreBesideSource(TMainForm& form) {
 
 bool reportOutcome(TMainForm& form, const QString& source) {
     const QString sourceName = TMainForm::displayName(QFileInfo(source).fileName());
+    // A restore the user stopped did not fail: it says what was left undone.
+    if (form.batchCancelled())
+        return platform::showDesktopNotice("Restore cancelled", sourceName + " was not restored.");
     if (form.batchFailed())
         return platform::showDesktopNotice("Could not restore " + sourceName, form.statusText());
 

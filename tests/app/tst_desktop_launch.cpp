@@ -70,6 +70,7 @@ class DesktopLaunchTest : public QObject {
     void programRestores();
     void failureIsNotified_data();
     void failureIsNotified();
+    void cancelIsNotAFailure();
 
   private:
     QProcess bus_;
@@ -266,6 +267,35 @@ void DesktopLaunchTest::failureIsNotified() {
     QCOMPARE(seen[0].body, helper.boxes[0].text.toHtmlEscaped());
     QVERIFY(!QFile::exists(path("home/song.wav")));
     QVERIFY(!QFile::exists(path("music/song.wav")));
+}
+
+// A restore the user stops at the overwrite question is told as cancelled, not failed.
+void DesktopLaunchTest::cancelIsNotAFailure() {
+    QVERIFY(QDir().mkpath(path("music")));
+    writeFile(path("music/song.kpz"), expectedCompressed(toneBytes(30000), "song.wav"));
+    writeFile(path("music/song.wav"), "the user's own file");
+    QVERIFY(QDir::setCurrent(path("music")));
+
+    AppWindows w;
+    w.form.state().firstActivation = true;
+    w.form.state().startedWithParameter = true;
+    w.form.commandLineArguments = [] { return QStringList{"brisko-packer", "song.kpz"}; };
+    const QString source = desktop_launch::restoreBesideSource(w.form);
+    ModalHelper helper;
+    helper.press(QMessageBox::Cancel);
+    w.form.show();
+    w.form.ShowAbout();
+    QTRY_VERIFY(helper.finished());
+    QTRY_VERIFY(!w.form.state().busy);
+    QVERIFY(w.form.batchCancelled());
+
+    QVERIFY(desktop_launch::reportOutcome(w.form, source));
+    const QList<Notice> seen = notices_->seen();
+    QCOMPARE(seen.size(), 1);
+    QVERIFY2(seen[0].summary.contains("cancelled") && !seen[0].summary.contains("Could not"),
+             qPrintable(seen[0].summary));
+    QVERIFY2(seen[0].body.contains("song.kpz"), qPrintable(seen[0].body));
+    QCOMPARE(readFile(path("music/song.wav")), QByteArray("the user's own file"));
 }
 
 QTEST_MAIN(DesktopLaunchTest)

@@ -87,7 +87,7 @@ QFileDialog* makeOpenDialog(QWidget* parent, const QString& name, const QString&
     // and dates: each folder shown sets them to what it holds, once its entries (and their
     // sizes and types, which arrive later) are in, and the name column takes the rest of
     // the view. A folder entered by typing its name may have been read already while the
-    // name was completed, so entering it counts as well as reading it.
+    // name was completed, so showing it counts as well as reading it.
     auto* model = dialog->findChild<QFileSystemModel*>();
     auto* view = dialog->findChild<QTreeView*>("treeView");
     if (model && view) {
@@ -103,7 +103,7 @@ QFileDialog* makeOpenDialog(QWidget* parent, const QString& name, const QString&
         QObject::connect(model, &QFileSystemModel::directoryLoaded, fit, refit);
         QObject::connect(model, &QAbstractItemModel::rowsInserted, fit, refit);
         QObject::connect(model, &QAbstractItemModel::dataChanged, fit, refit);
-        QObject::connect(dialog, &QFileDialog::directoryEntered, fit, refit);
+        QObject::connect(model, &QFileSystemModel::rootPathChanged, fit, refit);
     }
     // The name field's completion list is a window of its own: when Enter in the field
     // closes the dialog or opens a folder, the list would stay on screen over the dialog
@@ -114,7 +114,7 @@ QFileDialog* makeOpenDialog(QWidget* parent, const QString& name, const QString&
                 if (QAbstractItemView* popup = completer->popup()) popup->hide();
     };
     QObject::connect(dialog, &QDialog::finished, dialog, hideCompletions);
-    QObject::connect(dialog, &QFileDialog::directoryEntered, dialog, hideCompletions);
+    if (model) QObject::connect(model, &QFileSystemModel::rootPathChanged, dialog, hideCompletions);
     return dialog;
 }
 

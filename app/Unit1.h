@@ -100,6 +100,9 @@ class TMainForm : public QMainWindow {
     // The program's command line (default: the application's arguments); a run started
     // with a parameter restores the file its first parameter names.
     std::function<QStringList()> commandLineArguments;
+    // What a run started with a parameter does on the first activation, when set (a run
+    // from the desktop entries); otherwise it restores the file of the first parameter.
+    std::function<void()> commandLineRun;
 
     // Whether the last batch ended in a failure or a cancel (for the command-line run's
     // exit status).

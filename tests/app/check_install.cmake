@@ -54,10 +54,17 @@ foreach(want "MimeType=application/x-brisko-packer;" "Icon=${APP_ID}" "Name=Bris
     message(FATAL_ERROR "desktop entry lacks ${want}")
   endif()
 endforeach()
-list(FILTER lines INCLUDE REGEX "^Exec=brisko-packer .*%f$")
+list(FILTER lines INCLUDE REGEX "^Exec=brisko-packer .*%F$")
 if(NOT lines)
   message(FATAL_ERROR "desktop entry does not run brisko-packer with the file")
 endif()
+# The compressing entry is offered only in "Open With", for several files at once.
+file(STRINGS "${PREFIX}/share/applications/${APP_ID}.compress.desktop" lines)
+foreach(want "NoDisplay=true" "Icon=${APP_ID}" "Exec=brisko-packer --compress %F")
+  if(NOT want IN_LIST lines)
+    message(FATAL_ERROR "compressing desktop entry lacks ${want}")
+  endif()
+endforeach()
 file(READ "${PREFIX}/share/mime/packages/${APP_ID}.xml" mime)
 if(NOT mime MATCHES "<glob pattern=\"\\*\\.kpz\"/>" OR NOT mime MATCHES "Brisko Packer File"
    OR NOT mime MATCHES "<icon name=\"${APP_ID}\"/>")

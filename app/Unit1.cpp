@@ -236,6 +236,8 @@ void TMainForm::describeForScreenReaders() {
         {u.Label3, u.DestCounterLabel}, {u.Label4, u.RatioLabel}};
     for (const auto& [caption, value] : captions)
         caption->setBuddy(value);
+    u.Bevel2->setAccessibleName("Batch");
+    u.Bevel1->setAccessibleName("Current file");
     u.BatchProgressBar->setAccessibleName("Batch progress");
     u.FileProgressBar->setAccessibleName("File progress");
     u.StatusBar->setAccessibleName("Status");
@@ -258,6 +260,23 @@ QString TMainForm::boxName(const QString& name) const {
     int width = 500;
     if (const QScreen* s = screen()) width = std::min(width, s->availableGeometry().width() / 2);
     return fitName(name, QFontMetrics(programFont()), width);
+}
+
+void TMainForm::placeOverWindow(QWidget* dialog) const {
+    // The toolkit centres a dialog with its frame guessed before the window manager has
+    // framed it once, so its first showing sat higher than the later ones. The frame is
+    // taken to be the main window's, and the dialog placed the same way every time.
+    const QRect main = frameGeometry();
+    const QSize outer = dialog->size() + (main.size() - size());
+    QRect placed(main.center() - QPoint(outer.width() / 2, outer.height() / 2), outer);
+    if (const QScreen* s = screen()) {
+        const QRect room = s->availableGeometry();
+        placed.moveRight(std::min(placed.right(), room.right()));
+        placed.moveBottom(std::min(placed.bottom(), room.bottom()));
+        placed.moveLeft(std::max(placed.left(), room.left()));
+        placed.moveTop(std::max(placed.top(), room.top()));
+    }
+    dialog->move(placed.topLeft());
 }
 
 QFileDialog* TMainForm::CompressDialog() {

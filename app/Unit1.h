@@ -54,6 +54,8 @@ class TMainForm : public QMainWindow {
     // command-line run above all) does not pay for them.
     QFileDialog* CompressDialog();
     QFileDialog* DecompressDialog();
+    // Moves a dialog about to be shown to the middle of this window, within the screen.
+    void placeOverWindow(QWidget* dialog) const;
 
     // Creation defaults; run once by the constructor.
     void Initialize();

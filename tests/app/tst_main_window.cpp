@@ -320,6 +320,8 @@ void MainWindowTest::screenReaderNames_data() {
         const char* caption;
     };
     const Row rows[] = {
+        {"", "Bevel2", ""},
+        {"", "Bevel1", ""},
         {"", "DestFolderLabel", "Label1"},
         {"", "BatchBox", "Label6"},
         {"", "BatchProgressBar", ""},

@@ -65,6 +65,15 @@ foreach(want "NoDisplay=true" "Icon=${APP_ID}" "Exec=brisko-packer --compress %F
     message(FATAL_ERROR "compressing desktop entry lacks ${want}")
   endif()
 endforeach()
+# KDE's context-menu actions run the same commands.
+foreach(action "restore;--from-desktop" "compress;--compress")
+  list(GET action 0 name)
+  list(GET action 1 option)
+  file(STRINGS "${PREFIX}/share/kio/servicemenus/${APP_ID}.${name}.servicemenu.desktop" lines)
+  if(NOT "Exec=brisko-packer ${option} %F" IN_LIST lines)
+    message(FATAL_ERROR "${name} service menu does not run brisko-packer ${option}")
+  endif()
+endforeach()
 file(READ "${PREFIX}/share/mime/packages/${APP_ID}.xml" mime)
 if(NOT mime MATCHES "<glob pattern=\"\\*\\.kpz\"/>" OR NOT mime MATCHES "Brisko Packer File"
    OR NOT mime MATCHES "<icon name=\"${APP_ID}\"/>")

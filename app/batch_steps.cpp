@@ -36,7 +36,7 @@ void TMainForm::startLedger(const QStringList& files) {
 
 void TMainForm::showFileStart(const QString& path, int index, int count) {
     ui_->BatchBox->setText("File " + numberText(index + 1) + " of " + numberText(count));
-    ui_->CurrentFileBox->setText(displayName(QFileInfo(path).fileName()));
+    showName(ui_->CurrentFileBox, displayName(QFileInfo(path).fileName()));
     writeFailureShown_ = false;
 }
 
@@ -52,7 +52,7 @@ kpz::Outcome TMainForm::prepareOutput(kpz::FileJob& job, const std::string& dest
 kpz::Replace TMainForm::askReplace(const std::string& destination) {
     if (!ui_->OverWarnMI->isChecked()) return kpz::Replace::Yes;
     const QString shownName =
-        displayName(QFileInfo(QFile::decodeName(destination.c_str())).fileName());
+        boxName(displayName(QFileInfo(QFile::decodeName(destination.c_str())).fileName()));
     QMessageBox box(QMessageBox::NoIcon, "File Exists", "Overwrite '" + shownName + "'?",
                     QMessageBox::Ok | QMessageBox::Cancel, this);
     box.setDefaultButton(QMessageBox::Ok);
@@ -68,11 +68,15 @@ void TMainForm::endBatch(const kpz::Outcome& outcome, bool passwordOn) {
     if (aborted) {
         setStatusText("Aborted!");
     } else {
-        const QString text = problemText(outcome, passwordOn);
+        // The file an output was already written from, in a box that stays within the screen.
+        const QString other =
+            boxName(displayName(QFileInfo(QFile::decodeName(outcome.detail.c_str())).fileName()));
+        const QString text = problemText(outcome, passwordOn, other);
         showError(text);
         setStatusText(text);
     }
     setIdle();
     s.cancelRequested = false;
     batchFailed_ = true;
+    batchCancelled_ = outcome.problem == kpz::Problem::Cancelled;
 }

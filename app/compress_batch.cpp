@@ -16,6 +16,7 @@ void TMainForm::CompressFiles() {
 
     QFileDialog* dialog = CompressDialog();
     if (auto* nameEdit = dialog->findChild<QLineEdit*>("fileNameEdit")) nameEdit->clear();
+    placeOverWindow(dialog);
     if (dialog->exec() != QDialog::Accepted) return;
     const QStringList files = dialog->selectedFiles();
     if (files.isEmpty()) return;

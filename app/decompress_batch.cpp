@@ -23,6 +23,7 @@ void TMainForm::DecompressFiles() {
     if (!s.startedWithParameter) {
         QFileDialog* dialog = DecompressDialog();
         if (auto* nameEdit = dialog->findChild<QLineEdit*>("fileNameEdit")) nameEdit->clear();
+        placeOverWindow(dialog);
         if (dialog->exec() != QDialog::Accepted) return;
         files = dialog->selectedFiles();
         if (files.isEmpty()) return;

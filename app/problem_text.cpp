@@ -3,22 +3,9 @@
 // catch-all, so that a new problem does not build until it has its words here.
 #include "problem_text.h"
 
-#include "display_text.h"
 #include "messages.h"
 
-#include <QFile>
-#include <QFileInfo>
-
-namespace {
-
-QString shownName(const std::string& path) {
-    const QString name = QFileInfo(QFile::decodeName(path.c_str())).fileName();
-    return QString::fromStdString(kpz::displayText(name.toUtf8().toStdString()));
-}
-
-} // namespace
-
-QString problemText(const kpz::Outcome& outcome, bool passwordOn) {
+QString problemText(const kpz::Outcome& outcome, bool passwordOn, const QString& otherFile) {
     using kpz::Problem;
     switch (outcome.problem) {
     case Problem::None:
@@ -57,7 +44,7 @@ QString problemText(const kpz::Outcome& outcome, bool passwordOn) {
     case Problem::OutputIsInput:
         return kpz::msg::kSameFile;
     case Problem::OutputClaimed:
-        return kpz::msg::kAlreadyWrittenFrom + shownName(outcome.detail) + "'!";
+        return kpz::msg::kAlreadyWrittenFrom + otherFile + "'!";
     case Problem::NoUsableName:
     case Problem::OutputIsFolder:
     case Problem::OutputIsSpecial:

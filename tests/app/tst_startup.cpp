@@ -24,7 +24,7 @@ const QString kOurDefault = "application/x-brisko-packer=brisko-packer.desktop\n
 
 // The Exec value that runs program for an opened file.
 QString execFor(const QString& quotedProgram) {
-    return quotedProgram + ' ' + desktop_launch::kMarker + " %f";
+    return quotedProgram + ' ' + desktop_launch::kMarker + " %F";
 }
 
 // The keys of a desktop entry's [Desktop Entry] group.
@@ -232,14 +232,16 @@ void StartupTest::execLine() {
     // What a desktop makes of the entry: GIO runs the program with the marker and the file.
     const QString gio = QStandardPaths::findExecutable("gio");
     if (gio.isEmpty()) QSKIP("gio is not installed; the entry was checked as text only");
-    const QString opened = path("music/take one.kpz");
+    // Several files selected together reach one run of the program.
+    const QString opened = path("music/take one.kpz"), second = path("music/take two.kpz");
     qputenv("BRISKO_TEST_ARGS", path("args").toLocal8Bit());
     QProcess launch;
     launch.setProcessChannelMode(QProcess::ForwardedChannels);
-    launch.start(gio, {"launch", entry, opened});
+    launch.start(gio, {"launch", entry, opened, second});
     QVERIFY(launch.waitForFinished(30000));
     QCOMPARE(launch.exitCode(), 0);
-    const QByteArray expected = QByteArray(desktop_launch::kMarker) + '\n' + opened.toUtf8() + '\n';
+    const QByteArray expected = QByteArray(desktop_launch::kMarker) + '\n' + opened.toUtf8() +
+                                '\n' + second.toUtf8() + '\n';
     QTRY_COMPARE_WITH_TIMEOUT(readFile(path("args")), expected, 10000);
 }
 

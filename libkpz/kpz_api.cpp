@@ -194,6 +194,7 @@ struct kpz_reader {
     bool hasCheck = false;
 
     std::thread decoder;
+    std::once_flag started;
     std::mutex lock;
     std::condition_variable changed;
     const uint8_t* piece = nullptr; // the piece on offer, and its bytes not yet taken
@@ -252,12 +253,17 @@ struct kpz_reader {
     }
 
     long read(void* buffer, size_t size) {
-        if (error != KPZ_OK) return error;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (error != KPZ_OK) return error;
+        }
         if (size == 0) return 0;
-        if (!decoder.joinable() && !finished) decoder = std::thread([this] { decode(); });
+        // The first read starts the decoder, once, whichever threads make it together.
+        std::call_once(started, [this] { decoder = std::thread([this] { decode(); }); });
         const uint64_t total = job->header().originalSize;
         std::unique_lock<std::mutex> guard(lock);
         for (;;) {
+            if (error != KPZ_OK) return error;
             changed.wait(guard, [this] { return pieceLeft > 0 || finished; });
             if (pieceLeft > 0) {
                 // Never more than the stored size, whatever the decoder hands over.

@@ -77,7 +77,7 @@ set_command() {
         ;;
     "kpz portable")
         outfile=$dir/portable/all.kpz
-        cmd=(env KPZ_KERNELS=portable "$kpz" -q -f -o "$dir/portable" "$src")
+        cmd=(env KPZ_KERNELS=portable "$kpz" --no-check -q -f -o "$dir/portable" "$src")
         ;;
     "kpz -d portable")
         outfile=$dir/portable/all.wav

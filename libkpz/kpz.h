@@ -26,6 +26,15 @@ extern "C" {
 #define KPZ_API
 #endif
 
+/* The library's version, apart from the programs' version. The major number is the
+ * SONAME's (libkpz.so.1): it changes only when a call changes incompatibly. The minor
+ * number counts additions to the interface, the patch number fixes. */
+#define KPZ_VERSION_MAJOR 1
+#define KPZ_VERSION_MINOR 1
+#define KPZ_VERSION_PATCH 0
+/* One number for comparisons: MAJOR * 10000 + MINOR * 100 + PATCH (10100 for 1.1.0). */
+#define KPZ_VERSION_NUMBER (KPZ_VERSION_MAJOR * 10000 + KPZ_VERSION_MINOR * 100 + KPZ_VERSION_PATCH)
+
 /* Error codes. */
 enum kpz_error {
     KPZ_OK = 0,
@@ -63,8 +72,14 @@ enum kpz_error {
  * call, which then returns KPZ_ERROR_CANCELLED and leaves no output behind. */
 typedef int (*kpz_progress_callback)(uint64_t done, uint64_t total, void* user_data);
 
-/* The library's version, e.g. "1.32". */
+/* The version of the library loaded at run time, as "MAJOR.MINOR.PATCH" (e.g. "1.1.0"),
+ * which may be newer than the header a program was built with. Static string; any thread. */
 KPZ_API const char* kpz_version_string(void);
+
+/* The same as a number, as KPZ_VERSION_NUMBER gives it: a program built with a newer header
+ * can check that the library has the calls it uses (kpz_version_number() >= 10100).
+ * Added in 1.1.0. */
+KPZ_API unsigned kpz_version_number(void);
 
 /* The text for an error code; never NULL. */
 KPZ_API const char* kpz_strerror(int code);

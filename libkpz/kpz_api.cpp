@@ -10,7 +10,6 @@
 #include "file_job.h"
 #include "password.h"
 #include "paths.h"
-#include "version.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -308,8 +307,16 @@ struct kpz_reader {
 
 extern "C" {
 
+#define KPZ_STRINGIFY2(x) #x
+#define KPZ_STRINGIFY(x) KPZ_STRINGIFY2(x)
+
 const char* kpz_version_string(void) {
-    return BRISKO_VERSION;
+    return KPZ_STRINGIFY(KPZ_VERSION_MAJOR) "." KPZ_STRINGIFY(KPZ_VERSION_MINOR) "." KPZ_STRINGIFY(
+        KPZ_VERSION_PATCH);
+}
+
+unsigned kpz_version_number(void) {
+    return KPZ_VERSION_NUMBER;
 }
 
 const char* kpz_strerror(int code) {

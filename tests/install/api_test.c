@@ -145,7 +145,15 @@ int main(int argc, char** argv) {
     }
     const char* tool = argv[1];
     work = argv[2];
+    /* The library's own version, the same in the header, the library and the build. */
     CHECK(strcmp(kpz_version_string(), argv[3]) == 0);
+    CHECK(kpz_version_number() == KPZ_VERSION_NUMBER);
+    {
+        char text[32];
+        snprintf(text, sizeof text, "%d.%d.%d", KPZ_VERSION_MAJOR, KPZ_VERSION_MINOR,
+                 KPZ_VERSION_PATCH);
+        CHECK(strcmp(kpz_version_string(), text) == 0);
+    }
 
     /* Round trips against the tool: same bytes out, the source back by both ways of
      * restoring. Sizes around block and buffer edges. */

@@ -5,9 +5,12 @@
  * only when it is complete, and an existing file is replaced only by a complete one.
  *
  * Every call that can fail returns 0 (KPZ_OK) or a negative error code; kpz_strerror gives
- * its text. Where a system call failed, errno holds its reason on return. Separate handles
- * and separate calls may run on separate threads at once; one handle is used by one thread
- * at a time. Paths and passwords are NUL-terminated UTF-8 strings. */
+ * its text. Where a system call failed, errno holds its reason on return; otherwise errno
+ * is left as the caller had it. Separate handles and separate calls may run on separate
+ * threads at once; one handle is used by one thread at a time unless its calls say
+ * otherwise. Paths and passwords are NUL-terminated UTF-8 strings; the library copies what
+ * it keeps, and every string it returns belongs to it. A password protects with a 16-bit
+ * scrambling code, not with encryption: it keeps out the curious, not an attacker. */
 #ifndef KPZ_H
 #define KPZ_H
 
@@ -38,8 +41,10 @@ extern "C" {
 /* Error codes. */
 enum kpz_error {
     KPZ_OK = 0,
-    KPZ_ERROR_ARGUMENT = -1,           /* a required argument is NULL, or the password is "" */
-    KPZ_ERROR_NO_MEMORY = -2,          /* the working memory could not be had */
+    KPZ_ERROR_ARGUMENT = -1, /* a required argument is NULL, the password is "", or
+                                flags has a bit this library does not know */
+    KPZ_ERROR_INVALID_ARGUMENT = KPZ_ERROR_ARGUMENT, /* the same code, by its longer name */
+    KPZ_ERROR_NO_MEMORY = -2,                        /* the working memory could not be had */
     KPZ_ERROR_OPEN_SOURCE = -3,        /* the source could not be opened (errno says why) */
     KPZ_ERROR_SOURCE_NOT_FILE = -4,    /* the source is a folder, FIFO, device or socket */
     KPZ_ERROR_READ = -5,               /* reading the source failed */
@@ -57,19 +62,32 @@ enum kpz_error {
     KPZ_ERROR_OUTPUT_EXISTS = -16,     /* a file is in the way and KPZ_REPLACE was not given */
     KPZ_ERROR_CREATE_OUTPUT = -17,     /* the output could not be created (errno says why) */
     KPZ_ERROR_WRITE = -18,             /* writing the output or putting it in place failed */
-    KPZ_ERROR_CANCELLED = -19          /* the progress callback asked to stop */
+    KPZ_ERROR_CANCELLED = -19,         /* the progress callback asked to stop */
+    /* Codes added in 1.1.0. */
+    KPZ_ERROR_WRONG_PASSWORD = -20 /* the file is protected and holds a check value, and the
+                                      restore did not match it: the password is wrong (or,
+                                      less likely, the data is damaged) */
 };
 
-/* Flags for kpz_compress_file_ex and kpz_restore_file_ex. */
+/* Flags for the calls that take them. A bit not defined here makes the call fail with
+ * KPZ_ERROR_INVALID_ARGUMENT before it does anything. */
 /* Replace an existing file under the output's name. */
 #define KPZ_REPLACE 1u
 /* Compressing: store a check value of the source after the payload, so that a restore
- * detects a wrong password or damaged data. */
+ * detects a wrong password or damaged data. Ignored when restoring. */
 #define KPZ_CHECK 2u
+/* Writing a file: give it the mode and times a new file gets (the umask, the current time)
+ * instead of copying the source's permission bits and modification time, which is the
+ * default. Added in 1.1.0. */
+#define KPZ_FRESH_ATTRIBUTES 4u
 
-/* Called after every 512 KiB written, with the bytes done so far (source bytes read when
- * compressing, bytes restored when restoring) and the total. Returning nonzero stops the
- * call, which then returns KPZ_ERROR_CANCELLED and leaves no output behind. */
+/* Called as the work goes on, with the bytes done so far (source bytes read when
+ * compressing, bytes restored when restoring) and the total: when compressing, once before
+ * the first byte and after every 512 KiB written; when restoring, after every 512 KiB and
+ * about sixteen times for a file under 8 MiB. The last call reports the total. It runs on
+ * the calling thread, never at the same time as another call for the same work.
+ * Returning nonzero stops the call, which then returns KPZ_ERROR_CANCELLED and leaves no
+ * output behind. */
 typedef int (*kpz_progress_callback)(uint64_t done, uint64_t total, void* user_data);
 
 /* The version of the library loaded at run time, as "MAJOR.MINOR.PATCH" (e.g. "1.1.0"),
@@ -118,10 +136,17 @@ KPZ_API int kpz_reader_has_password(const kpz_reader* reader);
 KPZ_API int kpz_reader_has_check(const kpz_reader* reader);
 
 /* Reads up to size restored bytes into buffer. Returns the bytes read, 0 at the end of a
- * file that decoded completely, or a negative error code (KPZ_ERROR_DAMAGED, ...). A damage
- * found at the end of the file is reported after the bytes before it have been read;
- * after an error every further call returns the same code. */
+ * file that decoded completely, or a negative error code (KPZ_ERROR_DAMAGED,
+ * KPZ_ERROR_CHECK_MISMATCH, KPZ_ERROR_WRONG_PASSWORD, ...). A damage found at the end of the
+ * file is reported after the bytes before it have been read; after an error every further
+ * call returns the same code. Several threads may call it on one reader at once (each gets
+ * its own bytes, in turn), but not while another thread closes the reader.
+ * The count is a long, which has 32 bits on some systems: a read never returns more than
+ * LONG_MAX bytes. */
 KPZ_API long kpz_reader_read(kpz_reader* reader, void* buffer, size_t size);
+
+/* The same with a 64-bit count, whatever the system's long. Added in 1.1.0. */
+KPZ_API int64_t kpz_reader_read64(kpz_reader* reader, void* buffer, size_t size);
 
 /* Closes the file and frees the reader; NULL is allowed. */
 KPZ_API void kpz_reader_close(kpz_reader* reader);

@@ -75,10 +75,56 @@ int errorCode(const Outcome& o) {
     return KPZ_ERROR_DAMAGED;
 }
 
+// Whether the running call has left a system call's reason in errno; see ErrnoScope.
+thread_local bool systemErrorSet = false;
+
 // The code and its errno, for the caller to read after the call.
 int finish(const Outcome& o) {
-    if (o.error != 0) errno = o.error;
+    if (o.error != 0) {
+        errno = o.error;
+        systemErrorSet = true;
+    }
     return errorCode(o);
+}
+
+// Around every public call: errno comes back as the caller left it, unless a system call
+// failed and finish put its reason there. The library's own steps (a missing file probed,
+// a temporary name tried) would otherwise leak their errno into a failure that has none.
+class ErrnoScope {
+  public:
+    ErrnoScope() : saved_(errno) { systemErrorSet = false; }
+    ~ErrnoScope() {
+        if (!systemErrorSet) errno = saved_;
+    }
+    ErrnoScope(const ErrnoScope&) = delete;
+    ErrnoScope& operator=(const ErrnoScope&) = delete;
+
+  private:
+    int saved_;
+};
+
+constexpr unsigned kCompressFlags = KPZ_REPLACE | KPZ_CHECK | KPZ_FRESH_ATTRIBUTES;
+constexpr unsigned kRestoreFlags = KPZ_REPLACE | KPZ_CHECK | KPZ_FRESH_ATTRIBUTES;
+
+// A protected file whose restore fails to match its check value: the stored value shows
+// that the bytes are not the original ones, and with a password the likely cause is a
+// wrong one (a wrong code also makes most payloads undecodable, hence Damaged too).
+int restoreCode(const Outcome& o, bool passwordOn, bool hasCheck) {
+    if (passwordOn && hasCheck &&
+        (o.problem == Problem::CheckMismatch || o.problem == Problem::Damaged))
+        return KPZ_ERROR_WRONG_PASSWORD;
+    return finish(o);
+}
+
+// Restoring: flushes often enough for a small file to report its progress several times,
+// with a buffer of a sixteenth of the bytes, in whole blocks, up to the usual 512 KiB. The
+// restored bytes do not depend on the buffer's size. (Compressing keeps the usual buffer:
+// the bytes of a protected file would change with it.)
+void pickBufferLength(kpz::CodecState& s, uint64_t bytes) {
+    const uint64_t blockBytes = 2u * static_cast<uint64_t>(kpz::kBlockLength);
+    uint64_t words = bytes / 16 / blockBytes * static_cast<uint64_t>(kpz::kBlockLength);
+    words = std::clamp<uint64_t>(words, 2u * kpz::kBlockLength, kpz::kBufferLength);
+    s.bufferLength = static_cast<int32_t>(words);
 }
 
 struct Password {
@@ -135,7 +181,8 @@ Outcome prepareOutput(kpz::FileJob& job, const std::string& destination, unsigne
 int compressFile(const char* source, const char* destination, const char* password, unsigned flags,
                  kpz_progress_callback progress, void* user) {
     Password p;
-    if (!source || !*source || (destination && !*destination) || !readPassword(password, p))
+    if (!source || !*source || (destination && !*destination) || !readPassword(password, p) ||
+        (flags & ~kCompressFlags) != 0)
         return KPZ_ERROR_ARGUMENT;
     auto state = newState();
     if (!state) return KPZ_ERROR_NO_MEMORY;
@@ -145,9 +192,12 @@ int compressFile(const char* source, const char* destination, const char* passwo
     o = prepareOutput(job, destination ? destination : job.outputFor({}), flags);
     if (!o.ok()) return finish(o);
     installProgress(*state, progress, user, state->sourceProcessed, job.sourceSize());
+    // The first report, before the first piece is coded: a file under 512 KiB is coded in
+    // one piece and would otherwise report only its end.
+    if (progress && progress(0, job.sourceSize(), user) != 0) return KPZ_ERROR_CANCELLED;
     o = job.run(p.given, p.code, (flags & KPZ_CHECK) != 0);
     state->hooks = {};
-    if (o.ok()) o = job.commit(flags & KPZ_REPLACE, true);
+    if (o.ok()) o = job.commit(flags & KPZ_REPLACE, !(flags & KPZ_FRESH_ATTRIBUTES));
     return finish(o);
 }
 
@@ -163,7 +213,8 @@ int openCompressed(kpz::RestoreJob& job, const char* path, const Password& p) {
 int restoreFile(const char* source, const char* destination, const char* password, unsigned flags,
                 kpz_progress_callback progress, void* user) {
     Password p;
-    if (!source || !*source || (destination && !*destination) || !readPassword(password, p))
+    if (!source || !*source || (destination && !*destination) || !readPassword(password, p) ||
+        (flags & ~kRestoreFlags) != 0)
         return KPZ_ERROR_ARGUMENT;
     auto state = newState();
     if (!state) return KPZ_ERROR_NO_MEMORY;
@@ -184,12 +235,13 @@ int restoreFile(const char* source, const char* destination, const char* passwor
     }
     Outcome o = prepareOutput(job, output, flags);
     if (!o.ok()) return finish(o);
+    pickBufferLength(*state, job.header().originalSize);
     installProgress(*state, progress, user, state->destWritten, job.header().originalSize);
     const bool hasCheck = job.hasCheck();
     o = checked(job.run(p.code), hasCheck, job.payloadEnd());
     state->hooks = {};
-    if (o.ok()) o = job.commit(flags & KPZ_REPLACE, true);
-    return finish(o);
+    if (!o.ok()) return restoreCode(o, job.header().passwordOn, hasCheck);
+    return finish(job.commit(flags & KPZ_REPLACE, !(flags & KPZ_FRESH_ATTRIBUTES)));
 }
 
 // A restore job that decodes into a stream of the caller's rather than a file.
@@ -218,6 +270,7 @@ struct kpz_reader {
     bool hasCheck = false;
 
     std::thread decoder;
+    bool started = false; // the decoder has been started (under lock)
     std::mutex lock;
     std::condition_variable changed;
     const uint8_t* piece = nullptr; // the piece on offer, and its bytes not yet taken
@@ -226,7 +279,7 @@ struct kpz_reader {
     bool closing = false;  // the reader is being closed: the decoder is to stop
     Outcome result;
     uint64_t delivered = 0;
-    int error = KPZ_OK; // sticky once set
+    int error = KPZ_OK; // sticky once set (under lock)
 
     ~kpz_reader() {
         {
@@ -274,30 +327,37 @@ struct kpz_reader {
         changed.notify_all();
     }
 
-    long read(void* buffer, size_t size) {
+    // Safe to call from several threads at once: everything below runs under the lock, so
+    // the decoder starts exactly once and each piece goes to one caller.
+    int64_t read(void* buffer, size_t size, uint64_t limit) {
+        std::unique_lock<std::mutex> guard(lock);
         if (error != KPZ_OK) return error;
         if (size == 0) return 0;
-        if (!decoder.joinable() && !finished) decoder = std::thread([this] { decode(); });
+        if (!started) {
+            started = true;
+            pickBufferLength(*state, job->header().originalSize);
+            decoder = std::thread([this] { decode(); });
+        }
         const uint64_t total = job->header().originalSize;
-        std::unique_lock<std::mutex> guard(lock);
         for (;;) {
             changed.wait(guard, [this] { return pieceLeft > 0 || finished; });
             if (pieceLeft > 0) {
                 // Never more than the stored size, whatever the decoder hands over.
-                const uint64_t wanted = std::min<uint64_t>(
-                    {size, pieceLeft, total - delivered, static_cast<uint64_t>(LONG_MAX)});
+                const uint64_t wanted =
+                    std::min<uint64_t>({size, pieceLeft, total - delivered, limit});
                 std::memcpy(buffer, piece, wanted);
                 piece += wanted;
                 pieceLeft -= static_cast<uint32_t>(wanted);
                 delivered += wanted;
                 if (total == delivered) pieceLeft = 0;
                 if (pieceLeft == 0) changed.notify_all();
-                if (wanted > 0) return static_cast<long>(wanted);
+                if (wanted > 0) return static_cast<int64_t>(wanted);
                 continue;
             }
             // The decoder has finished: the end of the file, or why it stopped.
             if (!result.ok() || delivered != total) {
-                error = result.ok() ? KPZ_ERROR_DAMAGED : finish(result);
+                error = result.ok() ? KPZ_ERROR_DAMAGED
+                                    : restoreCode(result, job->header().passwordOn, hasCheck);
                 return error;
             }
             return 0;
@@ -361,6 +421,8 @@ const char* kpz_strerror(int code) {
         return "writing the output failed";
     case KPZ_ERROR_CANCELLED:
         return "cancelled";
+    case KPZ_ERROR_WRONG_PASSWORD:
+        return "wrong password: the restored data does not match the file's check value";
     }
     return "unknown error";
 }
@@ -375,6 +437,7 @@ int kpz_restore_file(const char* source, const char* destination, const char* pa
 
 int kpz_compress_file_ex(const char* source, const char* destination, const char* password,
                          unsigned flags, kpz_progress_callback progress, void* user_data) {
+    ErrnoScope scope;
     try {
         return compressFile(source, destination, password, flags, progress, user_data);
     } catch (...) {
@@ -384,6 +447,7 @@ int kpz_compress_file_ex(const char* source, const char* destination, const char
 
 int kpz_restore_file_ex(const char* source, const char* destination, const char* password,
                         unsigned flags, kpz_progress_callback progress, void* user_data) {
+    ErrnoScope scope;
     try {
         return restoreFile(source, destination, password, flags, progress, user_data);
     } catch (...) {
@@ -392,6 +456,7 @@ int kpz_restore_file_ex(const char* source, const char* destination, const char*
 }
 
 kpz_reader* kpz_reader_open(const char* path, const char* password, int* error) {
+    ErrnoScope scope;
     int code = KPZ_OK;
     kpz_reader* reader = nullptr;
     try {
@@ -441,15 +506,27 @@ int kpz_reader_has_check(const kpz_reader* reader) {
 }
 
 long kpz_reader_read(kpz_reader* reader, void* buffer, size_t size) {
+    ErrnoScope scope;
     if (!reader || (!buffer && size > 0)) return KPZ_ERROR_ARGUMENT;
     try {
-        return reader->read(buffer, size);
+        return static_cast<long>(reader->read(buffer, size, LONG_MAX));
     } catch (...) {
-        return reader->error = KPZ_ERROR_NO_MEMORY;
+        return KPZ_ERROR_NO_MEMORY;
+    }
+}
+
+int64_t kpz_reader_read64(kpz_reader* reader, void* buffer, size_t size) {
+    ErrnoScope scope;
+    if (!reader || (!buffer && size > 0)) return KPZ_ERROR_ARGUMENT;
+    try {
+        return reader->read(buffer, size, INT64_MAX);
+    } catch (...) {
+        return KPZ_ERROR_NO_MEMORY;
     }
 }
 
 void kpz_reader_close(kpz_reader* reader) {
+    ErrnoScope scope;
     delete reader;
 }
 

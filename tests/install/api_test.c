@@ -6,10 +6,13 @@
 #include <kpz.h>
 
 #include <errno.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 static int failures = 0;
@@ -102,7 +105,8 @@ static int run_tool(const char* tool, const char* password, const char* args) {
     return status;
 }
 
-/* Reads the whole file through a reader in pieces of step bytes. */
+/* Reads the whole file through a reader in pieces of step bytes, with kpz_reader_read or,
+ * when step is odd, kpz_reader_read64. */
 static int stream_equals(const char* kpz, const char* password, const char* original, size_t step) {
     int error = 1;
     kpz_reader* r = kpz_reader_open(kpz, password, &error);
@@ -112,8 +116,9 @@ static int stream_equals(const char* kpz, const char* password, const char* orig
     CHECK(kpz_reader_size(r) == want.size);
     unsigned char* got = malloc(want.size + step + 1);
     size_t have = 0;
-    long n;
-    while ((n = kpz_reader_read(r, got + have, step)) > 0)
+    int64_t n;
+    while ((n = step % 2 ? kpz_reader_read64(r, got + have, step)
+                         : kpz_reader_read(r, got + have, step)) > 0)
         have += (size_t)n;
     CHECK_CODE((int)n, 0);
     int same = have == want.size && memcmp(got, want.data, have) == 0;
@@ -136,6 +141,27 @@ static int on_progress(uint64_t done, uint64_t total, void* user) {
     p->last_done = done;
     p->total = total;
     return ++p->calls == p->stop_at;
+}
+
+/* The last error code this test knows. */
+#define KPZ_ERROR_LAST KPZ_ERROR_WRONG_PASSWORD
+
+struct shared_reader {
+    kpz_reader* reader;
+    uint64_t total;
+    int failed;
+};
+
+static void* read_shared(void* arg) {
+    struct shared_reader* shared = arg;
+    unsigned char buffer[3000];
+    int64_t n;
+    uint64_t mine = 0;
+    while ((n = kpz_reader_read64(shared->reader, buffer, sizeof buffer)) > 0)
+        mine += (uint64_t)n;
+    __atomic_add_fetch(&shared->total, mine, __ATOMIC_SEQ_CST);
+    if (n < 0) __atomic_add_fetch(&shared->failed, 1, __ATOMIC_SEQ_CST);
+    return NULL;
 }
 
 int main(int argc, char** argv) {
@@ -199,6 +225,7 @@ int main(int argc, char** argv) {
 
         CHECK(stream_equals(ours, cases[i].password, source, 777));
         CHECK(stream_equals(ours, cases[i].password, source, 1 << 20));
+        CHECK(stream_equals(ours, cases[i].password, source, (1 << 20) + 1));
 
         kpz_reader* r = kpz_reader_open(ours, cases[i].password, NULL);
         CHECK(r != NULL);
@@ -301,6 +328,21 @@ int main(int argc, char** argv) {
             KPZ_OK);
         CHECK(restore.calls >= 2 && !restore.decreasing && restore.last_done == restore.total);
 
+        /* A file of a few KiB reports more than its end: its start when compressing, and
+         * several pieces when restoring. */
+        struct progress_seen small = {0, 0, 0, 0, 0};
+        CHECK_CODE(kpz_compress_file_ex(path_of("umlaut.wav"), path_of("small.kpz"), NULL, 0,
+                                        on_progress, &small),
+                   KPZ_OK);
+        CHECK(small.calls >= 2 && !small.decreasing && small.last_done == 4099);
+        struct progress_seen small_restore = {0, 0, 0, 0, 0};
+        CHECK_CODE(kpz_restore_file_ex(path_of("small.kpz"), path_of("small.out"), NULL, 0,
+                                       on_progress, &small_restore),
+                   KPZ_OK);
+        CHECK(small_restore.calls >= 4 && !small_restore.decreasing &&
+              small_restore.last_done == 4099);
+        CHECK(same_contents(path_of("small.out"), path_of("umlaut.wav")));
+
         struct progress_seen stop = {0, 1, 0, 0, 0};
         CHECK_CODE(kpz_compress_file_ex(path_of("two-chunks.wav"), path_of("stopped.kpz"), NULL, 0,
                                         on_progress, &stop),
@@ -325,7 +367,8 @@ int main(int argc, char** argv) {
     /* With a check value, a wrong password is an error, not wrong bytes. */
     current = "check value";
     {
-        char* checked = path_of("checked.kpz");
+        char checked[4096];
+        snprintf(checked, sizeof checked, "%s", path_of("checked.kpz"));
         CHECK_CODE(
             kpz_compress_file_ex(path_of("odd.wav"), checked, "right", KPZ_CHECK, NULL, NULL),
             KPZ_OK);
@@ -341,26 +384,133 @@ int main(int argc, char** argv) {
         CHECK(r && kpz_reader_has_check(r) == 1);
         kpz_reader_close(r);
         CHECK(stream_equals(checked, "right", path_of("odd.wav"), 4096));
-        CHECK_CODE(kpz_restore_file(checked, path_of("wrong.out"), "wrong"),
-                   KPZ_ERROR_CHECK_MISMATCH);
-        CHECK(!exists(path_of("wrong.out")));
-        r = kpz_reader_open(checked, "wrong", NULL);
-        long n = 0;
-        if (r) {
-            unsigned char buffer[4096];
-            while ((n = kpz_reader_read(r, buffer, sizeof buffer)) > 0) {
+        /* Wrong passwords scramble the payload differently: some make it undecodable,
+         * others decode to other bytes; the check value shows both as a wrong password. */
+        static const char* const wrong[] = {"wrong", "righ", "rigth", "x", "another password"};
+        for (size_t i = 0; i < sizeof wrong / sizeof wrong[0]; ++i) {
+            CHECK_CODE(kpz_restore_file(checked, path_of("wrong.out"), wrong[i]),
+                       KPZ_ERROR_WRONG_PASSWORD);
+            CHECK(!exists(path_of("wrong.out")));
+            r = kpz_reader_open(checked, wrong[i], NULL);
+            int64_t n = 0;
+            if (r) {
+                unsigned char buffer[4096];
+                while ((n = kpz_reader_read64(r, buffer, sizeof buffer)) > 0) {
+                }
+                kpz_reader_close(r);
             }
-            kpz_reader_close(r);
+            CHECK_CODE((int)n, KPZ_ERROR_WRONG_PASSWORD);
         }
-        CHECK_CODE((int)n, KPZ_ERROR_CHECK_MISMATCH);
+        /* Without a password the same mismatch is damage. */
+        char* plain = path_of("checked-plain.kpz");
+        CHECK_CODE(kpz_compress_file_ex(path_of("odd.wav"), plain, NULL, KPZ_CHECK, NULL, NULL),
+                   KPZ_OK);
+        bytes b = read_all(plain);
+        b.data[b.size - 3] ^= 0x40; /* inside the stored check value */
+        FILE* f = fopen(plain, "wb");
+        fwrite(b.data, 1, b.size, f);
+        fclose(f);
+        free(b.data);
+        CHECK_CODE(kpz_restore_file(plain, path_of("plain.out"), NULL), KPZ_ERROR_CHECK_MISMATCH);
+        CHECK(!exists(path_of("plain.out")));
+    }
+
+    /* Flags this library does not know are refused before anything happens; errno stays as
+     * the caller left it unless a system call failed. */
+    current = "contract";
+    {
+        static const unsigned unknown[] = {0x8u, 0x80u, 0x80000000u};
+        for (size_t i = 0; i < sizeof unknown / sizeof unknown[0]; ++i) {
+            CHECK_CODE(kpz_compress_file_ex(path_of("odd.wav"), path_of("flags.kpz"), NULL,
+                                            unknown[i], NULL, NULL),
+                       KPZ_ERROR_INVALID_ARGUMENT);
+            CHECK(!exists(path_of("flags.kpz")));
+            CHECK_CODE(kpz_restore_file_ex(path_of("p.kpz"), path_of("flags.out"), NULL,
+                                           unknown[i] | KPZ_REPLACE, NULL, NULL),
+                       KPZ_ERROR_INVALID_ARGUMENT);
+            CHECK(!exists(path_of("flags.out")));
+        }
+        CHECK(KPZ_ERROR_INVALID_ARGUMENT == KPZ_ERROR_ARGUMENT);
+
+        FILE* f = fopen(path_of("cut.kpz"), "wb");
+        bytes whole = read_all(path_of("p.kpz"));
+        fwrite(whole.data, 1, whole.size / 2, f);
+        fclose(f);
+        free(whole.data);
+        errno = EDOM;
+        CHECK_CODE(kpz_restore_file(path_of("cut.kpz"), path_of("cut.out"), NULL), KPZ_ERROR_DAMAGED);
+        CHECK(errno == EDOM);
+        struct progress_seen stop = {0, 1, 0, 0, 0};
+        errno = EDOM;
+        CHECK_CODE(kpz_restore_file_ex(path_of("p.kpz"), path_of("stopped.out"), NULL, 0,
+                                       on_progress, &stop),
+                   KPZ_ERROR_CANCELLED);
+        CHECK(errno == EDOM);
+        errno = EDOM;
+        CHECK_CODE(kpz_restore_file(path_of("p.kpz"), path_of("ok.out"), NULL), KPZ_OK);
+        CHECK(errno == EDOM);
+        errno = EDOM;
+        kpz_reader* r = kpz_reader_open(path_of("cut.kpz"), NULL, NULL);
+        unsigned char buffer[4096];
+        int64_t n = 0;
+        while (r && (n = kpz_reader_read64(r, buffer, sizeof buffer)) > 0) {
+        }
+        kpz_reader_close(r);
+        CHECK(n == KPZ_ERROR_DAMAGED && errno == EDOM);
+        errno = EDOM;
+        CHECK_CODE(kpz_restore_file(path_of("no-such.kpz"), path_of("x.out"), NULL),
+                   KPZ_ERROR_OPEN_SOURCE);
+        CHECK(errno == ENOENT);
+    }
+
+    /* Mode and times: copied from the source by default, a new file's with
+     * KPZ_FRESH_ATTRIBUTES. */
+    current = "attributes";
+    {
+        char* old = path_of("old.wav");
+        write_source(old, 5000, 9);
+        chmod(old, 0640);
+        struct timeval times[2] = {{1000000000, 0}, {1000000000, 0}};
+        utimes(old, times);
+        struct stat st;
+        CHECK_CODE(kpz_compress_file(old, path_of("old-copied.kpz"), NULL), KPZ_OK);
+        CHECK(stat(path_of("old-copied.kpz"), &st) == 0 && st.st_mtime == 1000000000 &&
+              (st.st_mode & 0777) == 0640);
+        CHECK_CODE(kpz_compress_file_ex(old, path_of("old-fresh.kpz"), NULL,
+                                        KPZ_FRESH_ATTRIBUTES, NULL, NULL),
+                   KPZ_OK);
+        CHECK(stat(path_of("old-fresh.kpz"), &st) == 0 && st.st_mtime > time(NULL) - 3600);
+        CHECK_CODE(kpz_restore_file_ex(path_of("old-copied.kpz"), path_of("old-fresh.wav"), NULL,
+                                       KPZ_FRESH_ATTRIBUTES, NULL, NULL),
+                   KPZ_OK);
+        CHECK(stat(path_of("old-fresh.wav"), &st) == 0 && st.st_mtime > time(NULL) - 3600);
+        CHECK(same_contents(path_of("old-fresh.wav"), old));
+    }
+
+    /* Threads that make the first read of one reader at the same moment: the decoder
+     * starts once, and the pieces they get make up the file, each byte once. */
+    current = "threads";
+    for (int round = 0; round < 20; ++round) {
+        struct shared_reader shared;
+        memset(&shared, 0, sizeof shared);
+        shared.reader = kpz_reader_open(path_of("p.kpz"), NULL, NULL);
+        CHECK(shared.reader != NULL);
+        if (!shared.reader) break;
+        pthread_t threads[4];
+        for (int t = 0; t < 4; ++t)
+            pthread_create(&threads[t], NULL, read_shared, &shared);
+        for (int t = 0; t < 4; ++t)
+            pthread_join(threads[t], NULL);
+        CHECK(shared.total == 2 * 524288 + 77 && shared.failed == 0);
+        kpz_reader_close(shared.reader);
     }
 
     /* Every code has a text of its own. */
     current = "messages";
-    for (int code = 0; code >= KPZ_ERROR_CANCELLED; --code)
-        for (int other = code - 1; other >= KPZ_ERROR_CANCELLED; --other)
+    for (int code = 0; code >= KPZ_ERROR_LAST; --code)
+        for (int other = code - 1; other >= KPZ_ERROR_LAST; --other)
             CHECK(strcmp(kpz_strerror(code), kpz_strerror(other)) != 0);
-    CHECK(strcmp(kpz_strerror(KPZ_ERROR_CANCELLED - 1), kpz_strerror(KPZ_OK)) != 0);
+    CHECK(strcmp(kpz_strerror(KPZ_ERROR_LAST - 1), "unknown error") == 0);
 
     if (failures) fprintf(stderr, "%d checks failed\n", failures);
     return failures ? 1 : 0;

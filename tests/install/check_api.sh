@@ -22,7 +22,7 @@ case $libdir in "$prefix"/*) ;; *) echo "kpz.pc points outside $prefix: $libdir"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # shellcheck disable=SC2086
-cc -std=c99 -Wall -Wextra -Werror -pedantic ${KPZ_TEST_CFLAGS:-} -o "$work/api_test" "$here/api_test.c" \
+cc -std=c99 -Wall -Wextra -Werror -pedantic -pthread ${KPZ_TEST_CFLAGS:-} -o "$work/api_test" "$here/api_test.c" \
   $(pkg-config --cflags --libs kpz) -Wl,-rpath,"$libdir"
 # The header is also usable from C++.
 echo '#include <kpz.h>' | c++ -std=c++17 -Wall -Werror -fsyntax-only -x c++ $(pkg-config --cflags kpz) -
@@ -49,7 +49,7 @@ if [ "$versioned" != "$listed" ]; then
   exit 1
 fi
 exported=$(nm -D --defined-only "$lib" | awk '{print $3}' | sed 's/@.*//' | grep -v '^KPZ_' | sort)
-declared=$(grep -o 'kpz_[a-z_]*(' "$prefix/include/kpz.h" | tr -d '(' | sort -u)
+declared=$(grep -o 'kpz_[a-z0-9_]*(' "$prefix/include/kpz.h" | tr -d '(' | sort -u)
 if [ "$exported" != "$declared" ]; then
   echo "exported symbols differ from the header:" >&2
   diff <(echo "$declared") <(echo "$exported") >&2 || true

@@ -64,9 +64,11 @@ enum kpz_error {
     KPZ_ERROR_WRITE = -18,             /* writing the output or putting it in place failed */
     KPZ_ERROR_CANCELLED = -19,         /* the progress callback asked to stop */
     /* Codes added in 1.1.0. */
-    KPZ_ERROR_WRONG_PASSWORD = -20 /* the file is protected and holds a check value, and the
-                                      restore did not match it: the password is wrong (or,
-                                      less likely, the data is damaged) */
+    KPZ_ERROR_WRONG_PASSWORD = -20,  /* the file is protected and holds a check value, and the
+                                        restore did not match it: the password is wrong (or,
+                                        less likely, the data is damaged) */
+    KPZ_ERROR_BUFFER_TOO_SMALL = -21 /* the caller's buffer cannot hold the result; the size
+                                        it needs has been stored */
 };
 
 /* Flags for the calls that take them. A bit not defined here makes the call fail with
@@ -148,8 +150,98 @@ KPZ_API long kpz_reader_read(kpz_reader* reader, void* buffer, size_t size);
 /* The same with a 64-bit count, whatever the system's long. Added in 1.1.0. */
 KPZ_API int64_t kpz_reader_read64(kpz_reader* reader, void* buffer, size_t size);
 
-/* Closes the file and frees the reader; NULL is allowed. */
+/* Closes the file and frees the reader; NULL is allowed. A decoder still running is
+ * stopped first. */
 KPZ_API void kpz_reader_close(kpz_reader* reader);
+
+/* ---- Added in 1.1.0: embedding without paths ------------------------------------------- */
+
+/* The caller's own input and output, for programs whose data is not in a file of its own
+ * (a network stream, an archive member, a buffer of their own). user_data is passed back
+ * unchanged; the library never frees it.
+ *
+ * kpz_read_callback: stores up to size bytes at buffer and returns how many, 0 at the end
+ * of the data, or -1 on an error (the call then fails with KPZ_ERROR_READ). It may return
+ * fewer bytes than asked for; it is called again.
+ * kpz_write_callback: writes up to size bytes and returns how many (at least 1), or -1 on an
+ * error (the call fails with KPZ_ERROR_WRITE). It is called again for the rest.
+ * kpz_seek_callback: moves to offset from the start (KPZ_SEEK_SET), the current position
+ * (KPZ_SEEK_CUR) or the end (KPZ_SEEK_END) and returns the new position from the start,
+ * or -1 when the data cannot seek. */
+typedef int64_t (*kpz_read_callback)(void* user_data, void* buffer, size_t size);
+typedef int64_t (*kpz_write_callback)(void* user_data, const void* data, size_t size);
+typedef int64_t (*kpz_seek_callback)(void* user_data, int64_t offset, int whence);
+#define KPZ_SEEK_SET 0
+#define KPZ_SEEK_CUR 1
+#define KPZ_SEEK_END 2
+
+/* A reader on a descriptor open for reading: a file, a pipe, a socket. The compressed file
+ * starts at the descriptor's current position. The library reads through its own copy of
+ * the descriptor (so the caller may close fd at once), which shares the position with fd.
+ * Otherwise as kpz_reader_open. */
+KPZ_API kpz_reader* kpz_reader_open_fd(int fd, const char* password, int* error);
+
+/* A reader on the caller's read function, and seek function when the data can seek (NULL
+ * otherwise). The header is read before this returns, on the calling thread; the rest is
+ * read by the reader's decoder thread, one call at a time, from the first kpz_reader_read
+ * until the end of the data or kpz_reader_close. With a seek function the compressed file
+ * starts at the current position, its length is known at once, and a check value at its
+ * end is found before the first read. Otherwise as kpz_reader_open. */
+KPZ_API kpz_reader* kpz_reader_open_callbacks(kpz_read_callback read, kpz_seek_callback seek,
+                                              void* user_data, const char* password, int* error);
+
+/* The compressed file's size in bytes: known at once for a regular file read from its
+ * start and for callbacks with a seek function; for a pipe or callbacks without one, -1
+ * until kpz_reader_read has returned 0, and the bytes read then. */
+KPZ_API int64_t kpz_reader_compressed_size(const kpz_reader* reader);
+
+/* Members: a .kpz file may hold several compressed files one after the other (kpz -c a b
+ * writes two). A reader restores the first. Once kpz_reader_read has returned 0 this gives
+ * the number of bytes after it (further members, or other data); before that, -1. */
+KPZ_API int64_t kpz_reader_bytes_after(const kpz_reader* reader);
+
+/* Compresses everything read from in_fd into out_fd, storing stored_name (UTF-8, its name
+ * part counts; "" for none) as the name to restore under. The input may be a pipe: it is
+ * kept in an unnamed temporary file first, since the header needs its size. Flags:
+ * KPZ_CHECK. Neither descriptor is closed; each is used through a copy sharing its
+ * position. Errors as kpz_compress_file_ex, and KPZ_ERROR_READ or KPZ_ERROR_WRITE for the
+ * descriptors. Progress as for kpz_compress_file_ex, counted once the input has been
+ * read. */
+KPZ_API int kpz_compress_fd(int in_fd, int out_fd, const char* stored_name, const char* password,
+                            unsigned flags, kpz_progress_callback progress, void* user_data);
+
+/* The same through the caller's read and write functions, called on the calling thread
+ * with io_data. */
+KPZ_API int kpz_compress_callbacks(kpz_read_callback read, kpz_write_callback write, void* io_data,
+                                   const char* stored_name, const char* password, unsigned flags,
+                                   kpz_progress_callback progress, void* user_data);
+
+/* The most bytes kpz_compress_buffer can write for size bytes of input, with any name and a
+ * check value; 0 when that does not fit in a size_t. */
+KPZ_API size_t kpz_compress_bound(size_t size);
+
+/* Compresses size bytes at source into a complete .kpz file at destination, which has
+ * capacity bytes of room, storing stored_name. The file's length is stored in *written;
+ * when it does not fit, the call returns KPZ_ERROR_BUFFER_TOO_SMALL with the length needed
+ * in *written (a NULL destination with capacity 0 asks for it). Flags: KPZ_CHECK. Works in
+ * memory only, on the calling thread; the bytes equal those kpz_compress_file writes for
+ * the same data and name. */
+KPZ_API int kpz_compress_buffer(const void* source, size_t size, const char* stored_name,
+                                const char* password, unsigned flags, void* destination,
+                                size_t capacity, size_t* written);
+
+/* Restores the .kpz file of size bytes at source into destination (capacity bytes of
+ * room) and stores the restored size in *restored; KPZ_ERROR_BUFFER_TOO_SMALL with the
+ * size needed in *restored when it does not fit (a NULL destination with capacity 0 asks
+ * for it without decoding). Errors as kpz_reader_read; on an error the destination's
+ * contents are unspecified. */
+KPZ_API int kpz_restore_buffer(const void* source, size_t size, const char* password,
+                               void* destination, size_t capacity, size_t* restored);
+
+/* Decodes the file at path completely and writes nothing: KPZ_OK when it restores (and
+ * matches its check value when it has one), otherwise the error a restore would give. */
+KPZ_API int kpz_test_file(const char* path, const char* password, kpz_progress_callback progress,
+                          void* user_data);
 
 #ifdef __cplusplus
 }

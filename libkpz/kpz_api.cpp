@@ -2,6 +2,7 @@
 // The C interface of libkpz, on the per-file jobs that kpz and the window program use, so
 // the library writes the same bytes and follows the same output rules. No C++ exception
 // leaves these functions.
+#include "api_internal.h"
 #include "kpz.h"
 
 #include "charset.h"
@@ -22,7 +23,7 @@
 #include <string>
 #include <thread>
 
-namespace {
+namespace kpzapi {
 
 using kpz::Outcome;
 using kpz::Problem;
@@ -87,25 +88,6 @@ int finish(const Outcome& o) {
     return errorCode(o);
 }
 
-// Around every public call: errno comes back as the caller left it, unless a system call
-// failed and finish put its reason there. The library's own steps (a missing file probed,
-// a temporary name tried) would otherwise leak their errno into a failure that has none.
-class ErrnoScope {
-  public:
-    ErrnoScope() : saved_(errno) { systemErrorSet = false; }
-    ~ErrnoScope() {
-        if (!systemErrorSet) errno = saved_;
-    }
-    ErrnoScope(const ErrnoScope&) = delete;
-    ErrnoScope& operator=(const ErrnoScope&) = delete;
-
-  private:
-    int saved_;
-};
-
-constexpr unsigned kCompressFlags = KPZ_REPLACE | KPZ_CHECK | KPZ_FRESH_ATTRIBUTES;
-constexpr unsigned kRestoreFlags = KPZ_REPLACE | KPZ_CHECK | KPZ_FRESH_ATTRIBUTES;
-
 // A protected file whose restore fails to match its check value: the stored value shows
 // that the bytes are not the original ones, and with a password the likely cause is a
 // wrong one (a wrong code also makes most payloads undecodable, hence Damaged too).
@@ -126,11 +108,6 @@ void pickBufferLength(kpz::CodecState& s, uint64_t bytes) {
     words = std::clamp<uint64_t>(words, 2u * kpz::kBlockLength, kpz::kBufferLength);
     s.bufferLength = static_cast<int32_t>(words);
 }
-
-struct Password {
-    bool given = false;
-    uint16_t code = 0;
-};
 
 // NULL means no password; an empty one is refused, as kpz refuses it.
 bool readPassword(const char* text, Password& password) {
@@ -244,126 +221,9 @@ int restoreFile(const char* source, const char* destination, const char* passwor
     return finish(job.commit(flags & KPZ_REPLACE, !(flags & KPZ_FRESH_ATTRIBUTES)));
 }
 
-// A restore job that decodes into a stream of the caller's rather than a file.
-class StreamingJob : public kpz::RestoreJob {
-  public:
-    using RestoreJob::RestoreJob;
-    Outcome decodeInto(kpz::Stream& sink, uint16_t passwordCode, bool hasCheck) {
-        kpz::PayloadEnd end;
-        return checked(kpz::decodePayload(s_, source_, header(), sink, passwordCode, end), hasCheck,
-                       end);
-    }
-};
+} // namespace kpzapi
 
-} // namespace
-
-// The decoder runs on a thread of its own and hands each flushed piece of restored bytes
-// to kpz_reader_read, waiting until the reader has taken all of it: the bytes are copied
-// once, straight from the decoder's buffer, and memory stays at one codec record whatever
-// the file's size.
-struct kpz_reader {
-    std::unique_ptr<kpz::CodecState> state;
-    std::unique_ptr<StreamingJob> job;
-    uint16_t passwordCode = 0;
-    std::string storedName;
-    std::string outputName;
-    bool hasCheck = false;
-
-    std::thread decoder;
-    bool started = false; // the decoder has been started (under lock)
-    std::mutex lock;
-    std::condition_variable changed;
-    const uint8_t* piece = nullptr; // the piece on offer, and its bytes not yet taken
-    uint32_t pieceLeft = 0;
-    bool finished = false; // the decoder is done; result says how it went
-    bool closing = false;  // the reader is being closed: the decoder is to stop
-    Outcome result;
-    uint64_t delivered = 0;
-    int error = KPZ_OK; // sticky once set (under lock)
-
-    ~kpz_reader() {
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            closing = true;
-        }
-        changed.notify_all();
-        if (decoder.joinable()) decoder.join();
-    }
-
-    // The decoder's destination: offers each piece and waits until it is taken. A reader
-    // being closed refuses it, and the decoder stops as on a failed write.
-    class Handoff final : public kpz::Stream {
-      public:
-        explicit Handoff(kpz_reader& r) : r_(r) {}
-        int32_t read(void*, uint32_t) override { return -1; }
-        uint32_t write(const void* data, uint32_t count) override {
-            std::unique_lock<std::mutex> guard(r_.lock);
-            if (r_.closing) return 0;
-            r_.piece = static_cast<const uint8_t*>(data);
-            r_.pieceLeft = count;
-            r_.changed.notify_all();
-            r_.changed.wait(guard, [this] { return r_.pieceLeft == 0 || r_.closing; });
-            const uint32_t taken = count - r_.pieceLeft;
-            r_.piece = nullptr;
-            r_.pieceLeft = 0;
-            return taken;
-        }
-
-      private:
-        kpz_reader& r_;
-    };
-
-    void decode() {
-        Handoff sink(*this);
-        Outcome o;
-        try {
-            o = job->decodeInto(sink, passwordCode, hasCheck);
-        } catch (...) {
-            o.problem = Problem::SourceRead;
-        }
-        std::lock_guard<std::mutex> guard(lock);
-        result = o;
-        finished = true;
-        changed.notify_all();
-    }
-
-    // Safe to call from several threads at once: everything below runs under the lock, so
-    // the decoder starts exactly once and each piece goes to one caller.
-    int64_t read(void* buffer, size_t size, uint64_t limit) {
-        std::unique_lock<std::mutex> guard(lock);
-        if (error != KPZ_OK) return error;
-        if (size == 0) return 0;
-        if (!started) {
-            started = true;
-            pickBufferLength(*state, job->header().originalSize);
-            decoder = std::thread([this] { decode(); });
-        }
-        const uint64_t total = job->header().originalSize;
-        for (;;) {
-            changed.wait(guard, [this] { return pieceLeft > 0 || finished; });
-            if (pieceLeft > 0) {
-                // Never more than the stored size, whatever the decoder hands over.
-                const uint64_t wanted =
-                    std::min<uint64_t>({size, pieceLeft, total - delivered, limit});
-                std::memcpy(buffer, piece, wanted);
-                piece += wanted;
-                pieceLeft -= static_cast<uint32_t>(wanted);
-                delivered += wanted;
-                if (total == delivered) pieceLeft = 0;
-                if (pieceLeft == 0) changed.notify_all();
-                if (wanted > 0) return static_cast<int64_t>(wanted);
-                continue;
-            }
-            // The decoder has finished: the end of the file, or why it stopped.
-            if (!result.ok() || delivered != total) {
-                error = result.ok() ? KPZ_ERROR_DAMAGED
-                                    : restoreCode(result, job->header().passwordOn, hasCheck);
-                return error;
-            }
-            return 0;
-        }
-    }
-};
+using namespace kpzapi;
 
 extern "C" {
 
@@ -423,6 +283,8 @@ const char* kpz_strerror(int code) {
         return "cancelled";
     case KPZ_ERROR_WRONG_PASSWORD:
         return "wrong password: the restored data does not match the file's check value";
+    case KPZ_ERROR_BUFFER_TOO_SMALL:
+        return "the buffer is too small";
     }
     return "unknown error";
 }
@@ -453,81 +315,6 @@ int kpz_restore_file_ex(const char* source, const char* destination, const char*
     } catch (...) {
         return KPZ_ERROR_NO_MEMORY;
     }
-}
-
-kpz_reader* kpz_reader_open(const char* path, const char* password, int* error) {
-    ErrnoScope scope;
-    int code = KPZ_OK;
-    kpz_reader* reader = nullptr;
-    try {
-        Password p;
-        if (!path || !*path || !readPassword(password, p)) {
-            code = KPZ_ERROR_ARGUMENT;
-        } else {
-            auto r = std::make_unique<kpz_reader>();
-            r->state = newState();
-            if (!r->state) {
-                code = KPZ_ERROR_NO_MEMORY;
-            } else {
-                r->job = std::make_unique<StreamingJob>(*r->state);
-                code = openCompressed(*r->job, path, p);
-                r->passwordCode = p.code;
-                r->storedName = r->job->header().storedName;
-                r->outputName = r->job->outputName();
-                if (code == KPZ_OK) r->hasCheck = r->job->hasCheck();
-                if (code == KPZ_OK) reader = r.release();
-            }
-        }
-    } catch (...) {
-        code = KPZ_ERROR_NO_MEMORY;
-    }
-    if (error) *error = code;
-    return reader;
-}
-
-uint64_t kpz_reader_size(const kpz_reader* reader) {
-    return reader ? reader->job->header().originalSize : 0;
-}
-
-const char* kpz_reader_stored_name(const kpz_reader* reader) {
-    return reader ? reader->storedName.c_str() : "";
-}
-
-const char* kpz_reader_output_name(const kpz_reader* reader) {
-    return reader ? reader->outputName.c_str() : "";
-}
-
-int kpz_reader_has_password(const kpz_reader* reader) {
-    return reader && reader->job->header().passwordOn ? 1 : 0;
-}
-
-int kpz_reader_has_check(const kpz_reader* reader) {
-    return reader && reader->hasCheck ? 1 : 0;
-}
-
-long kpz_reader_read(kpz_reader* reader, void* buffer, size_t size) {
-    ErrnoScope scope;
-    if (!reader || (!buffer && size > 0)) return KPZ_ERROR_ARGUMENT;
-    try {
-        return static_cast<long>(reader->read(buffer, size, LONG_MAX));
-    } catch (...) {
-        return KPZ_ERROR_NO_MEMORY;
-    }
-}
-
-int64_t kpz_reader_read64(kpz_reader* reader, void* buffer, size_t size) {
-    ErrnoScope scope;
-    if (!reader || (!buffer && size > 0)) return KPZ_ERROR_ARGUMENT;
-    try {
-        return reader->read(buffer, size, INT64_MAX);
-    } catch (...) {
-        return KPZ_ERROR_NO_MEMORY;
-    }
-}
-
-void kpz_reader_close(kpz_reader* reader) {
-    ErrnoScope scope;
-    delete reader;
 }
 
 } // extern "C"

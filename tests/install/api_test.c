@@ -6,11 +6,13 @@
 #include <kpz.h>
 
 #include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
@@ -143,8 +145,96 @@ static int on_progress(uint64_t done, uint64_t total, void* user) {
     return ++p->calls == p->stop_at;
 }
 
+
+/* Bytes in memory behind the read, write and seek callbacks: reads come from data, writes
+ * go to out. */
+struct memory_io {
+    unsigned char* data;
+    size_t size, position;
+    size_t most; /* the most bytes one read or write takes, to exercise short ones */
+    unsigned char* out;
+    size_t out_size, out_capacity;
+};
+
+static int64_t memory_read(void* user, void* buffer, size_t size) {
+    struct memory_io* m = user;
+    size_t n = m->size - m->position;
+    if (n > size) n = size;
+    if (m->most && n > m->most) n = m->most;
+    memcpy(buffer, m->data + m->position, n);
+    m->position += n;
+    return (int64_t)n;
+}
+
+static int64_t memory_write(void* user, const void* data, size_t size) {
+    struct memory_io* m = user;
+    if (m->most && size > m->most) size = m->most;
+    if (m->out_size + size > m->out_capacity) {
+        m->out_capacity = (m->out_size + size) * 2;
+        m->out = realloc(m->out, m->out_capacity);
+    }
+    memcpy(m->out + m->out_size, data, size);
+    m->out_size += size;
+    return (int64_t)size;
+}
+
+static int64_t failing_write(void* user, const void* data, size_t size) {
+    (void)user, (void)data, (void)size;
+    return -1;
+}
+
+static int64_t memory_seek(void* user, int64_t offset, int whence) {
+    struct memory_io* m = user;
+    int64_t base = whence == KPZ_SEEK_SET ? 0 : whence == KPZ_SEEK_CUR ? (int64_t)m->position
+                                                                      : (int64_t)m->size;
+    if (base + offset < 0 || base + offset > (int64_t)m->size) return -1;
+    m->position = (size_t)(base + offset);
+    return (int64_t)m->position;
+}
+
+/* A pipe whose writing end a child process fills with the file at path, then closes. */
+static int pipe_from(const char* path, pid_t* child) {
+    int fds[2];
+    if (pipe(fds) != 0) return -1;
+    *child = fork();
+    if (*child == 0) {
+        close(fds[0]);
+        bytes b = read_all(path);
+        size_t done = 0;
+        while (done < b.size) {
+            ssize_t n = write(fds[1], b.data + done, b.size - done > 1000 ? 1000 : b.size - done);
+            if (n <= 0) _exit(1);
+            done += (size_t)n;
+        }
+        _exit(0);
+    }
+    close(fds[1]);
+    return fds[0];
+}
+
+/* Reads a reader to its end; 1 when it gave exactly the bytes of the file at original. */
+static int reader_equals(kpz_reader* r, const char* original) {
+    bytes want = read_all(original);
+    unsigned char* got = malloc(want.size + 4096);
+    size_t have = 0;
+    int64_t n;
+    while ((n = kpz_reader_read64(r, got + have, 4096)) > 0)
+        have += (size_t)n;
+    int same = n == 0 && have == want.size && memcmp(got, want.data, have) == 0;
+    free(got);
+    free(want.data);
+    return same;
+}
+
+static int bytes_equal_file(const unsigned char* data, size_t size, const char* path) {
+    bytes b = read_all(path);
+    int same = b.data && b.size == size && memcmp(b.data, data, size) == 0;
+    free(b.data);
+    return same;
+}
+
 /* The last error code this test knows. */
-#define KPZ_ERROR_LAST KPZ_ERROR_WRONG_PASSWORD
+#define KPZ_ERROR_LAST KPZ_ERROR_BUFFER_TOO_SMALL
 
 struct shared_reader {
     kpz_reader* reader;
@@ -503,6 +593,209 @@ int main(int argc, char** argv) {
             pthread_join(threads[t], NULL);
         CHECK(shared.total == 2 * 524288 + 77 && shared.failed == 0);
         kpz_reader_close(shared.reader);
+    }
+
+
+    /* A descriptor, a pipe and the caller's functions give the same bytes as a path. */
+    current = "descriptors and callbacks";
+    {
+        char kpz[4096], original[4096], checked[4096];
+        snprintf(kpz, sizeof kpz, "%s", path_of("lib-two-chunks.wav.kpz"));
+        snprintf(original, sizeof original, "%s", path_of("two-chunks.wav"));
+        snprintf(checked, sizeof checked, "%s", path_of("checked.kpz"));
+        bytes file = read_all(kpz);
+
+        int fd = open(kpz, O_RDONLY);
+        int error = 1;
+        kpz_reader* r = kpz_reader_open_fd(fd, NULL, &error);
+        close(fd); /* the reader keeps its own copy */
+        CHECK_CODE(error, KPZ_OK);
+        CHECK(r && kpz_reader_compressed_size(r) == (int64_t)file.size);
+        CHECK(r && reader_equals(r, original));
+        CHECK(r && kpz_reader_bytes_after(r) == 0);
+        kpz_reader_close(r);
+
+        pid_t child;
+        fd = pipe_from(kpz, &child);
+        r = kpz_reader_open_fd(fd, NULL, &error);
+        CHECK_CODE(error, KPZ_OK);
+        CHECK(r && kpz_reader_compressed_size(r) == -1 && kpz_reader_bytes_after(r) == -1);
+        CHECK(r && reader_equals(r, original));
+        CHECK(r && kpz_reader_compressed_size(r) == (int64_t)file.size);
+        kpz_reader_close(r);
+        close(fd);
+        waitpid(child, NULL, 0);
+
+        /* With and without seeking, in short reads. */
+        for (int seekable = 0; seekable < 2; ++seekable) {
+            struct memory_io in = {file.data, file.size, 0, 333, NULL, 0, 0};
+            r = kpz_reader_open_callbacks(memory_read, seekable ? memory_seek : NULL, &in, NULL,
+                                          &error);
+            CHECK_CODE(error, KPZ_OK);
+            CHECK(r && kpz_reader_compressed_size(r) == (seekable ? (int64_t)file.size : -1));
+            CHECK(r && reader_equals(r, original));
+            CHECK(r && kpz_reader_compressed_size(r) == (int64_t)file.size);
+            kpz_reader_close(r);
+        }
+
+        /* A check value is seen at once where the data can seek, and after the end
+         * otherwise; a wrong password shows either way. */
+        bytes c = read_all(checked);
+        for (int seekable = 0; seekable < 2; ++seekable) {
+            struct memory_io in = {c.data, c.size, 0, 0, NULL, 0, 0};
+            r = kpz_reader_open_callbacks(memory_read, seekable ? memory_seek : NULL, &in, "right",
+                                          &error);
+            CHECK(r && kpz_reader_has_check(r) == seekable);
+            CHECK(r && reader_equals(r, path_of("odd.wav")));
+            CHECK(r && kpz_reader_has_check(r) == 1);
+            kpz_reader_close(r);
+            in.position = 0;
+            r = kpz_reader_open_callbacks(memory_read, seekable ? memory_seek : NULL, &in, "wrong",
+                                          &error);
+            unsigned char buffer[4096];
+            int64_t n = 0;
+            while (r && (n = kpz_reader_read64(r, buffer, sizeof buffer)) > 0) {
+            }
+            kpz_reader_close(r);
+            if (seekable) CHECK_CODE((int)n, KPZ_ERROR_WRONG_PASSWORD);
+            CHECK(n < 0);
+        }
+        free(c.data);
+
+        /* Members: a second file after the first is counted, not restored. */
+        bytes one = read_all(path_of("lib-odd.wav.kpz"));
+        FILE* f = fopen(path_of("two-members.kpz"), "wb");
+        fwrite(one.data, 1, one.size, f);
+        fwrite(file.data, 1, file.size, f);
+        fclose(f);
+        r = kpz_reader_open(path_of("two-members.kpz"), NULL, &error);
+        CHECK(r && reader_equals(r, path_of("odd.wav")));
+        CHECK(r && kpz_reader_bytes_after(r) == (int64_t)file.size);
+        kpz_reader_close(r);
+        free(one.data);
+        free(file.data);
+
+        /* Not a .kpz file, and a cut one, through callbacks. */
+        bytes wav = read_all(original);
+        struct memory_io in = {wav.data, wav.size, 0, 0, NULL, 0, 0};
+        CHECK(kpz_reader_open_callbacks(memory_read, memory_seek, &in, NULL, &error) == NULL);
+        CHECK_CODE(error, KPZ_ERROR_NOT_KPZ);
+        free(wav.data);
+        CHECK(kpz_reader_open_callbacks(NULL, NULL, NULL, NULL, &error) == NULL);
+        CHECK_CODE(error, KPZ_ERROR_INVALID_ARGUMENT);
+        CHECK(kpz_reader_open_fd(-1, NULL, &error) == NULL);
+        CHECK_CODE(error, KPZ_ERROR_INVALID_ARGUMENT);
+    }
+
+    /* Compressing from a pipe and through callbacks writes what compressing the file does,
+     * with the name given. */
+    current = "compress streams";
+    {
+        char original[4096], expected[4096];
+        snprintf(original, sizeof original, "%s", path_of("odd.wav"));
+        snprintf(expected, sizeof expected, "%s", path_of("lib-odd.wav.kpz"));
+        pid_t child;
+        int in = pipe_from(original, &child);
+        int out = open(path_of("from-pipe.kpz"), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        CHECK_CODE(kpz_compress_fd(in, out, "odd.wav", NULL, 0, NULL, NULL), KPZ_OK);
+        close(in);
+        close(out);
+        waitpid(child, NULL, 0);
+        CHECK(same_contents(path_of("from-pipe.kpz"), expected));
+
+        bytes wav = read_all(original);
+        struct memory_io io = {wav.data, wav.size, 0, 1000, NULL, 0, 0};
+        struct progress_seen seen = {0, 0, 0, 0, 0};
+        CHECK_CODE(kpz_compress_callbacks(memory_read, memory_write, &io, "odd.wav", NULL, 0,
+                                          on_progress, &seen),
+                   KPZ_OK);
+        CHECK(bytes_equal_file(io.out, io.out_size, expected));
+        CHECK(seen.calls >= 2 && seen.last_done == wav.size);
+        free(io.out);
+
+        io = (struct memory_io){wav.data, wav.size, 0, 0, NULL, 0, 0};
+        CHECK_CODE(kpz_compress_callbacks(memory_read, memory_write, &io, "odd.wav", "right",
+                                          KPZ_CHECK, NULL, NULL),
+                   KPZ_OK);
+        CHECK(bytes_equal_file(io.out, io.out_size, path_of("checked.kpz")));
+        free(io.out);
+
+        io = (struct memory_io){wav.data, wav.size, 0, 0, NULL, 0, 0};
+        CHECK_CODE(kpz_compress_callbacks(memory_read, failing_write, &io, "odd.wav", NULL, 0,
+                                          NULL, NULL),
+                   KPZ_ERROR_WRITE);
+        CHECK_CODE(kpz_compress_fd(-1, 1, "x", NULL, 0, NULL, NULL), KPZ_ERROR_INVALID_ARGUMENT);
+        CHECK_CODE(kpz_compress_callbacks(memory_read, NULL, &io, "x", NULL, 0, NULL, NULL),
+                   KPZ_ERROR_INVALID_ARGUMENT);
+        CHECK_CODE(kpz_compress_callbacks(memory_read, memory_write, &io, NULL, NULL, 0, NULL, NULL),
+                   KPZ_ERROR_INVALID_ARGUMENT);
+        free(wav.data);
+    }
+
+    /* Whole files in memory: the same bytes as the file calls, and buffers too small. */
+    current = "buffers";
+    {
+        bytes wav = read_all(path_of("odd.wav"));
+        bytes want = read_all(path_of("lib-odd.wav.kpz"));
+        bytes want_checked = read_all(path_of("checked.kpz"));
+        size_t bound = kpz_compress_bound(wav.size);
+        unsigned char* out = malloc(bound);
+        size_t written = 0;
+        CHECK_CODE(kpz_compress_buffer(wav.data, wav.size, "odd.wav", NULL, 0, out, bound, &written),
+                   KPZ_OK);
+        CHECK(written == want.size && memcmp(out, want.data, written) == 0);
+        CHECK_CODE(kpz_compress_buffer(wav.data, wav.size, "odd.wav", "right", KPZ_CHECK, out, bound,
+                                       &written),
+                   KPZ_OK);
+        CHECK(written == want_checked.size && memcmp(out, want_checked.data, written) == 0);
+        CHECK_CODE(kpz_compress_buffer(wav.data, wav.size, "odd.wav", NULL, 0, NULL, 0, &written),
+                   KPZ_ERROR_BUFFER_TOO_SMALL);
+        CHECK(written == want.size);
+        CHECK_CODE(kpz_compress_buffer(wav.data, wav.size, "odd.wav", NULL, 0x40, out, bound,
+                                       &written),
+                   KPZ_ERROR_INVALID_ARGUMENT);
+
+        unsigned char* back = malloc(wav.size);
+        size_t restored = 0;
+        CHECK_CODE(kpz_restore_buffer(want.data, want.size, NULL, back, wav.size, &restored), KPZ_OK);
+        CHECK(restored == wav.size && memcmp(back, wav.data, wav.size) == 0);
+        CHECK_CODE(kpz_restore_buffer(want.data, want.size, NULL, back, wav.size - 1, &restored),
+                   KPZ_ERROR_BUFFER_TOO_SMALL);
+        CHECK(restored == wav.size);
+        CHECK_CODE(kpz_restore_buffer(want_checked.data, want_checked.size, "right", back, wav.size,
+                                      &restored),
+                   KPZ_OK);
+        CHECK(restored == wav.size && memcmp(back, wav.data, wav.size) == 0);
+        CHECK_CODE(kpz_restore_buffer(want_checked.data, want_checked.size, "wrong", back, wav.size,
+                                      &restored),
+                   KPZ_ERROR_WRONG_PASSWORD);
+        CHECK_CODE(kpz_restore_buffer(want_checked.data, want_checked.size, NULL, back, wav.size,
+                                      &restored),
+                   KPZ_ERROR_PASSWORD_REQUIRED);
+        CHECK_CODE(kpz_restore_buffer(want.data, want.size - 5, NULL, back, wav.size, &restored),
+                   KPZ_ERROR_DAMAGED);
+        CHECK_CODE(kpz_restore_buffer(wav.data, wav.size, NULL, back, wav.size, &restored),
+                   KPZ_ERROR_NOT_KPZ);
+        free(back);
+        free(out);
+        free(wav.data);
+        free(want.data);
+        free(want_checked.data);
+    }
+
+    /* The test call: what a restore would say, with nothing written. */
+    current = "test call";
+    {
+        CHECK_CODE(kpz_test_file(path_of("lib-odd.wav.kpz"), NULL, NULL, NULL), KPZ_OK);
+        CHECK_CODE(kpz_test_file(path_of("checked.kpz"), "right", NULL, NULL), KPZ_OK);
+        CHECK_CODE(kpz_test_file(path_of("checked.kpz"), "wrong", NULL, NULL),
+                   KPZ_ERROR_WRONG_PASSWORD);
+        CHECK_CODE(kpz_test_file(path_of("checked.kpz"), NULL, NULL, NULL),
+                   KPZ_ERROR_PASSWORD_REQUIRED);
+        CHECK_CODE(kpz_test_file(path_of("cut.kpz"), NULL, NULL, NULL), KPZ_ERROR_DAMAGED);
+        CHECK_CODE(kpz_test_file(path_of("checked-plain.kpz"), NULL, NULL, NULL),
+                   KPZ_ERROR_CHECK_MISMATCH);
+        CHECK_CODE(kpz_test_file(path_of("odd.wav"), NULL, NULL, NULL), KPZ_ERROR_NOT_KPZ);
     }
 
     /* Every code has a text of its own. */

@@ -37,6 +37,10 @@ cmake --build "$work/consumer" >/dev/null
 mkdir "$work/files2"
 "$work/consumer/api_test" "$prefix/bin/kpz" "$work/files2" "$version"
 
+# The C and Python clients, each against kpz's outputs.
+CMAKE_PREFIX_PATH="$prefix" KPZ_LIBRARY="$libdir/libkpz.so.1" \
+  "$here/clients/check_clients.sh" "$prefix/bin/kpz"
+
 # Only the C interface is exported, each symbol under the version node the symbols file
 # gives it (the calls of 1.0 stay under KPZ_1 for good), and the SONAME has the ABI number.
 lib=$(readlink -f "$libdir/libkpz.so")

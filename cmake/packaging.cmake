@@ -12,14 +12,20 @@ if(BRISKO_BUILD_GUI)
   list(APPEND man_pages brisko-packer)
   set(man_component_brisko-packer window)
 endif()
+# The pages name installed files by their full path.
+set(BRISKO_DATA_DIR ${CMAKE_INSTALL_FULL_DATADIR})
 if(BRISKO_SCDOC)
   set(man_outputs)
   foreach(page ${man_pages})
-    set(source ${PROJECT_SOURCE_DIR}/doc/${page}.1.scd)
+    set(source ${PROJECT_BINARY_DIR}/doc/${page}.1.scd)
+    configure_file(${PROJECT_SOURCE_DIR}/doc/${page}.1.scd ${source} @ONLY)
     set(output ${PROJECT_BINARY_DIR}/doc/${page}.1.gz)
+    # roff takes a line that starts with a dot or an apostrophe for a request and drops it,
+    # text and all, so such a line (say, one starting with ".kpz") fails the build.
     add_custom_command(OUTPUT ${output}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/doc
-      COMMAND sh -c "\"$0\" < \"$1\" | gzip -9n > \"$2\"" ${BRISKO_SCDOC} ${source} ${output}
+      COMMAND sh -c "if grep -n \"^[[:space:]]*[.']\" \"$1\" >&2; then echo \"$1: a line starts with . or '; roff would drop it\" >&2; exit 1; fi; \"$0\" < \"$1\" | gzip -9n > \"$2\""
+              ${BRISKO_SCDOC} ${source} ${output}
       DEPENDS ${source}
       COMMENT "Man page ${page}(1)"
       VERBATIM)
@@ -56,12 +62,24 @@ if(BRISKO_BUILD_GUI)
   set(deb_package_window brisko-packer)
 endif()
 
-# The licence as each package's copyright file.
+# The licence as each package's copyright file. An install by hand (all components) gets
+# one copy, under share/doc/brisko-packer; the other packages' copies, changelogs and
+# lintian overrides go only into the packages (EXCLUDE_FROM_ALL: installed when cpack
+# installs their component).
 foreach(component ${deb_components})
+  set(only_packaged EXCLUDE_FROM_ALL)
+  if(component STREQUAL window)
+    set(only_packaged)
+  endif()
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${deb_package_${component}} RENAME copyright
-          COMPONENT ${component})
+          COMPONENT ${component} ${only_packaged})
 endforeach()
+if(NOT BRISKO_BUILD_GUI)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/brisko-packer RENAME copyright
+          COMPONENT Unspecified)
+endif()
 
 if(NOT WIN32)
   # Whoever builds the packages for a distribution signs them with their own address.
@@ -85,13 +103,14 @@ if(NOT WIN32)
   foreach(component ${deb_components})
     install(FILES ${deb_dir}/changelog.Debian.gz
             DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${deb_package_${component}}
-            COMPONENT ${component})
+            COMPONENT ${component} EXCLUDE_FROM_ALL)
     # lintian's overrides, each with the reason it does not apply.
     set(package ${deb_package_${component}})
     configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/lintian-overrides.in
                    ${deb_dir}/overrides/${package} @ONLY)
     install(FILES ${deb_dir}/overrides/${package}
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides COMPONENT ${component})
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides COMPONENT ${component}
+            EXCLUDE_FROM_ALL)
   endforeach()
 
   # The library's control files: shlibs and symbols, so that a program linked with libkpz

@@ -12,8 +12,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -145,7 +145,6 @@ static int on_progress(uint64_t done, uint64_t total, void* user) {
     return ++p->calls == p->stop_at;
 }
 
-
 /* Bytes in memory behind the read, write and seek callbacks: reads come from data, writes
  * go to out. */
 struct memory_io {
@@ -185,8 +184,9 @@ static int64_t failing_write(void* user, const void* data, size_t size) {
 
 static int64_t memory_seek(void* user, int64_t offset, int whence) {
     struct memory_io* m = user;
-    int64_t base = whence == KPZ_SEEK_SET ? 0 : whence == KPZ_SEEK_CUR ? (int64_t)m->position
-                                                                      : (int64_t)m->size;
+    int64_t base = whence == KPZ_SEEK_SET   ? 0
+                   : whence == KPZ_SEEK_CUR ? (int64_t)m->position
+                                            : (int64_t)m->size;
     if (base + offset < 0 || base + offset > (int64_t)m->size) return -1;
     m->position = (size_t)(base + offset);
     return (int64_t)m->position;
@@ -528,7 +528,8 @@ int main(int argc, char** argv) {
         fclose(f);
         free(whole.data);
         errno = EDOM;
-        CHECK_CODE(kpz_restore_file(path_of("cut.kpz"), path_of("cut.out"), NULL), KPZ_ERROR_DAMAGED);
+        CHECK_CODE(kpz_restore_file(path_of("cut.kpz"), path_of("cut.out"), NULL),
+                   KPZ_ERROR_DAMAGED);
         CHECK(errno == EDOM);
         struct progress_seen stop = {0, 1, 0, 0, 0};
         errno = EDOM;
@@ -566,8 +567,8 @@ int main(int argc, char** argv) {
         CHECK_CODE(kpz_compress_file(old, path_of("old-copied.kpz"), NULL), KPZ_OK);
         CHECK(stat(path_of("old-copied.kpz"), &st) == 0 && st.st_mtime == 1000000000 &&
               (st.st_mode & 0777) == 0640);
-        CHECK_CODE(kpz_compress_file_ex(old, path_of("old-fresh.kpz"), NULL,
-                                        KPZ_FRESH_ATTRIBUTES, NULL, NULL),
+        CHECK_CODE(kpz_compress_file_ex(old, path_of("old-fresh.kpz"), NULL, KPZ_FRESH_ATTRIBUTES,
+                                        NULL, NULL),
                    KPZ_OK);
         CHECK(stat(path_of("old-fresh.kpz"), &st) == 0 && st.st_mtime > time(NULL) - 3600);
         CHECK_CODE(kpz_restore_file_ex(path_of("old-copied.kpz"), path_of("old-fresh.wav"), NULL,
@@ -594,7 +595,6 @@ int main(int argc, char** argv) {
         CHECK(shared.total == 2 * 524288 + 77 && shared.failed == 0);
         kpz_reader_close(shared.reader);
     }
-
 
     /* A descriptor, a pipe and the caller's functions give the same bytes as a path. */
     current = "descriptors and callbacks";
@@ -721,14 +721,15 @@ int main(int argc, char** argv) {
         free(io.out);
 
         io = (struct memory_io){wav.data, wav.size, 0, 0, NULL, 0, 0};
-        CHECK_CODE(kpz_compress_callbacks(memory_read, failing_write, &io, "odd.wav", NULL, 0,
-                                          NULL, NULL),
-                   KPZ_ERROR_WRITE);
+        CHECK_CODE(
+            kpz_compress_callbacks(memory_read, failing_write, &io, "odd.wav", NULL, 0, NULL, NULL),
+            KPZ_ERROR_WRITE);
         CHECK_CODE(kpz_compress_fd(-1, 1, "x", NULL, 0, NULL, NULL), KPZ_ERROR_INVALID_ARGUMENT);
         CHECK_CODE(kpz_compress_callbacks(memory_read, NULL, &io, "x", NULL, 0, NULL, NULL),
                    KPZ_ERROR_INVALID_ARGUMENT);
-        CHECK_CODE(kpz_compress_callbacks(memory_read, memory_write, &io, NULL, NULL, 0, NULL, NULL),
-                   KPZ_ERROR_INVALID_ARGUMENT);
+        CHECK_CODE(
+            kpz_compress_callbacks(memory_read, memory_write, &io, NULL, NULL, 0, NULL, NULL),
+            KPZ_ERROR_INVALID_ARGUMENT);
         free(wav.data);
     }
 
@@ -741,23 +742,25 @@ int main(int argc, char** argv) {
         size_t bound = kpz_compress_bound(wav.size);
         unsigned char* out = malloc(bound);
         size_t written = 0;
-        CHECK_CODE(kpz_compress_buffer(wav.data, wav.size, "odd.wav", NULL, 0, out, bound, &written),
-                   KPZ_OK);
+        CHECK_CODE(
+            kpz_compress_buffer(wav.data, wav.size, "odd.wav", NULL, 0, out, bound, &written),
+            KPZ_OK);
         CHECK(written == want.size && memcmp(out, want.data, written) == 0);
-        CHECK_CODE(kpz_compress_buffer(wav.data, wav.size, "odd.wav", "right", KPZ_CHECK, out, bound,
-                                       &written),
+        CHECK_CODE(kpz_compress_buffer(wav.data, wav.size, "odd.wav", "right", KPZ_CHECK, out,
+                                       bound, &written),
                    KPZ_OK);
         CHECK(written == want_checked.size && memcmp(out, want_checked.data, written) == 0);
         CHECK_CODE(kpz_compress_buffer(wav.data, wav.size, "odd.wav", NULL, 0, NULL, 0, &written),
                    KPZ_ERROR_BUFFER_TOO_SMALL);
         CHECK(written == want.size);
-        CHECK_CODE(kpz_compress_buffer(wav.data, wav.size, "odd.wav", NULL, 0x40, out, bound,
-                                       &written),
-                   KPZ_ERROR_INVALID_ARGUMENT);
+        CHECK_CODE(
+            kpz_compress_buffer(wav.data, wav.size, "odd.wav", NULL, 0x40, out, bound, &written),
+            KPZ_ERROR_INVALID_ARGUMENT);
 
         unsigned char* back = malloc(wav.size);
         size_t restored = 0;
-        CHECK_CODE(kpz_restore_buffer(want.data, want.size, NULL, back, wav.size, &restored), KPZ_OK);
+        CHECK_CODE(kpz_restore_buffer(want.data, want.size, NULL, back, wav.size, &restored),
+                   KPZ_OK);
         CHECK(restored == wav.size && memcmp(back, wav.data, wav.size) == 0);
         CHECK_CODE(kpz_restore_buffer(want.data, want.size, NULL, back, wav.size - 1, &restored),
                    KPZ_ERROR_BUFFER_TOO_SMALL);

@@ -101,7 +101,7 @@ int restoreCode(const Outcome& o, bool passwordOn, bool hasCheck) {
 // Restoring: flushes often enough for a small file to report its progress several times,
 // with a buffer of a sixteenth of the bytes, in whole blocks, up to the usual 512 KiB. The
 // restored bytes do not depend on the buffer's size. (Compressing keeps the usual buffer:
-// the bytes of a protected file would change with it.)
+// the end of the payload it writes depends on the buffer's size.)
 void pickBufferLength(kpz::CodecState& s, uint64_t bytes) {
     const uint64_t blockBytes = 2u * static_cast<uint64_t>(kpz::kBlockLength);
     uint64_t words = bytes / 16 / blockBytes * static_cast<uint64_t>(kpz::kBlockLength);

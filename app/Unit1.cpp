@@ -21,6 +21,7 @@
 #include <QFileSystemModel>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QFrame>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -30,6 +31,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegion>
 #include <QScreen>
 #include <QSettings>
 #include <QSpacerItem>
@@ -150,9 +152,18 @@ TMainForm::TMainForm(QWidget* parent)
 
     // Names that reach their fixed boxes are right-aligned whatever the direction of their
     // script: a Hebrew or Arabic name would otherwise be drawn flush left.
-    for (QLabel* label : ui_->centralwidget->findChildren<QLabel*>())
+    // Each label keeps the place the layout gives it, so a new text never asks for a layout
+    // pass.
+    for (QLabel* label : ui_->centralwidget->findChildren<QLabel*>()) {
         if (label->alignment() & Qt::AlignRight)
             label->setAlignment(label->alignment() | Qt::AlignAbsolute);
+        label->setFixedSize(label->size());
+    }
+    // The two bevels draw only their edges, and the labels and bars inside them lie within
+    // those edges: masked to the edges, the bevels are left out of the repaints that a
+    // running batch makes inside them.
+    for (QFrame* bevel : {ui_->Bevel1, ui_->Bevel2})
+        bevel->setMask(QRegion(bevel->rect()).subtracted(QRegion(bevel->contentsRect())));
     describeForScreenReaders();
     // Enter on a focused command button clicks it, as Space does.
     for (QPushButton* button : {ui_->CompressButton, ui_->DecompressButton, ui_->CancelButton})

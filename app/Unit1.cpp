@@ -7,7 +7,6 @@
 #include "app_title.h"
 #include "encoder.h"
 #include "messages.h"
-#include "program_icon.h"
 #include "ui_Unit1.h"
 
 #include <QAbstractItemView>
@@ -135,15 +134,15 @@ void keepNoToolkitSettings() {
 TMainForm::TMainForm(QWidget* parent)
     : QMainWindow(parent), ui_(std::make_unique<Ui::TMainForm>()),
       state_(std::make_unique<PackerState>()) {
-    ui_->setupUi(this);
-    keepNoToolkitSettings();
-
     // Pixel-sized font, so the fixed layout does not grow with the screen resolution. It is
     // the whole program's font: the other windows, the menus and the message boxes use it
-    // too rather than the desktop's.
+    // too rather than the desktop's. Set on the window before its controls are made, they
+    // never measure with the desktop's font, which is then never loaded.
     const QFont font = programFont();
     QApplication::setFont(font);
     setFont(font);
+    ui_->setupUi(this);
+    keepNoToolkitSettings();
     setAcceptDrops(true);
 
     QPalette warning = ui_->PasswordMode->palette();
@@ -182,7 +181,6 @@ TMainForm::TMainForm(QWidget* parent)
     setFixedSize(361, ui_->MainMenu1->sizeHint().height() + 350);
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
-    setWindowIcon(programIcon());
 
     timeOfDay = [] { return QTime::currentTime(); };
     applicationActive = [] { return QGuiApplication::applicationState() == Qt::ApplicationActive; };

@@ -25,12 +25,13 @@ int main(int argc, char* argv[]) {
     // command line without it.
     const desktop_launch::Action fromDesktop = desktop_launch::takeMarker(argc, argv);
     // The font configuration is read on a second thread while the application connects to
-    // the display and this thread does what needs no fonts: the window icon's pictures, and
-    // the style's icon for the menu bar's overflow button, the first picture read without
-    // a named format, which loads every image format plugin. The main window's first text
-    // waits for the fonts.
+    // the display. That thread then lists the fonts, while this one does what needs no
+    // fonts: the window icon's pictures, and the style's icon for the menu bar's overflow
+    // button, the first picture read without a named format, which loads every image
+    // format plugin. The main window's first text waits for the fonts.
     platform::FontWarmUp fonts;
     QApplication app(argc, argv);
+    fonts.applicationReady();
     const QIcon icon = programIcon();
     QApplication::style()->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton);
     fonts.wait();

@@ -1,15 +1,19 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// The system's font configuration, read on a second thread while the program starts.
+// The system's fonts, looked up on a second thread while the program starts.
 #pragma once
 
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace platform {
 
-// Reading the font configuration is the longest single step of a start, and the first text
-// the program measures waits for it. Made before the application object, this reads it on
-// a second thread meanwhile; wait() (or the destructor) returns once it is read. Where the
-// toolkit does not read fontconfig, nothing is started.
+// Reading the font configuration and listing the fonts are the longest steps of a start,
+// and the first text the program measures waits for both. Made before the application
+// object, this reads the configuration on a second thread meanwhile; told that the
+// application object exists, the same thread then fills the toolkit's list of fonts while
+// this one goes on. wait() (or the destructor) returns once that is done. Where the
+// toolkit does not use fontconfig, nothing is started.
 class FontWarmUp {
   public:
     FontWarmUp();
@@ -17,10 +21,19 @@ class FontWarmUp {
     FontWarmUp(const FontWarmUp&) = delete;
     FontWarmUp& operator=(const FontWarmUp&) = delete;
 
-    // Call before anything measures or draws text.
+    // Call once the application object is made, from the thread that made it.
+    void applicationReady();
+    // Call before anything measures or draws text. Without applicationReady() the toolkit's
+    // list of fonts is left for the toolkit to fill.
     void wait();
 
   private:
+    enum class Next { Undecided, ListFonts, Stop };
+    void tell(Next next);
+
+    std::mutex mutex_;
+    std::condition_variable told_;
+    Next next_ = Next::Undecided;
     std::thread thread_;
 };
 

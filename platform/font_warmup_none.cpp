@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Font configuration read ahead: nothing to read where the toolkit's fonts do not come
-// from fontconfig.
+// Fonts looked up ahead: nothing to do where the toolkit's fonts do not come from
+// fontconfig.
 #include "font_warmup.h"
 
 namespace platform {
@@ -8,6 +8,12 @@ namespace platform {
 FontWarmUp::FontWarmUp() = default;
 
 FontWarmUp::~FontWarmUp() = default;
+
+void FontWarmUp::tell(Next next) {
+    next_ = next;
+}
+
+void FontWarmUp::applicationReady() {}
 
 void FontWarmUp::wait() {}
 

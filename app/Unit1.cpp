@@ -151,8 +151,8 @@ TMainForm::TMainForm(QWidget* parent)
 
     // Names that reach their fixed boxes are right-aligned whatever the direction of their
     // script: a Hebrew or Arabic name would otherwise be drawn flush left.
-    // Each label keeps the place the layout gives it, so a new text never asks for a layout
-    // pass.
+    // Each label keeps the size its place was drawn with, so a new text never asks the
+    // window for a layout pass.
     for (QLabel* label : ui_->centralwidget->findChildren<QLabel*>()) {
         if (label->alignment() & Qt::AlignRight)
             label->setAlignment(label->alignment() | Qt::AlignAbsolute);

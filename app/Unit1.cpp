@@ -7,7 +7,6 @@
 #include "app_title.h"
 #include "encoder.h"
 #include "messages.h"
-#include "program_icon.h"
 #include "ui_Unit1.h"
 
 #include <QAbstractItemView>
@@ -21,6 +20,7 @@
 #include <QFileSystemModel>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QFrame>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -30,6 +30,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegion>
 #include <QScreen>
 #include <QSettings>
 #include <QSpacerItem>
@@ -133,15 +134,15 @@ void keepNoToolkitSettings() {
 TMainForm::TMainForm(QWidget* parent)
     : QMainWindow(parent), ui_(std::make_unique<Ui::TMainForm>()),
       state_(std::make_unique<PackerState>()) {
-    ui_->setupUi(this);
-    keepNoToolkitSettings();
-
     // Pixel-sized font, so the fixed layout does not grow with the screen resolution. It is
     // the whole program's font: the other windows, the menus and the message boxes use it
-    // too rather than the desktop's.
+    // too rather than the desktop's. Set on the window before its controls are made, they
+    // never measure with the desktop's font, which is then never loaded.
     const QFont font = programFont();
     QApplication::setFont(font);
     setFont(font);
+    ui_->setupUi(this);
+    keepNoToolkitSettings();
     setAcceptDrops(true);
 
     QPalette warning = ui_->PasswordMode->palette();
@@ -150,9 +151,18 @@ TMainForm::TMainForm(QWidget* parent)
 
     // Names that reach their fixed boxes are right-aligned whatever the direction of their
     // script: a Hebrew or Arabic name would otherwise be drawn flush left.
-    for (QLabel* label : ui_->centralwidget->findChildren<QLabel*>())
+    // Each label keeps the size its place was drawn with, so a new text never asks the
+    // window for a layout pass.
+    for (QLabel* label : ui_->centralwidget->findChildren<QLabel*>()) {
         if (label->alignment() & Qt::AlignRight)
             label->setAlignment(label->alignment() | Qt::AlignAbsolute);
+        label->setFixedSize(label->size());
+    }
+    // The two bevels draw only their edges, and the labels and bars inside them lie within
+    // those edges: masked to the edges, the bevels are left out of the repaints that a
+    // running batch makes inside them.
+    for (QFrame* bevel : {ui_->Bevel1, ui_->Bevel2})
+        bevel->setMask(QRegion(bevel->rect()).subtracted(QRegion(bevel->contentsRect())));
     describeForScreenReaders();
     // Enter on a focused command button clicks it, as Space does.
     for (QPushButton* button : {ui_->CompressButton, ui_->DecompressButton, ui_->CancelButton})
@@ -171,7 +181,6 @@ TMainForm::TMainForm(QWidget* parent)
     setFixedSize(361, ui_->MainMenu1->sizeHint().height() + 350);
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
-    setWindowIcon(programIcon());
 
     timeOfDay = [] { return QTime::currentTime(); };
     applicationActive = [] { return QGuiApplication::applicationState() == Qt::ApplicationActive; };

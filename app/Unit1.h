@@ -147,6 +147,9 @@ class TMainForm : public QMainWindow {
     void FormKeyPress(QChar key);
     void showError(const QString& text);
     void setRatio(uint32_t raw, uint32_t packed);
+    void showCounters();
+    // The times, with the estimate from the batch bar's share batchPercent.
+    void showTimes(int32_t batchPercent);
 
     // Steps both batches share.
     static std::string localPath(const QString& path);

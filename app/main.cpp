@@ -8,9 +8,13 @@
 #include "app_title.h"
 #include "desktop_launch.h"
 #include "file_io.h"
+#include "font_warmup.h"
+#include "program_icon.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
+#include <QStyle>
 
 #include <exception>
 
@@ -20,7 +24,17 @@ int main(int argc, char* argv[]) {
     // A desktop entry's marker is not a file to restore; the rest of the program sees the
     // command line without it.
     const desktop_launch::Action fromDesktop = desktop_launch::takeMarker(argc, argv);
+    // The font configuration is read on a second thread while the application connects to
+    // the display. That thread then lists the fonts, while this one does what needs no
+    // fonts: the window icon's pictures, and the style's icon for the menu bar's overflow
+    // button, the first picture read without a named format, which loads every image
+    // format plugin. The main window's first text waits for the fonts.
+    platform::FontWarmUp fonts;
     QApplication app(argc, argv);
+    fonts.applicationReady();
+    const QIcon icon = programIcon();
+    QApplication::style()->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton);
+    fonts.wait();
     int status = 0;
     try {
         setApplicationTitle("Brisko Packer");
@@ -28,6 +42,7 @@ int main(int argc, char* argv[]) {
         // Created once, in this order, and kept until the program ends; the first is the
         // main window and the only one shown at start.
         TMainForm mainForm;
+        mainForm.setWindowIcon(icon);
         TAboutForm aboutForm(&mainForm);
         AboutForm = &aboutForm;
         TDestFolderForm destFolderForm(&mainForm);

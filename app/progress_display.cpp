@@ -6,6 +6,8 @@
 #include "ui_Unit1.h"
 
 #include <QCoreApplication>
+#include <QLabel>
+#include <QProgressBar>
 
 QString TMainForm::numberText(int32_t value) {
     return QString::number(value);
@@ -40,67 +42,103 @@ void TMainForm::recordStartTime() {
     state_->startSecond = static_cast<uint8_t>(now.second());
 }
 
+namespace {
+
+// A label's text is set only when it differs: an unchanged text costs no repaint.
+void showText(QLabel* label, const QString& text) {
+    if (label->text() != text) label->setText(text);
+}
+
+// A bar is moved only when its value changes. A value outside the bar's range leaves it
+// where it is, as the bar itself would.
+void showValue(QProgressBar* bar, int value) {
+    if (bar->value() != value) bar->setValue(value);
+}
+
+// The value a bar shows after being given value.
+int shownValue(const QProgressBar* bar, int value) {
+    return value < bar->minimum() || value > bar->maximum() ? bar->value() : value;
+}
+
+} // namespace
+
 // The share saved, from the uncompressed and compressed byte counts. Both are divided by
 // 256 before the product so that it stays within 32 bits for any 32-bit count.
 void TMainForm::setRatio(uint32_t raw, uint32_t packed) {
     if (raw / 256 != 0 && raw >= packed)
-        ui_->RatioLabel->setText(
-            numberText(static_cast<int32_t>(100 - (packed / 256) * 100 / (raw / 256))) + "%");
-    if (raw < packed) ui_->RatioLabel->setText("0%");
+        showText(ui_->RatioLabel,
+                 numberText(static_cast<int32_t>(100 - (packed / 256) * 100 / (raw / 256))) + "%");
+    if (raw < packed) showText(ui_->RatioLabel, "0%");
 }
 
-// Runs after each output flush, which has already counted its bytes in destWritten.
+void TMainForm::showCounters() {
+    const PackerState& s = *state_;
+    showText(ui_->SourceCounterLabel,
+             numberText(static_cast<int32_t>(s.sourceProcessed / 1024)) + "K");
+    showText(ui_->DestCounterLabel, numberText(static_cast<int32_t>(s.destWritten / 1024)) + "K");
+}
+
+// Runs after each output flush, which has already counted its bytes in destWritten. Every
+// text is set before the bars: a bar that moves repaints at once, and takes the changed
+// labels into that one repaint instead of a second one.
 void TMainForm::showProgress(kpz::Direction direction) {
     PackerState& s = *state_;
     const bool compressing = direction == kpz::Direction::Compressing;
-    ui_->SourceCounterLabel->setText(numberText(static_cast<int32_t>(s.sourceProcessed / 1024)) +
-                                     "K");
-    ui_->DestCounterLabel->setText(numberText(static_cast<int32_t>(s.destWritten / 1024)) + "K");
-
-    if (compressing) {
-        if (s.sourceSize / 256 != 0)
-            ui_->FileProgressBar->setValue(
-                static_cast<int>((s.sourceProcessed / 256) * 100 / (s.sourceSize / 256)));
-    } else if (s.originalSize / 256 != 0) {
-        ui_->FileProgressBar->setValue(
-            static_cast<int>((s.destWritten / 256) * 100 / (s.originalSize / 256)));
-    }
-
+    showCounters();
     if (compressing)
         setRatio(s.sourceProcessed, s.destWritten);
     else
         setRatio(s.destWritten, s.sourceProcessed);
 
-    if (s.batchTotalUnits != 0)
-        ui_->BatchProgressBar->setValue(static_cast<int>(
-            ((s.sourceProcessed / 4096) + s.batchDoneUnits) * 100 / s.batchTotalUnits));
+    bool fileBarMoves = false;
+    int fileBar = 0;
+    if (compressing) {
+        fileBarMoves = s.sourceSize / 256 != 0;
+        if (fileBarMoves)
+            fileBar = static_cast<int>((s.sourceProcessed / 256) * 100 / (s.sourceSize / 256));
+    } else {
+        fileBarMoves = s.originalSize / 256 != 0;
+        if (fileBarMoves)
+            fileBar = static_cast<int>((s.destWritten / 256) * 100 / (s.originalSize / 256));
+    }
+
+    int batchBar = ui_->BatchProgressBar->value();
+    const bool batchBarMoves = s.batchTotalUnits != 0;
+    if (batchBarMoves)
+        batchBar = shownValue(ui_->BatchProgressBar,
+                              static_cast<int>(((s.sourceProcessed / 4096) + s.batchDoneUnits) *
+                                               100 / s.batchTotalUnits));
 
     if (applicationActive())
         setApplicationTitle("Brisko Packer");
     else
-        setApplicationTitle("(" + numberText(ui_->BatchProgressBar->value()) + "%) " +
+        setApplicationTitle("(" + numberText(batchBar) + "%) " +
                             (compressing ? "Compressing..." : "Decompressing..."));
+    showTimes(batchBar);
 
-    showTimes();
+    if (fileBarMoves) showValue(ui_->FileProgressBar, fileBar);
+    if (batchBarMoves) showValue(ui_->BatchProgressBar, batchBar);
     QCoreApplication::processEvents();
 }
 
 void TMainForm::showFileEnd(kpz::Direction direction) {
     PackerState& s = *state_;
-    ui_->SourceCounterLabel->setText(numberText(static_cast<int32_t>(s.sourceProcessed / 1024)) +
-                                     "K");
-    ui_->DestCounterLabel->setText(numberText(static_cast<int32_t>(s.destWritten / 1024)) + "K");
-    ui_->FileProgressBar->setValue(100);
+    showCounters();
     if (direction == kpz::Direction::Compressing)
         setRatio(s.sourceProcessed, s.destWritten);
     else
         setRatio(s.destWritten, s.sourceProcessed);
+    showValue(ui_->FileProgressBar, 100);
 }
 
 // Elapsed time from the recorded start, and the time left by the batch bar's share.
 // Minutes and seconds of the difference may be negative; their weighted sum is still
 // right, and a negative hour difference means the batch has passed midnight.
 void TMainForm::showTimes() {
+    showTimes(ui_->BatchProgressBar->value());
+}
+
+void TMainForm::showTimes(int32_t batchPercent) {
     PackerState& s = *state_;
     const QTime now = timeOfDay();
     s.spanHours = static_cast<int8_t>(now.hour() - s.startHour);
@@ -110,7 +148,7 @@ void TMainForm::showTimes() {
     const int32_t elapsed = s.spanSeconds + 60 * s.spanMinutes + 3600 * s.spanHours;
 
     int32_t remaining = 0;
-    const int32_t p = ui_->BatchProgressBar->value();
+    const int32_t p = batchPercent;
     if (p != 0) remaining = (elapsed * 100) / p - elapsed;
 
     // The parts are kept in the 8-bit span fields; the texts use the full values, so an
@@ -123,7 +161,7 @@ void TMainForm::showTimes() {
         s.spanHours = static_cast<int8_t>(hours);
         s.spanMinutes = static_cast<int8_t>(minutes);
         s.spanSeconds = static_cast<int8_t>(seconds);
-        label->setText(spanText(hours, minutes, seconds));
+        showText(label, spanText(hours, minutes, seconds));
     };
     show(remaining, ui_->EstimatedLabel);
     show(elapsed, ui_->ElapsedLabel);

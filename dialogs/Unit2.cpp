@@ -39,7 +39,8 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     title->setAccessibleName("Brisko Packer");
     title->setGeometry(rect());
     title->setAlignment(Qt::AlignCenter);
-    title->setPixmap(QPixmap(":/splash.bmp"));
+    // The picture is read when the window is first shown: a run that never shows it (a
+    // restore from the command line) does not pay for it.
     title->installEventFilter(this);
 
     // Drawn over the picture with no background of its own. It is a sibling of the
@@ -74,6 +75,7 @@ bool TAboutForm::event(QEvent* event) {
 }
 
 void TAboutForm::showEvent(QShowEvent* event) {
+    if (title->pixmap().isNull()) title->setPixmap(QPixmap(":/splash.bmp"));
     QDialog::showEvent(event);
     if (event->spontaneous()) return;
     Position();

@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// A source coded as two halves at once and joined: every block takes a whole number of
+// bytes and its prediction needs only the frame before it, so once the first half's coded
+// length is known the second half can be coded from its own place in the payload.
+#pragma once
+
+#include "block_coder.h"
+#include "codec_state.h"
+
+#include <cstdint>
+
+namespace kpz {
+
+// Where a source of sourceBytes is cut into two halves: a whole number of chunks from its
+// start, so that each half reads the chunks the one-thread coder reads and the short last
+// chunk (whose padding is the previous chunk's residuals) follows a full chunk of the
+// same half. 0 when the source is too small to be worth two threads.
+uint64_t splitPoint(uint64_t sourceBytes);
+
+// Payload bytes that the blocks of nSamples source samples code to (nSamples a whole
+// number of blocks), leaving the samples untouched and carrying the frame before them in
+// prevSide/prevRight as the encoder does: the width pass that places the second half.
+uint64_t codedBlockBytes(const int16_t* samples, int32_t nSamples, int16_t& prevSide,
+                         int16_t& prevRight);
+
+// The frame before byte 'at' of a source (at a whole number of frames), as the encoder's
+// prediction state: side = left - right, and right.
+void frameBefore(const uint8_t* frame, int16_t& prevSide, int16_t& prevRight);
+
+// Codes one half, chunk by chunk, into words of its own. The first half starts at payload
+// byte 0; the second at byte 'start', and when that is odd its first word carries a
+// placeholder in the high byte, which the first half's last byte replaces (joinWord).
+struct HalfCoder {
+    // Room for one chunk's words: every block of 64 source bytes takes at most 65.
+    static constexpr int32_t kWordRoom = kBufferLength / 64 * 65 + 64;
+
+    int16_t prevSide = 0, prevRight = 0;
+    detail::FastWriter writer{nullptr, 0, kWordRoom, 0, 0, nullptr};
+
+    // A coder whose first byte lands on payload byte 'start'.
+    HalfCoder(uint16_t* words, uint64_t start, int16_t side, int16_t right);
+
+    // Codes nSamples samples (turned into residuals in place) and returns how many whole
+    // words are ready at the start of the word buffer; the unfinished byte, if any, moves
+    // on to the next call.
+    int32_t code(int16_t* samples, int32_t nSamples);
+    // Appends the 32-bit end pad and returns the whole words ready, as code() does; the
+    // bits past the last whole word are not stored.
+    int32_t finish();
+    // The unfinished last byte of the first half (valid when its length is odd).
+    uint8_t tailByte() const { return static_cast<uint8_t>(writer.pending & 0xFF); }
+};
+
+// The word where the halves meet: the first half's last byte above the second's first.
+inline uint16_t joinWord(uint8_t firstTail, uint16_t secondFirstWord) {
+    return static_cast<uint16_t>((firstTail << 8) | (secondFirstWord & 0xFF));
+}
+
+} // namespace kpz

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The pure half of coding a source as two halves: where to cut, the width pass that
-// places the second half, the per-half word coder and the join.
+// places the second half, and the per-half word coder.
 #include "split_coder.h"
 
 #include <cstring>
@@ -41,12 +41,9 @@ void frameBefore(const uint8_t* frame, int16_t& prevSide, int16_t& prevRight) {
     prevRight = right;
 }
 
-HalfCoder::HalfCoder(uint16_t* words, uint64_t start, int16_t side, int16_t right)
+HalfCoder::HalfCoder(uint16_t* words, int16_t side, int16_t right)
     : prevSide(side), prevRight(right) {
     writer.out = words;
-    // An odd start: a placeholder byte first, so that the coded bytes sit in the words where
-    // the joined payload has them.
-    writer.count = (start & 1) ? 8 : 0;
 }
 
 int32_t HalfCoder::code(int16_t* samples, int32_t nSamples) {

@@ -27,9 +27,10 @@ uint64_t codedBlockBytes(const int16_t* samples, int32_t nSamples, int16_t& prev
 // prediction state: side = left - right, and right.
 void frameBefore(const uint8_t* frame, int16_t& prevSide, int16_t& prevRight);
 
-// Codes one half, chunk by chunk, into words of its own. The first half starts at payload
-// byte 0; the second at byte 'start', and when that is odd its first word carries a
-// placeholder in the high byte, which the first half's last byte replaces (joinWord).
+// Codes one half, chunk by chunk, into words of its own. Every block takes an odd number of
+// bytes (a header byte and two channels of whole 16-bit groups), so an even number of
+// blocks, and so every whole chunk, takes whole words: the second half starts on a word
+// of the payload and the halves join without sharing one.
 struct HalfCoder {
     // Room for one chunk's words: every block of 64 source bytes takes at most 65.
     static constexpr int32_t kWordRoom = kBufferLength / 64 * 65 + 64;
@@ -37,8 +38,8 @@ struct HalfCoder {
     int16_t prevSide = 0, prevRight = 0;
     detail::FastWriter writer{nullptr, 0, kWordRoom, 0, 0, nullptr};
 
-    // A coder whose first byte lands on payload byte 'start'.
-    HalfCoder(uint16_t* words, uint64_t start, int16_t side, int16_t right);
+    // A coder that writes into 'words' and predicts its first frame from side and right.
+    HalfCoder(uint16_t* words, int16_t side, int16_t right);
 
     // Codes nSamples samples (turned into residuals in place) and returns how many whole
     // words are ready at the start of the word buffer; the unfinished byte, if any, moves
@@ -47,13 +48,6 @@ struct HalfCoder {
     // Appends the 32-bit end pad and returns the whole words ready, as code() does; the
     // bits past the last whole word are not stored.
     int32_t finish();
-    // The unfinished last byte of the first half (valid when its length is odd).
-    uint8_t tailByte() const { return static_cast<uint8_t>(writer.pending & 0xFF); }
 };
-
-// The word where the halves meet: the first half's last byte above the second's first.
-inline uint16_t joinWord(uint8_t firstTail, uint16_t secondFirstWord) {
-    return static_cast<uint16_t>((firstTail << 8) | (secondFirstWord & 0xFF));
-}
 
 } // namespace kpz

@@ -35,6 +35,7 @@
 #include <QSpacerItem>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QTreeView>
 #include <QUrl>
 
@@ -62,6 +63,8 @@ QStringList nameFilters(const QString& filter) {
 // Big enough for the detail view to show the Size, Type and Date Modified columns beside
 // the names.
 constexpr QSize kFileDialogSize(700, 440);
+// What a window manager's frame and a panel may take around a window.
+constexpr QSize kWindowFrameRoom(16, 48);
 
 QFileDialog* makeOpenDialog(QWidget* parent, const QString& name, const QString& title,
                             const QString& filter) {
@@ -74,27 +77,44 @@ QFileDialog* makeOpenDialog(QWidget* parent, const QString& name, const QString&
     dialog->setNameFilters(nameFilters(filter));
     dialog->selectNameFilter(dialog->nameFilters().value(0));
     dialog->setViewMode(QFileDialog::Detail);
-    dialog->resize(kFileDialogSize);
+    // On a small or scaled screen the dialog is no larger than the room there is, so that
+    // its buttons and filter stay in sight.
+    QSize size = kFileDialogSize;
+    if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size() - kWindowFrameRoom);
+    dialog->resize(size);
     // The detail columns start at widths guessed from sample texts, which cut sizes, types
-    // and dates: each folder, once read, sets them to what it shows, and the name column
-    // takes the rest of the view.
+    // and dates: each folder shown sets them to what it holds, once its entries (and their
+    // sizes and types, which arrive later) are in, and the name column takes the rest of
+    // the view. A folder entered by typing its name may have been read already while the
+    // name was completed, so showing it counts as well as reading it.
     auto* model = dialog->findChild<QFileSystemModel*>();
     auto* view = dialog->findChild<QTreeView*>("treeView");
     if (model && view) {
         view->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-        QObject::connect(model, &QFileSystemModel::directoryLoaded, view, [view] {
+        auto* fit = new QTimer(dialog);
+        fit->setSingleShot(true);
+        fit->setInterval(0);
+        QObject::connect(fit, &QTimer::timeout, view, [view] {
             for (int column = 1; column < view->header()->count(); ++column)
                 view->resizeColumnToContents(column);
         });
+        const auto refit = [fit] { fit->start(); };
+        QObject::connect(model, &QFileSystemModel::directoryLoaded, fit, refit);
+        QObject::connect(model, &QAbstractItemModel::rowsInserted, fit, refit);
+        QObject::connect(model, &QAbstractItemModel::dataChanged, fit, refit);
+        QObject::connect(model, &QFileSystemModel::rootPathChanged, fit, refit);
     }
     // The name field's completion list is a window of its own: when Enter in the field
-    // closes the dialog, the list would stay on screen over the main window and take the
-    // next keys.
-    QObject::connect(dialog, &QDialog::finished, dialog, [dialog] {
+    // closes the dialog or opens a folder, the list would stay on screen over the dialog
+    // or the main window and take the next keys.
+    const auto hideCompletions = [dialog] {
         for (auto* edit : dialog->findChildren<QLineEdit*>())
             if (QCompleter* completer = edit->completer())
                 if (QAbstractItemView* popup = completer->popup()) popup->hide();
-    });
+    };
+    QObject::connect(dialog, &QDialog::finished, dialog, hideCompletions);
+    if (model) QObject::connect(model, &QFileSystemModel::rootPathChanged, dialog, hideCompletions);
     return dialog;
 }
 
@@ -119,9 +139,7 @@ TMainForm::TMainForm(QWidget* parent)
     // Pixel-sized font, so the fixed layout does not grow with the screen resolution. It is
     // the whole program's font: the other windows, the menus and the message boxes use it
     // too rather than the desktop's.
-    QFont font;
-    font.setFamilies({"MS Sans Serif", "Arial", "Liberation Sans", "Nimbus Sans"});
-    font.setPixelSize(11);
+    const QFont font = programFont();
     QApplication::setFont(font);
     setFont(font);
     setAcceptDrops(true);
@@ -129,6 +147,16 @@ TMainForm::TMainForm(QWidget* parent)
     QPalette warning = ui_->PasswordMode->palette();
     warning.setColor(QPalette::WindowText, Qt::red);
     ui_->PasswordMode->setPalette(warning);
+
+    // Names that reach their fixed boxes are right-aligned whatever the direction of their
+    // script: a Hebrew or Arabic name would otherwise be drawn flush left.
+    for (QLabel* label : ui_->centralwidget->findChildren<QLabel*>())
+        if (label->alignment() & Qt::AlignRight)
+            label->setAlignment(label->alignment() | Qt::AlignAbsolute);
+    describeForScreenReaders();
+    // Enter on a focused command button clicks it, as Space does.
+    for (QPushButton* button : {ui_->CompressButton, ui_->DecompressButton, ui_->CancelButton})
+        button->setAutoDefault(true);
 
     statusPanel_ = new QLabel(this);
     statusPanel_->setObjectName("StatusPanel");
@@ -190,6 +218,67 @@ TMainForm::~TMainForm() {
     if (qApp) qApp->removeEventFilter(this);
 }
 
+QFont TMainForm::programFont() {
+    QFont font;
+    font.setFamilies({"MS Sans Serif", "Arial", "Liberation Sans", "Nimbus Sans"});
+    font.setPixelSize(11);
+    return font;
+}
+
+void TMainForm::describeForScreenReaders() {
+    Ui::TMainForm& u = *ui_;
+    // Each caption is tied to the box that shows its value, so a screen reader reads them
+    // together; the bars have no caption of their own beside them.
+    const std::pair<QLabel*, QWidget*> captions[] = {
+        {u.Label1, u.DestFolderLabel},  {u.Label6, u.BatchBox},
+        {u.Label5, u.ElapsedLabel},     {u.EstimatedText, u.EstimatedLabel},
+        {u.Label7, u.CurrentFileBox},   {u.Label2, u.SourceCounterLabel},
+        {u.Label3, u.DestCounterLabel}, {u.Label4, u.RatioLabel}};
+    for (const auto& [caption, value] : captions)
+        caption->setBuddy(value);
+    u.Bevel2->setAccessibleName("Batch");
+    u.Bevel1->setAccessibleName("Current file");
+    u.BatchProgressBar->setAccessibleName("Batch progress");
+    u.FileProgressBar->setAccessibleName("File progress");
+    u.StatusBar->setAccessibleName("Status");
+}
+
+QString TMainForm::fitName(const QString& name, const QFontMetrics& metrics, int width) {
+    return metrics.elidedText(name, Qt::ElideMiddle, width);
+}
+
+void TMainForm::showName(QLabel* label, const QString& name) {
+    const QString shown = fitName(name, label->fontMetrics(), label->width());
+    label->setText(shown);
+    label->setToolTip(shown == name ? QString() : name);
+}
+
+QString TMainForm::boxName(const QString& name) const {
+    // A message box widens to its text, and a long name has no place to wrap: the name is
+    // cut in its middle so that the box stays within half the screen, and keeps the end
+    // that tells similar names apart.
+    int width = 500;
+    if (const QScreen* s = screen()) width = std::min(width, s->availableGeometry().width() / 2);
+    return fitName(name, QFontMetrics(programFont()), width);
+}
+
+void TMainForm::placeOverWindow(QWidget* dialog) const {
+    // The toolkit centres a dialog with its frame guessed before the window manager has
+    // framed it once, so its first showing sat higher than the later ones. The frame is
+    // taken to be the main window's, and the dialog placed the same way every time.
+    const QRect main = frameGeometry();
+    const QSize outer = dialog->size() + (main.size() - size());
+    QRect placed(main.center() - QPoint(outer.width() / 2, outer.height() / 2), outer);
+    if (const QScreen* s = screen()) {
+        const QRect room = s->availableGeometry();
+        placed.moveRight(std::min(placed.right(), room.right()));
+        placed.moveBottom(std::min(placed.bottom(), room.bottom()));
+        placed.moveLeft(std::max(placed.left(), room.left()));
+        placed.moveTop(std::max(placed.top(), room.top()));
+    }
+    dialog->move(placed.topLeft());
+}
+
 QFileDialog* TMainForm::CompressDialog() {
     if (!compressDialog_)
         compressDialog_ = makeOpenDialog(this, "CompressDialog", "Compress", kCompressFilter);
@@ -219,6 +308,7 @@ void TMainForm::Initialize() {
 void TMainForm::setBusy() {
     state_->busy = true;
     batchFailed_ = false;
+    batchCancelled_ = false;
     ui_->CompressButton->hide();
     ui_->DecompressButton->hide();
     ui_->CancelButton->show();
@@ -243,6 +333,13 @@ void TMainForm::setStatusText(const QString& text) {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    // A platform theme may set its own application font after start-up (some do once the
+    // event loop runs) or when the desktop's settings change: the program's font is set
+    // again, which also drops the theme's fonts for menus, message boxes and the like.
+    if (watched == qApp && event->type() == QEvent::ApplicationFontChange &&
+        QApplication::font() != programFont())
+        QMetaObject::invokeMethod(
+            qApp, [] { QApplication::setFont(programFont()); }, Qt::QueuedConnection);
     // A key travels from the focused control up to its window; look at it once, when it
     // reaches the first receiver inside this window.
     if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {

@@ -17,6 +17,8 @@
 class QDragEnterEvent;
 class QDropEvent;
 class QFileDialog;
+class QFont;
+class QFontMetrics;
 class QLabel;
 class QMessageBox;
 
@@ -52,6 +54,8 @@ class TMainForm : public QMainWindow {
     // command-line run above all) does not pay for them.
     QFileDialog* CompressDialog();
     QFileDialog* DecompressDialog();
+    // Moves a dialog about to be shown to the middle of this window, within the screen.
+    void placeOverWindow(QWidget* dialog) const;
 
     // Creation defaults; run once by the constructor.
     void Initialize();
@@ -98,13 +102,29 @@ class TMainForm : public QMainWindow {
     // The program's command line (default: the application's arguments); a run started
     // with a parameter restores the file its first parameter names.
     std::function<QStringList()> commandLineArguments;
+    // What a run started with a parameter does on the first activation, when set (a run
+    // from the desktop entries); otherwise it restores the file of the first parameter.
+    std::function<void()> commandLineRun;
 
     // Whether the last batch ended in a failure or a cancel (for the command-line run's
     // exit status).
     bool batchFailed() const { return batchFailed_; }
+    // Whether it ended because the user cancelled it (which batchFailed also counts).
+    bool batchCancelled() const { return batchCancelled_; }
 
     // A name from a file or the file system as it may be shown: control characters escaped.
     static QString displayName(const QString& name);
+
+    // The program's one font, pixel-sized so the fixed layouts do not grow with the
+    // screen's resolution.
+    static QFont programFont();
+    // name, cut in its middle to fit width pixels, the end kept.
+    static QString fitName(const QString& name, const QFontMetrics& metrics, int width);
+    // Shows a name in a fixed-size label: cut in the middle when too long, the whole name
+    // then in the tooltip.
+    static void showName(QLabel* label, const QString& name);
+    // A name as a message box shows it: within half the screen's width.
+    QString boxName(const QString& name) const;
 
     // Widens a message box so that its caption fits the title bar.
     static void fitCaption(QMessageBox& box);
@@ -123,6 +143,7 @@ class TMainForm : public QMainWindow {
     void dropEvent(QDropEvent* event) override;
 
   private:
+    void describeForScreenReaders();
     void FormKeyPress(QChar key);
     void showError(const QString& text);
     void setRatio(uint32_t raw, uint32_t packed);
@@ -134,9 +155,11 @@ class TMainForm : public QMainWindow {
     // The size pass: the batch bar's units for every file.
     void countBatchUnits(const QStringList& files);
     void showFileStart(const QString& path, int index, int count);
-    // Checks the output, asks before replacing an existing file when the overwrite warning
-    // is on, and creates the output (under no name until it is complete).
+    // The output step of a file: the job's checks, with the overwrite question when the
+    // overwrite warning is on.
     kpz::Outcome prepareOutput(kpz::FileJob& job, const std::string& destination);
+    // Asks whether the existing file at destination may be replaced.
+    kpz::Replace askReplace(const std::string& destination);
     // The one way a batch ends early: a failure in a box and the status line, a cancel
     // (or a failed write already shown) as "Aborted!".
     void endBatch(const kpz::Outcome& outcome, bool passwordOn = false);
@@ -163,6 +186,7 @@ class TMainForm : public QMainWindow {
     QLabel* statusPanel_ = nullptr;
     bool writeFailureShown_ = false;
     bool batchFailed_ = false;
+    bool batchCancelled_ = false;
     // The running batch's inputs and outputs: no batch writes an output twice.
     std::unique_ptr<kpz::RunLedger> ledger_;
 };

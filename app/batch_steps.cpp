@@ -36,7 +36,7 @@ void TMainForm::startLedger(const QStringList& files) {
 
 void TMainForm::showFileStart(const QString& path, int index, int count) {
     ui_->BatchBox->setText("File " + numberText(index + 1) + " of " + numberText(count));
-    ui_->CurrentFileBox->setText(displayName(QFileInfo(path).fileName()));
+    showName(ui_->CurrentFileBox, displayName(QFileInfo(path).fileName()));
     writeFailureShown_ = false;
 }
 
@@ -45,22 +45,19 @@ QString TMainForm::displayName(const QString& name) {
 }
 
 kpz::Outcome TMainForm::prepareOutput(kpz::FileJob& job, const std::string& destination) {
-    bool exists = false;
-    kpz::Outcome o = job.checkOutput(destination, exists);
-    // Before the question: a file the batch itself wrote is not the user's to replace.
-    if (o.ok() && ledger_) o = ledger_->claim(destination, job.sourcePath());
-    if (o.ok() && exists && ui_->OverWarnMI->isChecked()) {
-        const QString shownName =
-            displayName(QFileInfo(QFile::decodeName(destination.c_str())).fileName());
-        QMessageBox box(QMessageBox::NoIcon, "File Exists", "Overwrite '" + shownName + "'?",
-                        QMessageBox::Ok | QMessageBox::Cancel, this);
-        box.setDefaultButton(QMessageBox::Ok);
-        box.setEscapeButton(QMessageBox::Cancel);
-        if (box.exec() != QMessageBox::Ok) o.problem = kpz::Problem::Cancelled;
-    }
-    // The existing file stays as it is until the new one is complete.
-    if (o.ok()) o = job.createOutput();
-    return o;
+    return job.prepareOutput(
+        destination, [this](const std::string& path) { return askReplace(path); }, ledger_.get());
+}
+
+kpz::Replace TMainForm::askReplace(const std::string& destination) {
+    if (!ui_->OverWarnMI->isChecked()) return kpz::Replace::Yes;
+    const QString shownName =
+        boxName(displayName(QFileInfo(QFile::decodeName(destination.c_str())).fileName()));
+    QMessageBox box(QMessageBox::NoIcon, "File Exists", "Overwrite '" + shownName + "'?",
+                    QMessageBox::Ok | QMessageBox::Cancel, this);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Ok ? kpz::Replace::Yes : kpz::Replace::Cancel;
 }
 
 void TMainForm::endBatch(const kpz::Outcome& outcome, bool passwordOn) {
@@ -71,11 +68,15 @@ void TMainForm::endBatch(const kpz::Outcome& outcome, bool passwordOn) {
     if (aborted) {
         setStatusText("Aborted!");
     } else {
-        const QString text = problemText(outcome, passwordOn);
+        // The file an output was already written from, in a box that stays within the screen.
+        const QString other =
+            boxName(displayName(QFileInfo(QFile::decodeName(outcome.detail.c_str())).fileName()));
+        const QString text = problemText(outcome, passwordOn, other);
         showError(text);
         setStatusText(text);
     }
     setIdle();
     s.cancelRequested = false;
     batchFailed_ = true;
+    batchCancelled_ = outcome.problem == kpz::Problem::Cancelled;
 }

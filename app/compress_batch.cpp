@@ -16,6 +16,7 @@ void TMainForm::CompressFiles() {
 
     QFileDialog* dialog = CompressDialog();
     if (auto* nameEdit = dialog->findChild<QLineEdit*>("fileNameEdit")) nameEdit->clear();
+    placeOverWindow(dialog);
     if (dialog->exec() != QDialog::Accepted) return;
     const QStringList files = dialog->selectedFiles();
     if (files.isEmpty()) return;
@@ -66,7 +67,7 @@ kpz::Outcome TMainForm::finishCompressed(kpz::CompressJob& job) {
     s.sourceProcessed = s.sourceSize;
     showFileEnd(kpz::Direction::Compressing);
     // Data the system could not store is a failed file, not a finished one.
-    const kpz::Outcome o = job.commit(true, false);
+    const kpz::Outcome o = job.commit(false);
     if (o.ok()) s.batchDoneUnits += s.sourceSize / 4096;
     return o;
 }

@@ -5,6 +5,7 @@
 #include "Unit1.h"
 
 #include "Unit5.h"
+#include "system_path.h"
 #include "ui_Unit1.h"
 
 #include <QCoreApplication>
@@ -22,13 +23,14 @@ void TMainForm::DecompressFiles() {
     if (!s.startedWithParameter) {
         QFileDialog* dialog = DecompressDialog();
         if (auto* nameEdit = dialog->findChild<QLineEdit*>("fileNameEdit")) nameEdit->clear();
+        placeOverWindow(dialog);
         if (dialog->exec() != QDialog::Accepted) return;
         files = dialog->selectedFiles();
         if (files.isEmpty()) return;
     } else {
         const QStringList arguments =
             commandLineArguments ? commandLineArguments() : QCoreApplication::arguments();
-        files << QDir::cleanPath(QDir::current().absoluteFilePath(arguments.value(1)));
+        files << systemPath(arguments.value(1));
     }
     decompressBatch(files);
 }
@@ -75,29 +77,34 @@ bool TMainForm::decompressOne(const QString& path, int index, int count) {
     if (o.ok() && passwordOn && !askPassword(QFileInfo(path).fileName()))
         o.problem = kpz::Problem::Cancelled;
     if (o.ok()) o = job.readHeader();
-    if (o.ok()) {
-        const std::string output = restoredPath(job);
-        o = output.empty() ? kpz::Outcome{kpz::Problem::NoUsableName, 0, {}}
-                           : prepareOutput(job, output);
+    // Every member of the file, each under its own stored name.
+    job.takeEveryMember();
+    bool decoding = false;
+    while (o.ok()) {
+        if (job.header().passwordOn && !passwordOn) {
+            passwordOn = true;
+            if (!askPassword(QFileInfo(path).fileName())) o.problem = kpz::Problem::Cancelled;
+        }
+        const std::string output = o.ok() ? restoredPath(job) : std::string();
+        if (o.ok() && output.empty()) o = kpz::Outcome{kpz::Problem::NoUsableName, 0, {}};
+        if (o.ok()) o = prepareOutput(job, output);
+        // Only a payload that ends in the wrong place hints at a wrong password.
+        decoding = o.ok();
+        if (o.ok()) o = job.run(s.passwordCode);
+        if (o.ok()) o = finishRestored(job);
+        if (!o.ok() || !job.memberEnd().nextMember) break;
+        o = job.nextMember();
     }
-    // Only a payload that runs out while decoding hints at a wrong password.
-    const bool decoding = o.ok();
-    if (o.ok()) o = job.run(s.passwordCode);
-    if (o.ok()) o = finishRestored(job);
     if (!o.ok()) endBatch(o, passwordOn && decoding);
     return o.ok();
 }
 
 std::string TMainForm::restoredPath(const kpz::RestoreJob& job) const {
     const PackerState& s = *state_;
-    // Only the name part of the stored name counts, so a stored folder or drive never
-    // sends the output elsewhere. Without a chosen folder the output goes to the working
-    // directory.
-    const std::string name = job.outputName();
-    if (name.empty()) return {};
+    // Without a chosen folder the output goes to the working directory.
     if (ui_->OtherMI->isChecked() && !s.destinationFolder.isEmpty())
-        return localPath(s.destinationFolder) + name;
-    return localPath(QDir::currentPath()) + "/" + name;
+        return job.restoredPath(localPath(s.destinationFolder));
+    return job.restoredPath(localPath(QDir::currentPath()));
 }
 
 kpz::Outcome TMainForm::finishRestored(kpz::RestoreJob& job) {
@@ -108,7 +115,7 @@ kpz::Outcome TMainForm::finishRestored(kpz::RestoreJob& job) {
     QCoreApplication::processEvents();
 
     // Data the system could not store is a failed file, not a finished one.
-    kpz::Outcome o = job.commit(true, false);
+    kpz::Outcome o = job.commit(false);
     if (!o.ok()) return o;
     s.batchDoneUnits += s.sourceProcessed / 4096;
     // A cancel confirmed while the finished file's figures were shown.

@@ -1,31 +1,35 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Runs started from the desktop entry, as when a .kpz file is opened in a file manager:
-// the entry passes a marker argument before the file's path, so the program can tell such
-// a run from one typed in a terminal.
+// Runs started from the desktop entries, as when files are opened in a file manager: the
+// entries pass a marker argument before the files' paths, so the program can tell such a
+// run from one typed in a terminal.
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class TMainForm;
 
 namespace desktop_launch {
 
-// What the desktop entry's Exec line puts before the file (or alone, when the entry is
+// What the restoring entry's Exec line puts before the files (or alone, when the entry is
 // started from a menu without a file).
 inline constexpr char kMarker[] = "--from-desktop";
+// What the "Compress with" entry puts before the files.
+inline constexpr char kCompressMarker[] = "--compress";
 
-// Removes the marker from argv when it is the first argument, before the application
-// reads its arguments; returns whether it was there.
-bool takeMarker(int& argc, char** argv);
+enum class Action { None, Restore, Compress };
 
-// For a command-line run started from the desktop: moves the working directory to the
-// folder of the file to restore and hands the window that file by its full path, so the
-// restored file lands beside it rather than in the launcher's working folder. Returns the
-// file's full path; empty when the run restores nothing.
-QString restoreBesideSource(TMainForm& form);
+// Removes a marker from argv when it is the first argument, before the application reads
+// its arguments; returns the run it asks for.
+Action takeMarker(int& argc, char** argv);
 
-// After that run: tells the desktop's notification service what was restored and where,
-// or what failed. Returns whether a notification was shown.
-bool reportOutcome(TMainForm& form, const QString& source);
+// For a run started from the desktop with files: hands the window the batch to run on its
+// first activation, every file in one run, each output beside its file. Returns the
+// files' full paths; empty when the run has no file.
+QStringList prepareRun(TMainForm& form, Action action);
+
+// After that run: tells the desktop's notification service, in one notification, what was
+// made and where, what failed, or that the user cancelled. Returns whether it was shown.
+bool reportOutcome(TMainForm& form, const QStringList& sources, Action action);
 
 } // namespace desktop_launch

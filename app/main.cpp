@@ -7,6 +7,7 @@
 #include "Unit5.h"
 #include "app_title.h"
 #include "desktop_launch.h"
+#include "file_io.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -14,9 +15,11 @@
 #include <exception>
 
 int main(int argc, char* argv[]) {
-    // The desktop entry's marker is not a file to restore; the rest of the program sees
-    // the command line without it.
-    const bool fromDesktop = desktop_launch::takeMarker(argc, argv);
+    // Before anything is opened: a closed descriptor 1 or 2 would be taken by an output.
+    kpz::ensureStandardDescriptors();
+    // A desktop entry's marker is not a file to restore; the rest of the program sees the
+    // command line without it.
+    const desktop_launch::Action fromDesktop = desktop_launch::takeMarker(argc, argv);
     QApplication app(argc, argv);
     int status = 0;
     try {
@@ -34,16 +37,16 @@ int main(int argc, char* argv[]) {
         TPasswordForm passwordForm(&mainForm);
         PasswordForm = &passwordForm;
 
-        // Opened from the desktop, the file is restored beside itself and the outcome is
-        // told in a notification, since the window closes when the restore ends.
-        const QString desktopSource =
-            fromDesktop ? desktop_launch::restoreBesideSource(mainForm) : QString();
+        // Opened from the desktop, the files are restored or compressed beside themselves
+        // in one run, and the outcome is told in a notification, since the window closes
+        // when the run ends.
+        const QStringList desktopFiles = desktop_launch::prepareRun(mainForm, fromDesktop);
 
         mainForm.show();
         app.exec();
         // A restore started from the command line tells its caller whether it succeeded.
         if (mainForm.state().startedWithParameter && mainForm.batchFailed()) status = 1;
-        if (!desktopSource.isEmpty()) desktop_launch::reportOutcome(mainForm, desktopSource);
+        desktop_launch::reportOutcome(mainForm, desktopFiles, fromDesktop);
 
         AboutForm = nullptr;
         DestFolderForm = nullptr;

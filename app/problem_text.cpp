@@ -3,22 +3,9 @@
 // catch-all, so that a new problem does not build until it has its words here.
 #include "problem_text.h"
 
-#include "display_text.h"
 #include "messages.h"
 
-#include <QFile>
-#include <QFileInfo>
-
-namespace {
-
-QString shownName(const std::string& path) {
-    const QString name = QFileInfo(QFile::decodeName(path.c_str())).fileName();
-    return QString::fromStdString(kpz::displayText(name.toUtf8().toStdString()));
-}
-
-} // namespace
-
-QString problemText(const kpz::Outcome& outcome, bool passwordOn) {
+QString problemText(const kpz::Outcome& outcome, bool passwordOn, const QString& otherFile) {
     using kpz::Problem;
     switch (outcome.problem) {
     case Problem::None:
@@ -45,20 +32,29 @@ QString problemText(const kpz::Outcome& outcome, bool passwordOn) {
         return passwordOn ? kpz::msg::kWrongPasswordOrDamaged : kpz::msg::kDamaged;
     case Problem::VerifyMismatch:
     case Problem::VerifyHeader:
+    case Problem::NotProven:
+    case Problem::MoreMembers:
         return kpz::msg::kDamaged;
+    case Problem::SourceChanged:
+    case Problem::RemoveFailed:
+        return kpz::msg::kOpenSourceFailed;
+    case Problem::StepOutOfOrder:
+        return kpz::msg::kWriteFailed;
     case Problem::SameFile:
     case Problem::OutputIsInput:
         return kpz::msg::kSameFile;
     case Problem::OutputClaimed:
-        return kpz::msg::kAlreadyWrittenFrom + shownName(outcome.detail) + "'!";
+        return kpz::msg::kAlreadyWrittenFrom + otherFile + "'!";
     case Problem::NoUsableName:
     case Problem::OutputIsFolder:
     case Problem::OutputIsSpecial:
     case Problem::OutputExists:
+    case Problem::OutputAppeared:
     case Problem::OpenDestination:
         return kpz::msg::kOpenDestinationFailed;
     case Problem::WriteFailed:
     case Problem::CommitFailed:
+    case Problem::OutputUnsure:
         return kpz::msg::kWriteFailed;
     }
     return {};

@@ -7,6 +7,7 @@
 #include <QString>
 
 // The message box and status text for outcome; passwordOn tells whether the file was
-// marked for a password, which makes damage most likely a wrong password. Empty for a
-// cancel, which the batch shows as "Aborted!".
-QString problemText(const kpz::Outcome& outcome, bool passwordOn);
+// marked for a password, which makes damage most likely a wrong password; otherFile is the
+// name to show for the file that outcome.detail names. Empty for a cancel, which the batch
+// shows as "Aborted!".
+QString problemText(const kpz::Outcome& outcome, bool passwordOn, const QString& otherFile);

@@ -27,6 +27,7 @@ void TMainForm::resetDisplay() {
     ui_->RatioLabel->setText("0%");
     ui_->BatchProgressBar->setValue(0);
     ui_->CurrentFileBox->setText("None");
+    ui_->CurrentFileBox->setToolTip(QString());
     ui_->BatchBox->setText("None");
     ui_->ElapsedLabel->setText("0 s");
     ui_->EstimatedLabel->setText("0 s");

@@ -27,7 +27,10 @@ void TMainForm::ShowAbout() {
         // One restore per process, however often the window is activated afterwards.
         if (!s.firstActivation) return;
         s.firstActivation = false;
-        DecompressFiles();
+        if (commandLineRun)
+            commandLineRun();
+        else
+            DecompressFiles();
         QCoreApplication::quit();
         return;
     }

@@ -5,6 +5,7 @@
 #include "display_text.h"
 #include "jobs.h"
 #include "paths.h"
+#include "progress_meter.h"
 #include "terminal.h"
 
 #include <cerrno>
@@ -46,16 +47,23 @@ bool compressOne(JobContext& job, const std::string& path) {
     } else {
         if (!makeOutputFolder(job.input, job.report)) return false;
         destination = file.outputFor(job.input.outputDir);
-        if (!prepareOutput(job, file, path, destination)) return false;
+        const kpz::Outcome prepared =
+            file.prepareOutput(destination, replaceAnswer(o), job.ledger, job.order);
+        if (!prepared.ok()) {
+            reportProblem(job, prepared, path, destination);
+            return false;
+        }
     }
 
-    const uint64_t size = file.sourceSize();
+    const uint64_t size = file.progressTotal();
+    // --rm takes away the source: the new file is decoded and compared with it first.
+    const bool verify = o.verify || (o.removeInputs && !fromStdin);
     ProgressMeter meter(job.showProgress, job.sharedProgress);
-    meter.start(path, o.verify ? 2 * size : size);
-    job.state.hooks.showProgress = [&](kpz::Direction) { meter.update(job.state.sourceProcessed); };
+    meter.start(path, verify ? 2 * size : size);
+    job.state.hooks.showProgress = [&](kpz::Direction) { meter.update(file.progressDone()); };
     kpz::Outcome outcome = file.run(job.password.given, job.password.code, o.check);
-    const uint64_t compressedSize = job.state.destWritten;
-    if (outcome.ok() && o.verify) {
+    if (outcome.ok() && verify) {
+        // The decode counts restored bytes.
         job.state.hooks.showProgress = [&](kpz::Direction) {
             meter.update(size + job.state.destWritten);
         };
@@ -63,14 +71,15 @@ bool compressOne(JobContext& job, const std::string& path) {
     }
     meter.finish();
     job.state.hooks = {};
+    const bool remove = o.removeInputs && !fromStdin;
+    if (outcome.ok() && !toStdout) outcome = file.commit(true, remove);
     if (!outcome.ok()) {
         reportProblem(job, outcome, path, destination);
         return false;
     }
-    if (!toStdout && !commitOutput(job, file, path, destination)) return false;
-    job.report.info(path, ratioText(compressedSize, size) + " -> " + kpz::displayText(destination) +
-                              (o.verify ? " (verified)" : ""));
-    return !o.removeInputs || fromStdin || removeInput(job, path);
+    job.report.info(path, ratioText(file.compressedSize(), size) + " -> " +
+                              kpz::displayText(destination) + (verify ? " (verified)" : ""));
+    return !remove || toStdout || removeInput(job, file, path);
 }
 
 } // namespace kpzcli

@@ -6,6 +6,7 @@
 #include "container.h"
 #include "encoder.h"
 #include "file_io.h"
+#include "progress_meter.h"
 #include "terminal.h"
 
 #include <algorithm>
@@ -51,7 +52,7 @@ uint64_t progressSize(kpz::CodecState& state, const Options& options, const std:
 
 } // namespace
 
-bool runFiles(FileJob job, const std::vector<Input>& inputs, const Options& options,
+bool runFiles(FileTask job, const std::vector<Input>& inputs, const Options& options,
               const Reporter& report, const Password& password, int workers,
               kpz::RunLedger* ledger) {
     const size_t count = inputs.size();
@@ -71,12 +72,12 @@ bool runFiles(FileJob job, const std::vector<Input>& inputs, const Options& opti
         return allGood;
     }
 
-    struct Outcome {
+    struct FileResult {
         std::string messages;
         bool done = false;
         bool good = false;
     };
-    std::vector<Outcome> outcomes(count);
+    std::vector<FileResult> outcomes(count);
     std::atomic<size_t> next{0};
     std::atomic<uint64_t> handled{0};
     const bool showProgress = progressWanted(options.verbosity);
@@ -119,7 +120,7 @@ bool runFiles(FileJob job, const std::vector<Input>& inputs, const Options& opti
     ProgressMeter meter(showProgress);
     meter.start(std::to_string(count) + " files", total);
     bool allGood = true;
-    for (Outcome& outcome : outcomes) {
+    for (FileResult& outcome : outcomes) {
         std::unique_lock<std::mutex> guard(lock);
         while (
             !finished.wait_for(guard, std::chrono::milliseconds(100), [&] { return outcome.done; }))

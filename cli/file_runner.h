@@ -10,12 +10,12 @@
 
 namespace kpzcli {
 
-using FileJob = bool (*)(JobContext&, const std::string&);
+using FileTask = bool (*)(JobContext&, const std::string&);
 
 // Handles every input with job on up to `workers` threads, each with its own codec state.
 // Messages come out in the order the inputs were given, whatever order they finish in.
 // Every output is claimed in ledger first. Returns true when every file succeeded.
-bool runFiles(FileJob job, const std::vector<Input>& inputs, const Options& options,
+bool runFiles(FileTask job, const std::vector<Input>& inputs, const Options& options,
               const Reporter& report, const Password& password, int workers,
               kpz::RunLedger* ledger);
 

@@ -4,7 +4,6 @@
 
 #include "display_text.h"
 
-#include <cerrno>
 #include <unistd.h>
 
 namespace kpzcli {
@@ -27,8 +26,7 @@ void reportProblem(const JobContext& job, const kpz::Outcome& o, const std::stri
     case Problem::Cancelled:
         return;
     case Problem::OpenSource:
-        report.error(path,
-                     std::string(kOpenSourceFailed) + " (" + systemError(o.error) + ")");
+        report.error(path, std::string(kOpenSourceFailed) + " (" + systemError(o.error) + ")");
         return;
     case Problem::SourceIsFolder:
         report.error(path, "is a directory; skipped");
@@ -43,8 +41,9 @@ void reportProblem(const JobContext& job, const kpz::Outcome& o, const std::stri
     case Problem::CheckMismatch:
         // Scrambled with the wrong code, a payload almost always runs out early, and never
         // matches its check value.
-        report.error(path, passwordOn ? "Wrong password, or compressed file is damaged or truncated!"
-                                      : "Compressed file is damaged or truncated!");
+        report.error(path, passwordOn
+                               ? "Wrong password, or compressed file is damaged or truncated!"
+                               : "Compressed file is damaged or truncated!");
         return;
     case Problem::SpoolFailed:
         report.error("couldn't keep standard input in a temporary file (" + systemError(o.error) +
@@ -71,11 +70,36 @@ void reportProblem(const JobContext& job, const kpz::Outcome& o, const std::stri
         report.error(destination, "is an input of this run; not replaced");
         return;
     case Problem::OpenDestination:
-        report.error(destination, std::string(kOpenDestinationFailed) + " (" +
-                                      systemError(o.error) + ")");
+        report.error(destination,
+                     std::string(kOpenDestinationFailed) + " (" + systemError(o.error) + ")");
         return;
     case Problem::CommitFailed:
-        report.error(destination, o.detail);
+        report.error(destination, "couldn't put the finished output in place (" +
+                                      systemError(o.error) + "); nothing replaced");
+        return;
+    case Problem::OutputUnsure:
+        report.error(destination, "is in place, but the system reported an error finishing it (" +
+                                      systemError(o.error) + "); the input is kept");
+        return;
+    case Problem::OutputAppeared:
+        report.error(destination, "appeared while writing; kept (use -f to replace it)");
+        return;
+    case Problem::MoreMembers:
+        report.error(path, "holds more than one compressed file");
+        return;
+    case Problem::NotProven:
+        report.error(path, "kept: its restore has no check value, and compressing the restored "
+                           "file again does not give it back");
+        return;
+    case Problem::SourceChanged:
+        report.error(path, "kept: it changed since it was read");
+        return;
+    case Problem::RemoveFailed:
+        report.error(path,
+                     "couldn't be removed (" + systemError(o.error) + "); its output is complete");
+        return;
+    case Problem::StepOutOfOrder:
+        report.error(path, "internal error: a step was taken out of order; nothing written");
         return;
     case Problem::VerifyHeader:
         report.error(path, "verification failed: the new file's header does not match the source");
@@ -110,43 +134,25 @@ StandardOutput::StandardOutput() {
     out_.adoptCopy(STDOUT_FILENO, true);
 }
 
-bool removeInput(const JobContext& job, const std::string& path) {
-    if (kpz::removeFile(path)) return true;
-    job.report.error(path,
-                     "couldn't be removed (" + systemError(errno) + "); its output is complete");
-    return false;
+bool removeInput(const JobContext& job, kpz::FileJob& file, const std::string& path) {
+    const kpz::Outcome removed = file.removeSource();
+    reportProblem(job, removed, path, {});
+    return removed.ok();
 }
 
-void reportPayloadEnd(const JobContext& job, const std::string& path, const kpz::PayloadEnd& end) {
-    if (end.trailingBytes == 0) return;
+bool reportMemberEnd(const JobContext& job, const std::string& path, const kpz::MemberEnd& end) {
+    if (end.trailingBytes == 0) return false;
     // Other readers skip such bytes too; they are worth a warning, not a failure.
     if (job.report.verbosity() >= 1)
         job.report.error(path, "warning: trailing data ignored (" +
                                    std::to_string(end.trailingBytes) +
                                    " bytes after the compressed data)");
+    return true;
 }
 
-bool prepareOutput(JobContext& job, kpz::FileJob& file, const std::string& path,
-                   const std::string& destination) {
-    bool exists = false;
-    kpz::Outcome o = file.checkOutput(destination, exists);
-    // Before the existing file: that may be the run's own doing, which is the clearer reason.
-    if (o.ok() && job.ledger) o = job.ledger->claim(destination, path, job.order);
-    if (o.ok() && exists && !job.options.force) o.problem = kpz::Problem::OutputExists;
-    if (o.ok()) o = file.createOutput();
-    if (o.ok()) return true;
-    reportProblem(job, o, path, destination);
-    return false;
-}
-
-bool commitOutput(JobContext& job, kpz::FileJob& file, const std::string& path,
-                  const std::string& destination) {
-    const kpz::Outcome o = file.commit(job.options.force, true);
-    if (o.problem == kpz::Problem::OutputExists)
-        job.report.error(destination, "appeared while writing; kept (use -f to replace it)");
-    else
-        reportProblem(job, o, path, destination);
-    return o.ok();
+kpz::ReplaceQuestion replaceAnswer(const Options& options) {
+    const bool force = options.force;
+    return [force](const std::string&) { return force ? kpz::Replace::Yes : kpz::Replace::No; };
 }
 
 } // namespace kpzcli

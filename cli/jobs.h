@@ -14,10 +14,7 @@
 
 namespace kpzcli {
 
-struct Password {
-    bool given = false;
-    uint16_t code = 0;
-};
+using kpz::Password;
 
 // What every job shares: the one codec state, the options and the reporter.
 struct JobContext {
@@ -42,13 +39,8 @@ struct JobContext {
 void reportProblem(const JobContext& job, const kpz::Outcome& outcome, const std::string& path,
                    const std::string& destination, bool passwordOn = false);
 
-// Checks, claims and creates the output of a job at destination; false when it was refused
-// (and reported).
-bool prepareOutput(JobContext& job, kpz::FileJob& file, const std::string& path,
-                   const std::string& destination);
-// Gives a finished output its final name; false when that failed (and was reported).
-bool commitOutput(JobContext& job, kpz::FileJob& file, const std::string& path,
-                  const std::string& destination);
+// The answer to "may this existing file be replaced?": -f.
+kpz::ReplaceQuestion replaceAnswer(const Options& options);
 
 // Each returns true when the file was handled successfully; failures are reported. path
 // "-" is standard input.
@@ -67,11 +59,13 @@ class StandardOutput final : public kpz::Stream {
     kpz::File out_;
 };
 
-// Removes an input whose output is complete (--rm); false when that failed (reported).
-bool removeInput(const JobContext& job, const std::string& path);
+// Removes an input whose output is committed (--rm), if it is still the file that was read;
+// false when it was kept (reported).
+bool removeInput(const JobContext& job, kpz::FileJob& file, const std::string& path);
 
-// Reports what a restore or test found after the payload: data that is no check value.
-void reportPayloadEnd(const JobContext& job, const std::string& path, const kpz::PayloadEnd& end);
+// Reports what a restore or test found after the last member: data that is no member.
+// True when there was such data (a warning).
+bool reportMemberEnd(const JobContext& job, const std::string& path, const kpz::MemberEnd& end);
 
 // The -l table: a header row before the first file, one row per file, and a totals row
 // when more than one file was listed. Rows go to stdout.
@@ -82,6 +76,8 @@ class Lister {
     void finish();
 
   private:
+    void addRow(uint64_t original, uint64_t compressed);
+
     JobContext& job_;
     int rows_ = 0;
     uint64_t totalOriginal_ = 0;

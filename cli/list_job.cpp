@@ -31,15 +31,39 @@ bool Lister::list(const std::string& path) {
     if (rows_ == 0)
         std::printf("%-2s %13s %13s %7s %-5s  %s\n", "Pw", "Original", "Compressed", "Ratio",
                     "Check", "Stored name");
-    // The check column tells whether the file ends with a check value (XXH3-64).
-    printRow(input.header().passwordOn ? "?" : "-", input.header().originalSize,
-             input.sourceLength(), input.hasCheck() ? "xxh3" : "-",
-             kpz::displayText(input.header().storedName));
+    // Each member is decoded: only its decode tells where it ends, whether a check value
+    // (XXH3-64) follows, and whether another member comes after it.
+    input.takeEveryMember();
+    uint64_t listed = 0;
+    for (;;) {
+        const kpz::Header& header = input.header();
+        if (header.passwordOn && !job_.password.given) {
+            // Without the password its end cannot be found: the rest of the file is shown.
+            printRow("?", header.originalSize, input.sourceLength() - listed, "?",
+                     kpz::displayText(header.storedName));
+            addRow(header.originalSize, input.sourceLength() - listed);
+            break;
+        }
+        const kpz::Outcome tested = input.test(job_.password.code);
+        if (!tested.ok()) {
+            flushStandardOutput();
+            reportProblem(job_, tested, path, {}, header.passwordOn);
+            return false;
+        }
+        printRow(header.passwordOn ? "?" : "-", header.originalSize, input.memberLength(),
+                 input.memberEnd().checked ? "xxh3" : "-", kpz::displayText(header.storedName));
+        addRow(header.originalSize, input.memberLength());
+        listed += input.memberLength();
+        if (!input.memberEnd().nextMember || !input.nextMember().ok()) break;
+    }
     flushStandardOutput();
-    ++rows_;
-    totalOriginal_ += input.header().originalSize;
-    totalCompressed_ += input.sourceLength();
     return true;
+}
+
+void Lister::addRow(uint64_t original, uint64_t compressed) {
+    ++rows_;
+    totalOriginal_ += original;
+    totalCompressed_ += compressed;
 }
 
 void Lister::finish() {

@@ -24,9 +24,12 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 // Ends the run: a failed write to stdout (a full disk, a closed pipe or descriptor) turns
-// any outcome into a failure, since what was asked for did not all arrive.
-int finish(const kpzcli::Reporter& report, int status) {
-    if (const int error = kpzcli::finishStandardOutput(); error != 0) {
+// any outcome into a failure, since what was asked for did not all arrive. A run that sent
+// nothing there has nothing to lose on it: a failure closing it then is no failure of the
+// run, and must not turn one that has committed outputs and removed inputs into an exit
+// status saying nothing was done.
+int finish(const kpzcli::Reporter& report, int status, bool wroteStandardOutput) {
+    if (const int error = kpzcli::finishStandardOutput(wroteStandardOutput); error != 0) {
         report.error("couldn't write to standard output: " + kpzcli::systemError(error));
         return kExitFailed;
     }
@@ -52,10 +55,57 @@ bool refusesTerminal(const kpzcli::Options& options, const kpzcli::Reporter& rep
     return false;
 }
 
+// Leaves out an input that is also standard output (kpz -c a.wav >> a.wav): reading what
+// the run itself appends would never end and would corrupt the input.
+std::vector<kpzcli::Input> withoutStandardOutput(std::vector<kpzcli::Input> inputs,
+                                                 const kpzcli::Options& options,
+                                                 const kpzcli::Reporter& report, bool& allGood) {
+    using namespace kpzcli;
+    const bool readsStdin = std::any_of(inputs.begin(), inputs.end(),
+                                        [](const Input& i) { return isStandardInput(i.path); });
+    kpz::FileIdentity out;
+    if (options.mode == Mode::Test || options.mode == Mode::List ||
+        !(options.toStdout || readsStdin) || !kpz::descriptorIdentity(STDOUT_FILENO, out))
+        return inputs;
+    std::vector<Input> kept;
+    for (Input& input : inputs) {
+        kpz::FileIdentity id;
+        const bool same = isStandardInput(input.path)
+                              ? kpz::descriptorIdentity(STDIN_FILENO, id) && id == out
+                              : kpz::fileIdentity(input.path, id) && id == out;
+        if (same) {
+            report.error(input.path, "is also standard output; skipped");
+            allGood = false;
+        } else {
+            kept.push_back(std::move(input));
+        }
+    }
+    return kept;
+}
+
+// Whether the mode sends data to stdout: the list, and compressed or restored bytes with
+// -c or from standard input. Files written beside their inputs leave stdout unused.
+bool writesStandardOutput(const kpzcli::Options& options) {
+    using namespace kpzcli;
+    switch (options.mode) {
+    case Mode::List:
+        return true;
+    case Mode::Test:
+        return false;
+    case Mode::Compress:
+    case Mode::Decompress:
+        break;
+    }
+    return options.toStdout ||
+           std::any_of(options.files.begin(), options.files.end(), isStandardInput);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     using namespace kpzcli;
+    // Before anything is opened: a closed descriptor 1 or 2 would be taken by an output.
+    kpz::ensureStandardDescriptors();
     const ParseResult parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.ok) {
         std::fprintf(stderr, "kpz: %s\nTry 'kpz --help' for more information.\n",
@@ -66,11 +116,11 @@ int main(int argc, char** argv) {
     const Reporter report(options.verbosity);
     if (options.showHelp) {
         std::fputs(helpText().c_str(), stdout);
-        return finish(report, kExitOk);
+        return finish(report, kExitOk, true);
     }
     if (options.showVersion) {
         std::fputs(versionText().c_str(), stdout);
-        return finish(report, kExitOk);
+        return finish(report, kExitOk, true);
     }
 
     if (!options.outputDir.empty() && !kpz::isDirectory(options.outputDir)) {
@@ -83,9 +133,10 @@ int main(int argc, char** argv) {
     if (!obtainPassword(options, report, password)) return kExitFailed;
 
     bool allGood = true;
-    const std::vector<Input> inputs = gatherInputs(options, report, allGood);
+    const std::vector<Input> inputs =
+        withoutStandardOutput(gatherInputs(options, report, allGood), options, report, allGood);
     if (options.mode == Mode::List) {
-        // Listing reads only headers: one state-free pass, in order.
+        // One pass, in order: each row is printed as its file is read.
         auto state = std::make_unique<kpz::CodecState>();
         JobContext job{*state, options, report, password, false};
         Lister lister(job);
@@ -93,9 +144,9 @@ int main(int argc, char** argv) {
             allGood = lister.list(input.path) && allGood;
         lister.finish();
     } else {
-        const FileJob job = options.mode == Mode::Compress     ? compressOne
-                            : options.mode == Mode::Decompress ? restoreOne
-                                                               : testOne;
+        const FileTask job = options.mode == Mode::Compress     ? compressOne
+                             : options.mode == Mode::Decompress ? restoreOne
+                                                                : testOne;
         // Outputs never replace an input of the same run, nor each other.
         kpz::RunLedger ledger;
         for (const Input& input : inputs)
@@ -104,5 +155,5 @@ int main(int argc, char** argv) {
                            workerCount(options, inputs.size()), &ledger) &&
                   allGood;
     }
-    return finish(report, allGood ? kExitOk : kExitFailed);
+    return finish(report, allGood ? kExitOk : kExitFailed, writesStandardOutput(options));
 }

@@ -19,6 +19,7 @@ enum LongOnly : int {
     kPasswordFile,
     kVerify,
     kCheck,
+    kNoCheck,
     kRemove,
 };
 
@@ -51,6 +52,7 @@ const struct option kLongOptions[] = {
     {"name", required_argument, nullptr, kName},
     {"verify", no_argument, nullptr, kVerify},
     {"check", no_argument, nullptr, kCheck},
+    {"no-check", no_argument, nullptr, kNoCheck},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -140,7 +142,9 @@ struct Parser {
             o.verify = true;
             return true;
         case kCheck:
-            o.check = true;
+        case kNoCheck:
+            o.check = c == kCheck;
+            o.checkGiven = true;
             return true;
         default:
             return value(c, spelled, argument ? argument : "");
@@ -217,9 +221,10 @@ struct Parser {
             return fail("options -p and --password-file cannot be used together");
         if (o.verify && o.mode != Mode::Compress)
             return fail("option --verify only applies to compression");
-        if (o.check && o.mode != Mode::Compress)
-            return fail("option --check only applies to compression; restoring and testing "
-                        "read a check value whenever a file has one");
+        if (o.checkGiven && o.mode != Mode::Compress)
+            return fail(
+                "options --check and --no-check only apply to compression; restoring and testing "
+                "read a check value whenever a file has one");
         if (!o.outputName.empty() && ((o.mode != Mode::Decompress && o.mode != Mode::Compress) ||
                                       o.files.size() != 1 || o.recursive))
             return fail("option --name names the one file given to compress or restore with -d");
@@ -238,8 +243,6 @@ struct Parser {
         if (o.removeInputs && (o.mode == Mode::Test || o.mode == Mode::List))
             return fail("option --rm has no use with -t or -l");
         if (o.removeInputs && o.toStdout) return fail("option --rm cannot be used with -c");
-        // A removed input must be recoverable: compression checks the new file first.
-        if (o.removeInputs && o.mode == Mode::Compress) o.verify = true;
         return true;
     }
 };
@@ -276,7 +279,7 @@ std::string helpText() {
            "  -d, --decompress      restore each FILE.kpz under the name stored in it\n"
            "  -t, --test            decode each FILE.kpz completely and write nothing\n"
            "  -l, --list            show the sizes, check value and stored name of each\n"
-           "                        FILE.kpz\n"
+           "                        file in each FILE.kpz\n"
            "\n"
            "Options:\n"
            "  -c, --stdout          write to standard output; inputs are kept\n"
@@ -288,14 +291,16 @@ std::string helpText() {
            "  -f, --force           replace existing output files; write compressed data\n"
            "                        to a terminal\n"
            "  -k, --keep            keep the inputs (always done unless --rm is given)\n"
-           "      --rm              remove each input once its output is complete (after\n"
-           "                        --verify, when compressing)\n"
+           "      --rm              remove each input once its output is proven and on\n"
+           "                        disk: compressions are verified, restores proven by\n"
+           "                        their check value or by compressing them again\n"
            "  -j, --jobs=N          handle N files at once (default: one per processor)\n"
            "      --name=NAME       the one FILE given: compressing, store NAME as its name\n"
            "                        (from standard input the name stored is 'stdin'\n"
            "                        otherwise); restoring, write it under NAME\n"
            "      --check           end each compressed file with a check value of its\n"
-           "                        contents, which -d, -t and -l read; other readers skip it\n"
+           "                        contents (the default), which -d, -t and -l read\n"
+           "      --no-check        leave the check value out: the bytes of older versions\n"
            "      --verify          after compressing, decode the new file and compare it\n"
            "                        with its source\n"
            "  -p, --password        ask for a password on the terminal\n"

@@ -9,13 +9,12 @@ namespace kpzcli {
 
 enum class Mode { Compress, Decompress, Test, List };
 
-enum class PasswordSource { None, Prompt, File, Environment };
-
 struct Options {
     Mode mode = Mode::Compress;
     bool force = false;
     bool verify = false;
-    bool check = false;        // --check: end each compressed file with a check value
+    bool check = true;         // end each compressed file with a check value (--no-check)
+    bool checkGiven = false;   // --check or --no-check was given
     bool toStdout = false;     // -c
     bool removeInputs = false; // --rm
     bool recursive = false;    // -r

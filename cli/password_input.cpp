@@ -102,8 +102,6 @@ bool fitsWindows1252(const std::string& text) {
 
 bool obtainPassword(const Options& options, const Reporter& report, Password& password) {
     password = {};
-    // Listing reads only headers, which are never scrambled.
-    if (options.mode == Mode::List) return true;
     std::optional<std::string> text;
     if (options.prompt) {
         text = fromTerminal(options, report);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The progress meter: when to redraw and what the line says, the same on every system; the
 // terminal's own file draws the line.
+#include "progress_meter.h"
+
 #include "display_text.h"
 #include "progress_text.h"
 #include "terminal.h"

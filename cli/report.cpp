@@ -63,13 +63,14 @@ void flushStandardOutput() {
     if (std::fflush(stdout) != 0 && firstStdoutError == 0) firstStdoutError = errno;
 }
 
-int finishStandardOutput() {
+int finishStandardOutput(bool wroteData) {
     flushStandardOutput();
     if (std::ferror(stdout) && firstStdoutError == 0) firstStdoutError = EIO;
     // With nothing left to write, the only way fclose fails on a stdout closed from the
-    // start is EBADF from close(), and then nothing was lost.
+    // start is EBADF from close(), and then nothing was lost. Nor is anything lost when
+    // the run wrote nothing there, whatever close() says.
     errno = 0;
-    if (std::fclose(stdout) != 0 && errno != EBADF && firstStdoutError == 0)
+    if (std::fclose(stdout) != 0 && wroteData && errno != EBADF && firstStdoutError == 0)
         firstStdoutError = errno != 0 ? errno : EIO;
     return firstStdoutError;
 }

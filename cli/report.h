@@ -46,7 +46,8 @@ void flushStandardOutput();
 
 // Flushes and closes stdout at the end of the run. Returns 0, or the error number of the
 // first write to it that failed. A stdout that was closed from the start counts as a
-// failure only when something was written to it.
-int finishStandardOutput();
+// failure only when something was written to it; a failure of the final close counts
+// only when wroteData says the run sent data there.
+int finishStandardOutput(bool wroteData);
 
 } // namespace kpzcli

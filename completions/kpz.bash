@@ -23,7 +23,7 @@ _kpz() {
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '-z --compress -d --decompress -t --test -l --list
             -c --stdout -o --output-dir= -r --recursive -f --force -k --keep --rm
-            --name= -j --jobs= --check --verify -p --password --password-file= -q --quiet
+            --name= -j --jobs= --check --no-check --verify -p --password --password-file= -q --quiet
             -v --verbose -h --help -V --version' -- "$cur"))
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return

@@ -24,6 +24,8 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     initSplashResource();
     setObjectName("AboutForm");
     setWindowTitle(QString());
+    // The window has no caption to read out; screen readers get its name.
+    setAccessibleName("About Brisko Packer");
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     setFixedSize(302, 182);
     QPalette black = palette();
@@ -34,6 +36,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     // The picture fills the window, centred, so a one-pixel black edge surrounds it.
     title = new QLabel(this);
     title->setObjectName("title");
+    title->setAccessibleName("Brisko Packer");
     title->setGeometry(rect());
     title->setAlignment(Qt::AlignCenter);
     title->setPixmap(QPixmap(":/splash.bmp"));

@@ -77,6 +77,9 @@ TDestFolderForm::TDestFolderForm(QWidget* parent)
     if (parent) setFont(parent->window()->font());
 
     QListWidget* list = ui_->DestFolder;
+    list->setAccessibleName("Folders");
+    ui_->DestDrive->setAccessibleName("Drives");
+    ui_->FilePathLabel->setAccessibleDescription("Chosen folder");
     list->setItemDelegate(new FolderItemDelegate(list));
     list->setIconSize(QSize(14, 14));
     list->installEventFilter(this);
@@ -116,6 +119,9 @@ bool TDestFolderForm::setCurrentFolder(const QString& folder) {
 
 void TDestFolderForm::fillFolderList() {
     QListWidget* list = ui_->DestFolder;
+    list->setAccessibleName("Folders");
+    ui_->DestDrive->setAccessibleName("Drives");
+    ui_->FilePathLabel->setAccessibleDescription("Chosen folder");
     list->clear();
     QStyle* style = list->style();
     const QIcon openIcon = style->standardIcon(QStyle::SP_DirOpenIcon);
@@ -149,12 +155,44 @@ void TDestFolderForm::fillDriveList() {
     drives->clear();
     QStringList roots;
     for (const QStorageInfo& volume : QStorageInfo::mountedVolumes())
-        if (volume.isValid() && volume.isReady()) roots << volume.rootPath();
+        if (volume.isValid() && volume.isReady() &&
+            isUserVolume(volume.device(), volume.fileSystemType(), volume.rootPath()))
+            roots << volume.rootPath();
+    // The volumes of the root and of the home folder are always there, whatever they are.
     if (!roots.contains(QDir::rootPath())) roots << QDir::rootPath();
+    const QStorageInfo home(QDir::homePath());
+    if (home.isValid() && home.isReady() && !roots.contains(home.rootPath()))
+        roots << home.rootPath();
     roots.removeDuplicates();
     std::sort(roots.begin(), roots.end());
     for (const QString& root : roots)
         drives->addItem(QDir::toNativeSeparators(root), root);
+}
+
+bool TDestFolderForm::isUserVolume(const QByteArray& device, const QByteArray& fileSystemType,
+                                   const QString& rootPath) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(device);
+    Q_UNUSED(fileSystemType);
+    Q_UNUSED(rootPath);
+    return true;
+#else
+    static const QByteArrayList kHidden = {
+        "tmpfs",       "devtmpfs",        "ramfs",      "squashfs",   "overlay",
+        "proc",        "sysfs",           "devpts",     "cgroup",     "cgroup2",
+        "debugfs",     "tracefs",         "securityfs", "pstore",     "bpf",
+        "autofs",      "mqueue",          "hugetlbfs",  "fusectl",    "configfs",
+        "efivarfs",    "binfmt_misc",     "nsfs",       "rpc_pipefs", "fuse.snapfuse",
+        "fuse.portal", "fuse.gvfsd-fuse", "fuse.lxcfs"};
+    if (kHidden.contains(fileSystemType)) return false;
+    if (device.startsWith("/dev/loop")) return false;
+    // Removable media are mounted under /run/media on some systems; the rest of these
+    // folders belong to the system.
+    if (rootPath.startsWith("/run/media/")) return true;
+    for (const char* internal : {"/boot", "/snap", "/proc", "/sys", "/dev", "/run", "/var/lib"})
+        if (rootPath == internal || rootPath.startsWith(QString(internal) + '/')) return false;
+    return true;
+#endif
 }
 
 // The volume holding folder: the mounted root that is the longest leading part of it.

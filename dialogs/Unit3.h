@@ -28,6 +28,12 @@ class TDestFolderForm : public QDialog {
     // directory. Returns false, changing nothing, when it cannot be entered.
     bool setCurrentFolder(const QString& folder);
 
+    // Whether a mounted volume is offered in the Drives list: disks, removable media and
+    // network shares, as a file manager shows them; not memory file systems, the kernel's
+    // own, package images (loop and squashfs mounts) or the system's internal mounts.
+    static bool isUserVolume(const QByteArray& device, const QByteArray& fileSystemType,
+                             const QString& rootPath);
+
     // Run each time the dialog is shown: focus on OK, placed against the main window.
     void FormShow();
 

@@ -65,8 +65,12 @@ THelpForm::THelpForm(QWidget* parent) : QDialog(parent) {
     layout->addWidget(RichEdit);
 
     resize(402, 401);
-    if (QScreen* screen = QGuiApplication::primaryScreen())
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        // On a small or scaled screen the window, frame included, stays within the room
+        // there is.
+        resize(size().boundedTo(screen->availableGeometry().size() - QSize(16, 48)));
         move(screen->availableGeometry().center() - rect().center());
+    }
 
     // Installed, the help file lies in the shared data folder; in the build tree and on
     // Windows, beside the program.

@@ -70,6 +70,7 @@ TPasswordForm::TPasswordForm(QWidget* parent) : QDialog(parent) {
 
     PasswordEdit = new QLineEdit(this);
     PasswordEdit->setObjectName("PasswordEdit");
+    PasswordEdit->setAccessibleName("Password");
     PasswordEdit->setGeometry(8, 8, 169, 21);
     PasswordEdit->setMaxLength(16);
     PasswordEdit->setValidator(new UpperCaseValidator(PasswordEdit));

@@ -88,10 +88,17 @@ struct FileIdentity {
 // The identity of the file at path, through links; false when it does not exist.
 bool fileIdentity(const std::string& path, FileIdentity& id);
 
+// The identity of the file open on descriptor fd; false when it cannot be told.
+bool descriptorIdentity(int fd, FileIdentity& id);
 // Whether two paths name the same file on disk (same device and inode). False when
 // either does not exist.
 bool sameFile(const std::string& a, const std::string& b);
 bool fileExists(const std::string& path);
+// Opens the null device onto any of the standard descriptors (0, 1, 2) that is closed, so
+// that no file the program opens later takes their place and receives its messages or its
+// output; each still refuses what the closed one refused. Called first thing in main().
+void ensureStandardDescriptors();
+
 // Removes a file (not a folder); false with errno set when that failed.
 bool removeFile(const std::string& path);
 

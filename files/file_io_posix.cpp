@@ -199,6 +199,13 @@ bool fileIdentity(const std::string& path, FileIdentity& id) {
     return true;
 }
 
+bool descriptorIdentity(int fd, FileIdentity& id) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return true;
+}
+
 bool sameFile(const std::string& a, const std::string& b) {
     struct stat sa {
     }, sb{};
@@ -209,6 +216,18 @@ bool sameFile(const std::string& a, const std::string& b) {
 bool fileExists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
+}
+
+void ensureStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // open() takes the lowest free descriptor, which is this one. Opened the other way
+        // round (standard input for writing, output and error for reading), it still
+        // refuses every read or write as the closed one did, so a run that was asked to
+        // write to a closed standard output fails as before.
+        const int opened = ::open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+        if (opened >= 0 && opened != fd) ::close(opened);
+    }
 }
 
 bool removeFile(const std::string& path) {

@@ -309,6 +309,15 @@ bool fileIdentity(const std::string& path, FileIdentity& id) {
     return true;
 }
 
+bool descriptorIdentity(int fd, FileIdentity& id) {
+    const auto h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (h == INVALID_HANDLE_VALUE || GetFileInformationByHandle(h, &info) == 0) return false;
+    id.device = info.dwVolumeSerialNumber;
+    id.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
 bool sameFile(const std::string& a, const std::string& b) {
     FileIdentity ia, ib;
     return fileIdentity(a, ia) && fileIdentity(b, ib) && ia == ib;
@@ -317,6 +326,11 @@ bool sameFile(const std::string& a, const std::string& b) {
 bool fileExists(const std::string& path) {
     std::wstring wide;
     return win::widen(path, wide) && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void ensureStandardDescriptors() {
+    // The C runtime gives a program started without standard handles descriptors that
+    // refuse every call; files it opens never take descriptors 0 to 2.
 }
 
 bool removeFile(const std::string& path) {

@@ -42,19 +42,29 @@ class OutputFile {
     struct Attributes {
         bool copy = false; // give the output these permission bits and times
         struct stat from {};
+        bool durable = false; // the output and its folder on disk before commit returns
     };
 
-    enum class Commit { Done, Exists, Failed };
-    // Flushes the output (to disk first when it replaces a file) and gives it its final
-    // name. Without replace an existing file is kept and the result is Exists. On any
-    // failure the output is removed and error says why; an existing file is untouched.
-    Commit commit(bool replace, const Attributes& attributes, std::string& error);
+    enum class Commit {
+        Done,
+        Exists,      // a file is under the name and replace was not given: kept
+        Failed,      // nothing was named, and an existing file is untouched
+        NamedUnsure, // the output has its name, but a flush or close after it failed
+    };
+    // Gives the output its final name, once every check that can fail has passed: the
+    // output flushed to disk first when it replaces a file or attributes.durable is set
+    // (the folder too then, after the name). Without replace an existing file is kept
+    // (Exists). error receives errno for Failed and NamedUnsure; on Failed the output is
+    // removed and an existing file is untouched.
+    Commit commit(bool replace, const Attributes& attributes, int& error);
 
     // Closes and removes the output, if any.
     void discard();
 
   private:
     bool linkUnnamed(const std::string& to);
+    bool nameUnnamed(int& error);
+    Commit nameTemporary(bool replace, int& error);
 
     File file_;
     std::string finalPath_;

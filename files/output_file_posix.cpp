@@ -48,10 +48,6 @@ std::string randomName(const std::string& folder) {
     return joinPath(folder, name);
 }
 
-std::string errorText(int e) {
-    return std::strerror(e);
-}
-
 int renameNoReplace(const char* from, const char* to) {
     if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
     if (errno != EINVAL && errno != ENOSYS) return -1;
@@ -135,89 +131,97 @@ bool OutputFile::linkUnnamed(const std::string& to) {
     return ::linkat(file_.descriptor(), "", AT_FDCWD, to.c_str(), AT_EMPTY_PATH) == 0;
 }
 
-OutputFile::Commit OutputFile::commit(bool replace, const Attributes& attributes,
-                                      std::string& error) {
+namespace {
+
+// Flushes the folder that holds path, so that a name just given there survives a crash.
+bool flushFolderOf(const std::string& path) {
+    const int folder = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return false;
+    const bool flushed = ::fsync(folder) == 0 || errno == EINVAL || errno == EROFS;
+    const int e = errno;
+    ::close(folder);
+    errno = e;
+    return flushed;
+}
+
+} // namespace
+
+OutputFile::Commit OutputFile::commit(bool replace, const Attributes& attributes, int& error) {
     const int fd = file_.descriptor();
-    auto fail = [&](const std::string& what) {
-        error = what;
+    auto fail = [&](int e) {
+        error = e;
         discard();
         return Commit::Failed;
     };
-    if (fd < 0) return fail("the output is not open");
+    if (fd < 0) return fail(EBADF);
     if (attributes.copy) {
         if (::fchmod(fd, attributes.from.st_mode & 07777 & ~(S_ISUID | S_ISGID)) != 0)
-            return fail("couldn't set permissions: " + errorText(errno));
+            return fail(errno);
         const struct timespec times[2] = {attributes.from.st_atim, attributes.from.st_mtim};
-        if (::futimens(fd, times) != 0)
-            return fail("couldn't set modification time: " + errorText(errno));
+        if (::futimens(fd, times) != 0) return fail(errno);
     }
-    // When an existing file is about to be replaced, the new contents must be on disk
-    // before the name moves, or a crash could leave neither version. A new name needs no
-    // flush: the input is never removed, so a crash loses nothing that cannot be made
-    // again, and skipping it keeps large batches at the speed of the page cache.
     struct stat existing {};
     const bool replacing = ::lstat(finalPath_.c_str(), &existing) == 0;
     if (replacing && !replace) {
         discard();
         return Commit::Exists;
     }
-    if (replacing && ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS)
-        return fail("couldn't write to disk: " + errorText(errno));
-
-    if (unnamed_) {
-        if (!replace) {
-            if (!linkUnnamed(finalPath_)) {
-                const int e = errno;
-                discard();
-                if (e == EEXIST) return Commit::Exists;
-                error = "couldn't put the finished file in place: " + errorText(e);
-                return Commit::Failed;
-            }
-        } else {
-            // A file is replaced in one step by renaming over it; the new file needs a name
-            // of its own for that, for the moment between the link and the rename.
-            std::string named;
-            bool linked = false;
-            for (int attempt = 0; attempt < 100 && !linked; ++attempt) {
-                named = randomName(folderOf(finalPath_));
-                registerPending(named);
-                linked = linkUnnamed(named);
-                if (!linked) {
-                    const int e = errno;
-                    forgetPending(named);
-                    if (e != EEXIST)
-                        return fail("couldn't put the finished file in place: " + errorText(e));
-                }
-            }
-            if (!linked) return fail("couldn't put the finished file in place");
-            if (::rename(named.c_str(), finalPath_.c_str()) != 0) {
-                const int e = errno;
-                ::unlink(named.c_str());
-                forgetPending(named);
-                return fail("couldn't put the finished file in place: " + errorText(e));
-            }
-            forgetPending(named);
-        }
-        if (!file_.close()) {
-            error = "couldn't write to disk: " + errorText(errno);
-            // A replaced file was flushed before the rename and reports nothing here; a
-            // new one is taken back rather than left incomplete under its name.
-            if (!replacing) ::unlink(finalPath_.c_str());
-            return Commit::Failed;
-        }
-        unnamed_ = false;
-        return Commit::Done;
+    // Every check that can fail comes before the output gets its name. When an existing
+    // file is about to be replaced, or the caller removes the source next, the contents
+    // must be on disk before the name moves, or a crash could leave neither. Otherwise a
+    // new name needs no flush (the input stays, so a crash loses nothing that cannot be
+    // made again, and large batches keep the speed of the page cache); closing a copy of
+    // the descriptor still brings out a write error the system had kept back.
+    if (replacing || attributes.durable) {
+        if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) return fail(errno);
+    } else {
+        const int copy = ::dup(fd);
+        if (copy < 0 || ::close(copy) != 0) return fail(errno);
     }
+    // An unnamed output takes a random name first, so that it can be closed, and that
+    // close checked, before it takes the final name.
+    if (unnamed_ && !nameUnnamed(error)) {
+        discard();
+        return Commit::Failed;
+    }
+    const Commit named = nameTemporary(replace, error);
+    if (named != Commit::Done) return named;
+    if (attributes.durable && !flushFolderOf(finalPath_)) {
+        // The output is complete under its name; only its name may not survive a crash.
+        error = errno;
+        return Commit::NamedUnsure;
+    }
+    return Commit::Done;
+}
 
-    if (!file_.close()) return fail("couldn't write to disk: " + errorText(errno));
+bool OutputFile::nameUnnamed(int& error) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string named = randomName(folderOf(finalPath_));
+        registerPending(named);
+        if (linkUnnamed(named)) {
+            tempPath_ = named;
+            unnamed_ = false;
+            return true;
+        }
+        error = errno;
+        forgetPending(named);
+        if (error != EEXIST) return false;
+    }
+    return false;
+}
+
+OutputFile::Commit OutputFile::nameTemporary(bool replace, int& error) {
+    if (!file_.close()) {
+        error = errno;
+        discard();
+        return Commit::Failed;
+    }
     const int renamed = replace ? ::rename(tempPath_.c_str(), finalPath_.c_str())
                                 : renameNoReplace(tempPath_.c_str(), finalPath_.c_str());
     if (renamed != 0) {
-        const int e = errno;
+        error = errno;
         discard();
-        if (e == EEXIST) return Commit::Exists;
-        error = "couldn't put the finished file in place: " + errorText(e);
-        return Commit::Failed;
+        return error == EEXIST ? Commit::Exists : Commit::Failed;
     }
     forgetPending(tempPath_);
     tempPath_.clear();

@@ -53,21 +53,6 @@ std::string randomName(const std::string& folder) {
     return joinPath(folder, name);
 }
 
-std::string lastErrorText() {
-    const DWORD code = GetLastError();
-    wchar_t* text = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring message = n ? std::wstring(text, n) : std::wstring();
-    LocalFree(text);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
-                                message.back() == L'.' || message.back() == L' '))
-        message.pop_back();
-    if (message.empty()) return "system error " + std::to_string(code);
-    return win::narrow(message);
-}
-
 HANDLE handleOf(const File& file) {
     return reinterpret_cast<HANDLE>(_get_osfhandle(file.descriptor()));
 }
@@ -185,46 +170,58 @@ bool OutputFile::linkUnnamed(const std::string&) {
     return false;
 }
 
-OutputFile::Commit OutputFile::commit(bool replace, const Attributes& attributes,
-                                      std::string& error) {
-    auto fail = [&](const std::string& what) {
-        error = what;
+OutputFile::Commit OutputFile::commit(bool replace, const Attributes& attributes, int& error) {
+    // errno for the system's last error, for the caller to word.
+    auto fail = [&]() {
+        win::failWithLastError();
+        error = errno;
         discard();
         return Commit::Failed;
     };
-    if (!file_.isOpen()) return fail("the output is not open");
+    if (!file_.isOpen()) {
+        error = EBADF;
+        discard();
+        return Commit::Failed;
+    }
     const HANDLE h = handleOf(file_);
     if (attributes.copy) {
         const FILETIME accessed = fileTimeOf(attributes.from.st_atime);
         const FILETIME modified = fileTimeOf(attributes.from.st_mtime);
-        if (!SetFileTime(h, nullptr, &accessed, &modified))
-            return fail("couldn't set modification time: " + lastErrorText());
+        if (!SetFileTime(h, nullptr, &accessed, &modified)) return fail();
     }
     std::wstring finalWide, tempWide;
-    if (!win::widen(finalPath_, finalWide) || !win::widen(tempPath_, tempWide))
-        return fail("the output's name is not valid UTF-8");
+    if (!win::widen(finalPath_, finalWide) || !win::widen(tempPath_, tempWide)) {
+        error = EINVAL;
+        discard();
+        return Commit::Failed;
+    }
     const bool replacing = GetFileAttributesW(finalWide.c_str()) != INVALID_FILE_ATTRIBUTES;
     if (replacing && !replace) {
         discard();
         return Commit::Exists;
     }
-    // A file about to be replaced gets the new contents on disk before the name moves, so
-    // that a crash leaves one version or the other. A new name needs no flush: the input
-    // is never removed, and large batches keep the speed of the file cache.
-    if (replacing && !FlushFileBuffers(h))
-        return fail("couldn't write to disk: " + lastErrorText());
-    if (unnamed_ && !setDeleteOnClose(h, false))
-        return fail("couldn't put the finished file in place: " + lastErrorText());
+    // A file about to be replaced, or one whose source is removed next, gets the new
+    // contents on disk before the name moves, so that a crash leaves one version or the
+    // other. A new name needs no flush otherwise: the input stays, and large batches keep
+    // the speed of the file cache. Windows has no flush for a folder's names: a renamed
+    // file's name is in the file system's journal once MoveFileEx returns.
+    if ((replacing || attributes.durable) && !FlushFileBuffers(h)) return fail();
+    if (unnamed_ && !setDeleteOnClose(h, false)) return fail();
     unnamed_ = false;
-    if (!file_.close()) return fail("couldn't write to disk: " + std::string(strerror(errno)));
-    const DWORD flags = replace ? MOVEFILE_REPLACE_EXISTING : 0;
+    if (!file_.close()) {
+        error = errno;
+        discard();
+        return Commit::Failed;
+    }
+    DWORD flags = replace ? MOVEFILE_REPLACE_EXISTING : 0;
+    if (attributes.durable) flags |= MOVEFILE_WRITE_THROUGH;
     if (!MoveFileExW(tempWide.c_str(), finalWide.c_str(), flags)) {
         const DWORD e = GetLastError();
-        const std::string why = lastErrorText();
-        discard();
-        if (e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS) return Commit::Exists;
-        error = "couldn't put the finished file in place: " + why;
-        return Commit::Failed;
+        if (e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS) {
+            discard();
+            return Commit::Exists;
+        }
+        return fail();
     }
     forgetPending(tempPath_);
     tempPath_.clear();

@@ -15,8 +15,8 @@ std::string baseNameOf(std::string_view path);
 std::string joinPath(std::string_view folder, std::string_view name);
 
 bool isDirectory(const std::string& path);
-// The folder at path as an absolute path resolved through links, so that two spellings
-// of one folder compare equal; empty when it cannot be resolved.
-std::string resolvedFolder(const std::string& path);
+// A file name as this system compares names: unchanged where case matters, folded to one
+// case where it does not (Windows).
+std::string comparableName(std::string_view name);
 
 } // namespace kpz

@@ -2,8 +2,6 @@
 // Path helpers for this system's "/" separated paths.
 #include "paths.h"
 
-#include <climits>
-#include <cstdlib>
 #include <sys/stat.h>
 
 namespace kpz {
@@ -32,9 +30,8 @@ bool isDirectory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string resolvedFolder(const std::string& path) {
-    char buffer[PATH_MAX];
-    return ::realpath(path.c_str(), buffer) ? std::string(buffer) : std::string();
+std::string comparableName(std::string_view name) {
+    return std::string(name);
 }
 
 } // namespace kpz

@@ -58,25 +58,12 @@ bool isDirectory(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::string resolvedFolder(const std::string& path) {
+std::string comparableName(std::string_view name) {
     std::wstring wide;
-    if (!win::widen(path, wide)) return {};
-    const HANDLE h = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return {};
-    std::wstring resolved(MAX_PATH, L'\0');
-    DWORD n = GetFinalPathNameByHandleW(h, resolved.data(), static_cast<DWORD>(resolved.size()),
-                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (n >= resolved.size()) {
-        resolved.resize(n + 1);
-        n = GetFinalPathNameByHandleW(h, resolved.data(), static_cast<DWORD>(resolved.size()),
-                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    }
-    CloseHandle(h);
-    if (n == 0 || n >= resolved.size()) return {};
-    resolved.resize(n);
-    return win::narrow(resolved);
+    if (!win::widen(name, wide)) return std::string(name);
+    // The system's own case mapping, as its file systems use it.
+    ::CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+    return win::narrow(wide);
 }
 
 } // namespace kpz

@@ -31,9 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     kpz::CountingSink sink;
-    kpz::PayloadEnd end;
-    const kpz::Outcome decoded = kpz::decodePayload(s, in, header, sink, code, end);
-    const uint64_t produced = end.produced;
+    kpz::MemberInput members(in);
+    kpz::MemberEnd end;
+    uint64_t produced = 0;
+    const kpz::Outcome decoded = kpz::decodePayload(s, members, header, sink, code, end, &produced);
     // The decoder stops within two blocks (128 bytes) past the stored size, and the sink
     // never receives more than the stored size.
     if (produced > uint64_t{header.originalSize} + 128 || sink.written > header.originalSize ||

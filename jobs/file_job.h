@@ -1,124 +1,115 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// The work on one file, shared by the window program and the command-line tool: the checks
-// on the source and its header, the output's creation and commit, and the coder's run. The
-// programs gather input (paths, passwords, answers to prompts) and present the outcomes.
+// The work on one file, shared by the window program, the command-line tool and libkpz:
+// the checks on the source and its header, the output step, the coder's run and the
+// verdict on it. The front ends gather input (paths, passwords, answers to questions) and
+// present the outcomes in their own words.
 #pragma once
 
 #include "codec_state.h"
 #include "container.h"
 #include "file_io.h"
+#include "member_input.h"
+#include "outcome.h"
 #include "output_file.h"
+#include "run_ledger.h"
 
-#include <condition_variable>
 #include <cstdint>
-#include <map>
-#include <mutex>
-#include <set>
+#include <functional>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
-#include <utility>
-#include <vector>
 
 namespace kpz {
 
-// Why a step refused a file or failed. Each front end words these its own way, in one
-// switch that names every problem.
-enum class Problem {
-    None,
-    OpenSource,       // the source could not be opened; error holds errno
-    SourceIsFolder,   // a folder given as the source
-    SourceNotRegular, // a FIFO, device or socket given as the source
-    SourceRead,       // reading the source failed
-    TooLarge,         // the source is too large for the header's 32-bit size
-    NameTooLong,      // the source's name takes more than 255 bytes
-    SizeChanged,      // the source grew or shrank while it was read
-    UnknownFormat,    // not a compressed file
-    Damaged,          // the payload is cut short or does not decode
-    NoUsableName,     // the stored name cannot name a file
-    SameFile,         // the output would replace its own source
-    OutputIsFolder,   // a folder is in the way of the output
-    OutputIsSpecial,  // a FIFO, device or socket is in the way of the output
-    OutputExists,     // an existing file was not to be replaced
-    OutputClaimed,    // an earlier file of the same run has this output; detail names it
-    OutputIsInput,    // the output would replace another input of the same run
-    OpenDestination,  // the output could not be created; error holds errno
-    WriteFailed,      // the output could not be written
-    CommitFailed,     // the finished output could not be put in place; detail says why
-    Cancelled,        // the user asked to stop
-    VerifyMismatch,   // the new file does not restore to its source
-    VerifyHeader,     // the new file's header does not describe its source
-    CheckMismatch,    // the restored bytes differ from the check value stored after them
-    SpoolFailed,      // standard input could not be kept in a temporary file; error holds errno
-};
-
-struct Outcome {
-    Problem problem = Problem::None;
-    int error = 0;      // errno, for the problems that come from a system call
-    std::string detail; // more to say, for the problems that note it
-
-    bool ok() const { return problem == Problem::None; }
-};
-
-// The steps of a restore on streams, for callers without files (the fuzz targets):
-// reads the header of in, a compressed stream of length bytes, and checks that the
-// payload can hold what it announces.
+// Reads the header of in, a compressed stream of length bytes, and checks that the
+// payload can hold what it announces. For callers without files (the fuzz targets).
 Outcome readCompressedHeader(Stream& in, uint64_t length, Header& header);
-// What a decode found at the end of a payload.
-struct PayloadEnd {
-    uint64_t produced = 0;      // bytes decoded (the last block may pass the stored size)
-    bool checked = false;       // a check trailer followed the payload and matched
-    uint64_t trailingBytes = 0; // bytes after the end pad that are no check trailer
+
+// Decodes the payload of in, whose header has been read, into sink (exactly the stored
+// size), with the state's decoder reset first and its hooks run at every flush; then
+// judges what follows the payload as every restore does (its check trailer, another
+// member, other bytes). produced receives the bytes the decoder made (the last block may
+// pass the stored size).
+Outcome decodePayload(CodecState& s, MemberInput& in, const Header& header, Stream& sink,
+                      uint16_t passwordCode, MemberEnd& end, uint64_t* produced = nullptr);
+
+// A password as the jobs take it: whether one was given, and its code.
+struct Password {
+    bool given = false;
+    uint16_t code = 0;
 };
 
-// Decodes the payload of in, whose header has been read, into sink, with the state's
-// decoder reset first; the state's hooks run at every flush. The sink receives exactly the
-// stored size. The rest of in is read to its end: a check trailer there is compared with
-// the restored bytes (CheckMismatch when they differ); other bytes are counted in end.
-// hashRestored false skips the hash where the caller knows that no trailer follows.
-Outcome decodePayload(CodecState& s, Stream& in, const Header& header, Stream& sink,
-                      uint16_t passwordCode, PayloadEnd& end, bool hashRestored = true);
+// The answer to "may this existing file be replaced?".
+enum class Replace {
+    Yes,
+    No,     // keep it: the file fails with OutputExists
+    Cancel, // keep it and stop: the file fails with Cancelled
+};
+using ReplaceQuestion = std::function<Replace(const std::string& path)>;
 
-// What a file job shares whatever its direction: the open source, and the output with its
-// checks, creation and commit. Each step returns an outcome; after a failed step the job
-// is over, and destroying it closes the source and removes an uncommitted output.
+// What a file job shares whatever its direction: the open source, and the output step.
+// Steps are taken in order: open, (header,) output, run, commit. A step out of order, or
+// any step after a failed one, is refused with StepOutOfOrder, and destroying the job
+// closes the source and removes an output that was not committed.
 class FileJob {
   public:
     explicit FileJob(CodecState& state) : s_(state) {}
+    virtual ~FileJob() = default;
     FileJob(const FileJob&) = delete;
     FileJob& operator=(const FileJob&) = delete;
 
     const std::string& sourcePath() const { return sourcePath_; }
-    const struct stat& sourceAttributes() const { return attributes_; }
-    uint64_t sourceLength() const { return static_cast<uint64_t>(attributes_.st_size); }
+    uint64_t sourceLength() const { return sourceLength_; }
 
-    // Checks that the output may go to finalPath: not the source itself (also through a
-    // link), not a folder, FIFO, device or socket. exists tells whether a file is there,
-    // so that the caller may ask before replacing it.
-    Outcome checkOutput(const std::string& finalPath, bool& exists);
-    // Creates the output for the path checked last, without a name until it is committed.
-    Outcome createOutput();
-    // Closes the source and gives the output its final name. Without replace an existing
-    // file is kept (OutputExists). copyAttributes gives the output the source's permission
-    // bits and times.
-    Outcome commit(bool replace, bool copyAttributes);
-    // Closes the source and removes the output; also done by the destructor.
-    void abandon();
+    // The output step: the output may not be the source (also through a link), a folder or
+    // a special file; the ledger, when given, has it claimed for this file (in the run's
+    // order when order is given); an existing file is replaced only when mayReplace says
+    // so (no question: never). Then the output is created without a name.
+    Outcome prepareOutput(const std::string& finalPath, const ReplaceQuestion& mayReplace,
+                          RunLedger* ledger = nullptr, size_t order = kNoOrder);
+    static constexpr size_t kNoOrder = SIZE_MAX;
     // Sends what run writes to out (standard output) instead of an output file; the job
-    // then has no output to check, create or commit.
-    void sendOutputTo(Stream& out) { destination_ = &out; }
+    // then has no output to prepare or commit.
+    void sendOutputTo(Stream& out);
 
-    const std::string& outputPath() const { return outputPath_; }
+    // Closes the source and gives the output its final name, replacing a file there only
+    // when the output step allowed it. copyAttributes gives the output the source's
+    // permission bits and times; durable flushes the output and its folder to disk, for
+    // callers that remove the source next.
+    Outcome commit(bool copyAttributes, bool durable = false);
+
+    // Removes the source once its output is committed (and made durable), but only when its
+    // name still holds the file that was read: the same file on disk, with the same size
+    // and modification time. SourceChanged when it does not; RemoveFailed with errno when
+    // the system refused.
+    Outcome removeSource();
+
+    // Progress of the run: bytes handled so far and in all, the same measure for every
+    // caller (source bytes read when compressing, bytes restored when restoring).
+    virtual uint64_t progressDone() const = 0;
+    virtual uint64_t progressTotal() const = 0;
 
   protected:
+    enum class Stage { Fresh, Opened, HeaderRead, OutputReady, Ran, Committed, Failed };
+    // Whether the job is at one of the stages given; when not, the job is over.
+    bool at(std::initializer_list<Stage> stages);
+    // Notes a step's outcome: a failed step ends the job.
+    Outcome settle(Outcome o, Stage next);
     // Opens the source for reading: folders and special files are refused without
     // opening them, so a FIFO never blocks.
     Outcome openSource(const std::string& path);
 
     CodecState& s_;
+    Stage stage_ = Stage::Fresh;
     std::string sourcePath_;
-    struct stat attributes_ {};
+    uint64_t sourceLength_ = 0;
     File source_;
+    struct stat attributes_ {};
+    FileIdentity identity_;     // the source read, as a file on disk
+    bool haveIdentity_ = false; // false: the source is never removed
     std::string outputPath_;
+    bool mayReplace_ = false;
+    bool moreToRead_ = false; // the source stays open after a commit: more members follow
     OutputFile output_;
     Stream* destination_ = nullptr;
 
@@ -137,7 +128,6 @@ class CompressJob : public FileJob {
     Outcome openStream(Stream& in, const std::string& name);
     // Stores name instead of the source's own name.
     Outcome setStoredName(const std::string& name);
-    uint64_t sourceSize() const { return sourceLength(); }
     // The name stored in the header, made from the source's name part.
     const std::string& storedName() const { return storedName_; }
     // The output's path: the source's with the extension replaced, or that name in
@@ -150,19 +140,30 @@ class CompressJob : public FileJob {
     // (WriteFailed says which).
     Outcome run(bool passwordOn, uint16_t passwordCode, bool withCheck = false);
     // Decodes the new output and compares it, header and bytes, with the source read
-    // again from disk.
+    // again from disk. After run, before commit.
     Outcome verify(uint16_t passwordCode);
+    // Bytes the output took.
+    uint64_t compressedSize() const { return compressedSize_; }
+
+    uint64_t progressDone() const override { return s_.sourceProcessed; }
+    uint64_t progressTotal() const override { return sourceLength_; }
 
   private:
+    Outcome spool(Stream& in);
+    Outcome encode(bool passwordOn, uint16_t passwordCode, bool withCheck);
+    Outcome compareWithSource(uint16_t passwordCode);
+
     std::string storedName_;
     bool passwordOn_ = false;
     bool withCheck_ = false;
     bool spooled_ = false;
+    uint64_t compressedSize_ = 0;
 };
 
 class RestoreJob : public FileJob {
   public:
-    using FileJob::FileJob;
+    explicit RestoreJob(CodecState& state);
+    ~RestoreJob() override;
 
     // Resets the decoder and opens the compressed file.
     Outcome open(const std::string& path);
@@ -178,57 +179,60 @@ class RestoreJob : public FileJob {
     const Header& header() const { return header_; }
     // The file name the stored name restores to (empty when it cannot name a file).
     std::string outputName() const { return safeOutputName(header_.storedName); }
+    // Where the member restores: name (the stored name's usable part when empty) in
+    // folder, or beside the compressed file when folder is empty. Empty when no usable
+    // name is stored.
+    std::string restoredPath(const std::string& folder, const std::string& name = {}) const;
 
-    // Whether a check trailer ends the file, judged from its last bytes without reading
-    // the payload; false for a source that is not a regular file. After readHeader.
+    // Whether the file's last bytes are a check trailer: a hint for listings made before
+    // anything is decoded (false for a source that is not a regular file). The verdict on
+    // a check value is the run's, which looks for it where the payload ends.
     bool hasCheck();
 
-    // Decodes the payload into the output: exactly the stored size. On a failed decode or a
-    // check value that does not match, the output is not committed, so nothing partial or
-    // wrong is ever left.
+    // A caller that restores every member in turn says so; for any other caller, a file
+    // with more than one member fails with MoreMembers, as it holds more than was restored.
+    void takeEveryMember() { everyMember_ = true; }
+
+    // Decodes the member's payload into the output (exactly the stored size) and judges
+    // what follows it: the check trailer right at the payload's end must match, and a
+    // trailer that the payload does not reach is CheckMismatch. A failed restore is never
+    // committed, so nothing partial or wrong is left.
     Outcome run(uint16_t passwordCode);
-    // Decodes the whole payload without writing anything.
+    // The same without writing anything.
     Outcome test(uint16_t passwordCode);
-    // What the last run or test found at the end of the payload.
-    const PayloadEnd& payloadEnd() const { return end_; }
-    // Bytes the last run or test produced (the last block may pass the stored size).
-    uint64_t decodedBytes() const { return end_.produced; }
+    // What the last run or test found after the payload.
+    const MemberEnd& memberEnd() const { return end_; }
+    // Bytes the member took in the compressed file, header and trailer included; known
+    // after a run or test.
+    uint64_t memberLength() const {
+        return kHeaderFixedBytes + header_.nameLength + payloadLength_ +
+               (end_.checked ? kTrailerBytes : 0);
+    }
+    // After a run or test that found another member (memberEnd().nextMember): makes it the
+    // current one, its header read, ready for the output step.
+    Outcome nextMember();
+
+    // Whether the last run's restore is proven: its check value matched, or coding the
+    // restored bytes again gives the member byte for byte (the format is deterministic).
+    // After run, before commit.
+    Outcome prove(uint16_t passwordCode);
+
+    uint64_t progressDone() const override { return s_.destWritten; }
+    uint64_t progressTotal() const override { return header_.originalSize; }
 
   private:
+    Outcome decodeInto(Stream& sink, uint16_t passwordCode);
+
     Header header_;
     bool markerRead_ = false;
     uint8_t marker_ = 0;
     bool streamed_ = false;
-    PayloadEnd end_;
-};
-
-// The outputs and inputs of one run, so that a run never writes the same output twice nor
-// over one of its own inputs. Safe to use from several threads.
-class RunLedger {
-  public:
-    // Records an input of the run (by its file identity, when it exists).
-    void addInput(const std::string& path);
-    // Claims finalPath for the file at source. OutputClaimed when an earlier file of the
-    // run has it (detail names that file), OutputIsInput when it is one of the inputs.
-    Outcome claim(const std::string& finalPath, const std::string& source);
-    // The same for files handled side by side, in the order they were given: the claim of
-    // the file at position order waits until every earlier file has claimed or settled, so
-    // the first of two files with one output is always the one written.
-    Outcome claim(const std::string& finalPath, const std::string& source, size_t order);
-    // Marks the file at position order as past its claim, whether it made one or not.
-    void settle(size_t order);
-
-  private:
-    Outcome claimLocked(const std::string& key, bool exists, const FileIdentity& id,
-                        const std::string& source);
-    void settleLocked(size_t order);
-
-    std::mutex lock_;
-    std::condition_variable turn_;
-    std::set<FileIdentity> inputs_;
-    std::map<std::string, std::string> outputs_; // output's resolved path -> its source
-    std::vector<bool> settled_;                  // by position, for ordered claims
-    size_t firstUnsettled_ = 0;
+    bool everyMember_ = false;
+    MemberEnd end_;
+    std::unique_ptr<MemberInput> input_;
+    uint64_t memberStart_ = 0;   // where the member's header starts in the input
+    uint64_t nextStart_ = 0;     // where the next one's starts, once known
+    uint64_t payloadLength_ = 0; // its payload's bytes, once decoded
 };
 
 } // namespace kpz

@@ -6,8 +6,9 @@
  *
  * Every call that can fail returns 0 (KPZ_OK) or a negative error code; kpz_strerror gives
  * its text. Where a system call failed, errno holds its reason on return. Separate handles
- * and separate calls may run on separate threads at once; one handle is used by one thread
- * at a time. Paths and passwords are NUL-terminated UTF-8 strings. */
+ * and separate calls may run on separate threads at once. A reader may be read from
+ * several threads at once (each read takes the next bytes); other calls on one handle
+ * come from one thread at a time. Paths and passwords are NUL-terminated UTF-8 strings. */
 #ifndef KPZ_H
 #define KPZ_H
 

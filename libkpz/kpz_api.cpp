@@ -63,14 +63,25 @@ int errorCode(const Outcome& o) {
         return KPZ_ERROR_CREATE_OUTPUT;
     case Problem::WriteFailed:
     case Problem::CommitFailed:
+    case Problem::OutputUnsure:
         return KPZ_ERROR_WRITE;
     case Problem::Cancelled:
         return KPZ_ERROR_CANCELLED;
     case Problem::CheckMismatch:
         return KPZ_ERROR_CHECK_MISMATCH;
+    case Problem::OutputAppeared:
+        return KPZ_ERROR_OUTPUT_EXISTS;
+    case Problem::SourceChanged:
+    case Problem::RemoveFailed:
+        return KPZ_ERROR_WRITE;
+    case Problem::StepOutOfOrder:
+        return KPZ_ERROR_ARGUMENT;
     case Problem::Damaged:
     case Problem::VerifyMismatch:
     case Problem::VerifyHeader:
+    case Problem::NotProven:
+    // The library restores one member: a file with more holds more than it restored.
+    case Problem::MoreMembers:
         return KPZ_ERROR_DAMAGED;
     }
     return KPZ_ERROR_DAMAGED;
@@ -82,10 +93,7 @@ int finish(const Outcome& o) {
     return errorCode(o);
 }
 
-struct Password {
-    bool given = false;
-    uint16_t code = 0;
-};
+using kpz::Password;
 
 // NULL means no password; an empty one is refused, as kpz refuses it.
 bool readPassword(const char* text, Password& password) {
@@ -115,22 +123,10 @@ void installProgress(kpz::CodecState& s, kpz_progress_callback progress, void* u
     };
 }
 
-// A file that ends with a check trailer restores only when the trailer was found where the
-// payload ends and matched: with a wrong password the decoded payload ends elsewhere, and
-// the trailer then reads as mere bytes after it.
-Outcome checked(const Outcome& decoded, bool hasCheck, const kpz::PayloadEnd& end) {
-    if (decoded.ok() && hasCheck && !end.checked) return Outcome{Problem::CheckMismatch, 0, {}};
-    return decoded;
-}
-
-// Checks and creates the output at destination; an existing file there is replaced only
-// with KPZ_REPLACE.
+// The output step; an existing file is replaced only with KPZ_REPLACE.
 Outcome prepareOutput(kpz::FileJob& job, const std::string& destination, unsigned flags) {
-    bool exists = false;
-    Outcome o = job.checkOutput(destination, exists);
-    if (o.ok() && exists && !(flags & KPZ_REPLACE)) o.problem = Problem::OutputExists;
-    if (o.ok()) o = job.createOutput();
-    return o;
+    const kpz::Replace answer = (flags & KPZ_REPLACE) ? kpz::Replace::Yes : kpz::Replace::No;
+    return job.prepareOutput(destination, [answer](const std::string&) { return answer; });
 }
 
 int compressFile(const char* source, const char* destination, const char* password, unsigned flags,
@@ -145,7 +141,7 @@ int compressFile(const char* source, const char* destination, const char* passwo
     if (!o.ok()) return finish(o);
     o = prepareOutput(job, destination ? destination : job.outputFor({}), flags);
     if (!o.ok()) return finish(o);
-    installProgress(*state, progress, user, state->sourceProcessed, job.sourceSize());
+    installProgress(*state, progress, user, state->sourceProcessed, job.progressTotal());
     o = job.run(p.given, p.code, (flags & KPZ_CHECK) != 0);
     state->hooks = {};
     if (o.ok()) o = job.commit(flags & KPZ_REPLACE, true);
@@ -171,38 +167,17 @@ int restoreFile(const char* source, const char* destination, const char* passwor
     kpz::RestoreJob job(*state);
     if (int e = openCompressed(job, source, p); e != KPZ_OK) return e;
 
-    std::string output;
-    if (destination) {
-        output = destination;
-    } else {
-        // Only the name part of the stored name counts, so a stored "../x" still lands in
-        // the source's folder.
-        const std::string name = job.outputName();
-        if (name.empty()) return KPZ_ERROR_NO_USABLE_NAME;
-        const std::string path(source);
-        output =
-            path.find('/') == std::string::npos ? name : kpz::joinPath(kpz::folderOf(path), name);
-    }
+    // Beside the source, under the stored name's usable part.
+    const std::string output = destination ? std::string(destination) : job.restoredPath({});
+    if (output.empty()) return KPZ_ERROR_NO_USABLE_NAME;
     Outcome o = prepareOutput(job, output, flags);
     if (!o.ok()) return finish(o);
     installProgress(*state, progress, user, state->destWritten, job.header().originalSize);
-    const bool hasCheck = job.hasCheck();
-    o = checked(job.run(p.code), hasCheck, job.payloadEnd());
+    o = job.run(p.code);
     state->hooks = {};
-    if (o.ok()) o = job.commit(flags & KPZ_REPLACE, true);
+    if (o.ok()) o = job.commit(true);
     return finish(o);
 }
-
-// A restore job that decodes into a stream of the caller's rather than a file.
-class StreamingJob : public kpz::RestoreJob {
-  public:
-    using RestoreJob::RestoreJob;
-    Outcome decodeInto(kpz::Stream& sink, uint16_t passwordCode, bool hasCheck) {
-        kpz::PayloadEnd end;
-        return checked(kpz::decodePayload(s_, source_, header(), sink, passwordCode, end), hasCheck,
-                       end);
-    }
-};
 
 } // namespace
 
@@ -212,13 +187,14 @@ class StreamingJob : public kpz::RestoreJob {
 // the file's size.
 struct kpz_reader {
     std::unique_ptr<kpz::CodecState> state;
-    std::unique_ptr<StreamingJob> job;
+    std::unique_ptr<kpz::RestoreJob> job;
     uint16_t passwordCode = 0;
     std::string storedName;
     std::string outputName;
     bool hasCheck = false;
 
     std::thread decoder;
+    std::once_flag started;
     std::mutex lock;
     std::condition_variable changed;
     const uint8_t* piece = nullptr; // the piece on offer, and its bytes not yet taken
@@ -265,7 +241,8 @@ struct kpz_reader {
         Handoff sink(*this);
         Outcome o;
         try {
-            o = job->decodeInto(sink, passwordCode, hasCheck);
+            job->sendOutputTo(sink);
+            o = job->run(passwordCode);
         } catch (...) {
             o.problem = Problem::SourceRead;
         }
@@ -276,12 +253,17 @@ struct kpz_reader {
     }
 
     long read(void* buffer, size_t size) {
-        if (error != KPZ_OK) return error;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (error != KPZ_OK) return error;
+        }
         if (size == 0) return 0;
-        if (!decoder.joinable() && !finished) decoder = std::thread([this] { decode(); });
+        // The first read starts the decoder, once, whichever threads make it together.
+        std::call_once(started, [this] { decoder = std::thread([this] { decode(); }); });
         const uint64_t total = job->header().originalSize;
         std::unique_lock<std::mutex> guard(lock);
         for (;;) {
+            if (error != KPZ_OK) return error;
             changed.wait(guard, [this] { return pieceLeft > 0 || finished; });
             if (pieceLeft > 0) {
                 // Never more than the stored size, whatever the decoder hands over.
@@ -397,7 +379,7 @@ kpz_reader* kpz_reader_open(const char* path, const char* password, int* error) 
             if (!r->state) {
                 code = KPZ_ERROR_NO_MEMORY;
             } else {
-                r->job = std::make_unique<StreamingJob>(*r->state);
+                r->job = std::make_unique<kpz::RestoreJob>(*r->state);
                 code = openCompressed(*r->job, path, p);
                 r->passwordCode = p.code;
                 r->storedName = r->job->header().storedName;

@@ -11,6 +11,7 @@ packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev libbench
   fonts-liberation
   dbus-daemon libglib2.0-bin # the desktop tests: a private session bus, GIO reading our entry
   scdoc                      # the man pages
+  strace python3             # the test that fails each system call of kpz in turn
   appstream desktop-file-utils dpkg-dev) # metadata validators; cpack's dependency list
 
 missing=()

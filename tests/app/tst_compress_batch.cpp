@@ -330,7 +330,6 @@ void CompressBatchTest::failures_data() {
     QTest::addColumn<kpz::FaultPlan>("faults"); // installed once the files are chosen
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("status");
-    QTest::addColumn<bool>("partialOutput"); // the failing file left an output behind
 
     using enum FailureSetup;
     const kpz::FaultPlan none;

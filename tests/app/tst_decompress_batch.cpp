@@ -2,6 +2,7 @@
 // The decompression batch, driven through the real window, file dialog, password prompt
 // and message boxes; and the command-line run.
 #include "app_title.h"
+#include "check_trailer.h"
 #include "file_io.h"
 #include "messages.h"
 #include "modal_helper.h"
@@ -112,6 +113,8 @@ class DecompressBatchTest : public QObject {
     void linkUnderStoredNameIsReplacedNotFollowed();
     void cancelAfterLastFileShown();
     void commandLineRun();
+    void everyMemberIsRestored();
+    void wrongPasswordsNeverPassACheckValue();
 
   private:
     std::unique_ptr<QTemporaryDir> dir_;
@@ -636,6 +639,47 @@ void DecompressBatchTest::commandLineRun() {
     QCOMPARE(w.form.state().batchTotalUnits, uint32_t(packed.size() / 4096));
     QCOMPARE(w.form.statusText(), QString("Decompressing... Done"));
     verifyIdleAfterBatch(w);
+}
+
+// A file made of two compressed files one after the other restores both.
+void DecompressBatchTest::everyMemberIsRestored() {
+    const QByteArray a = toneBytes(3000), b = noiseBytes(5001);
+    writeFile(path("ab.kpz"), expectedCompressed(a, "a.wav") + expectedCompressed(b, "b.wav"));
+    AppWindows w;
+    present(w);
+    ModalHelper helper;
+    helper.chooseFiles({path("ab.kpz")});
+    runBatch(w, helper);
+    QVERIFY2(helper.unexpected.isEmpty(), qPrintable(helper.unexpected.join("; ")));
+    QCOMPARE(w.form.statusText(), QString("Decompressing... Done"));
+    QCOMPARE(readFile(path("a.wav")), a);
+    QCOMPARE(readFile(path("b.wav")), b);
+}
+
+// A scrambled file with a check value, read with wrong passwords spread over the codes:
+// none restores anything.
+void DecompressBatchTest::wrongPasswordsNeverPassACheckValue() {
+    const QByteArray a = toneBytes(700);
+    kpz::ContentHash hash;
+    hash.add(a.constData(), static_cast<size_t>(a.size()));
+    uint8_t trailer[kpz::kTrailerBytes];
+    kpz::encodeTrailer(hash.value(), trailer);
+    writeFile(path("a.kpz"),
+              expectedCompressed(a, "a.wav", true, kCodeOfAbc) +
+                  QByteArray(reinterpret_cast<const char*>(trailer), sizeof trailer));
+    AppWindows w;
+    present(w);
+    const QString message("Wrong password, or compressed file is damaged or truncated!");
+    for (int i = 0; i < 40; ++i) {
+        ModalHelper helper;
+        QList<Prompt> prompts;
+        helper.chooseFiles({path("a.kpz")});
+        answerPrompt(helper, "wrong" + QString::number(i * 7919), prompts);
+        helper.press(QMessageBox::Ok);
+        runBatch(w, helper);
+        QCOMPARE(w.form.statusText(), message);
+        QVERIFY(!QFile::exists(path("a.wav")));
+    }
 }
 
 QTEST_MAIN(DecompressBatchTest)

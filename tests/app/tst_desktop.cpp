@@ -6,6 +6,7 @@
 #include "ui_Unit1.h"
 
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QCompleter>
 #include <QDirIterator>
 #include <QFileDialog>
@@ -74,6 +75,8 @@ class DesktopTest : public QObject {
     void completionListClosesWithDialog();
     void fileDialogShowsEveryColumn();
     void nothingWrittenToUserSettings();
+    void typedFolderShowsEveryColumn();
+    void oneFontEverywhere_data();
     void oneFontEverywhere();
     void captionsFit_data();
     void captionsFit();
@@ -231,6 +234,53 @@ void DesktopTest::fileDialogShowsEveryColumn() {
     dialog->reject();
 }
 
+// A folder entered by typing its name and Return (rather than a double click): its columns
+// fit what it shows, and the completion list that came up while typing is gone.
+void DesktopTest::typedFolderShowsEveryColumn() {
+    QVERIFY(QDir().mkpath(path("recordings")));
+    QFile big(path("recordings/a recording with a long name, take 12.wav"));
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(12 * 1024 * 1024));
+    big.close();
+    writeFile(path("recordings/b.bun"), toneBytes(4000));
+    writeFile(path("recordings/c.acd"), toneBytes(4000));
+    AppWindows w;
+    w.form.show();
+    QFileDialog* dialog = w.form.CompressDialog();
+    dialog->selectNameFilter(dialog->nameFilters().last()); // all files
+    dialog->setDirectory(dir_->path());
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog));
+
+    auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+    QVERIFY(edit && edit->completer());
+    QAbstractItemView* popup = edit->completer()->popup();
+    dialog->activateWindow();
+    edit->setFocus();
+    edit->setText(dir_->path() + "/recording");
+    QTest::keyClicks(edit, "s");
+    QTRY_VERIFY(popup->isVisible());
+    QTest::keyClick(edit, Qt::Key_Return);
+    QTRY_COMPARE(QDir(dialog->directory()).dirName(), QString("recordings"));
+
+    auto* view = dialog->findChild<QTreeView*>("treeView");
+    QVERIFY(view);
+    QTRY_COMPARE(view->model()->rowCount(view->rootIndex()), 3);
+    QHeaderView* header = view->header();
+    QAbstractItemView* items = view;
+    const auto columnsFit = [&] {
+        for (int column = 1; column < header->count(); ++column)
+            if (header->sectionSize(column) < items->sizeHintForColumn(column)) return false;
+        return true;
+    };
+    QTRY_VERIFY2(columnsFit(), qPrintable(QString("Size %1 < %2, Type %3 < %4")
+                                              .arg(header->sectionSize(1))
+                                              .arg(items->sizeHintForColumn(1))
+                                              .arg(header->sectionSize(2))
+                                              .arg(items->sizeHintForColumn(2))));
+    QVERIFY(!popup->isVisible());
+    dialog->reject();
+}
+
 void DesktopTest::nothingWrittenToUserSettings() {
     // A window run that opens and closes both file dialogs.
     {
@@ -258,11 +308,38 @@ void DesktopTest::nothingWrittenToUserSettings() {
     QCOMPARE(filesUnder(configDir()), QStringList());
 }
 
+void DesktopTest::oneFontEverywhere_data() {
+    QTest::addColumn<bool>("themeFonts");   // a theme's fonts for menus and boxes at start
+    QTest::addColumn<bool>("changedLater"); // an application font set once the windows exist
+    QTest::newRow("as started") << false << false;
+    QTest::newRow("theme's class fonts") << true << false;
+    QTest::newRow("application font set later") << false << true;
+}
+
+// Whatever font a platform theme sets, at start or later, every window keeps the program's.
 void DesktopTest::oneFontEverywhere() {
+    QFETCH(bool, themeFonts);
+    QFETCH(bool, changedLater);
+    QFont large;
+    large.setFamilies({"DejaVu Serif"});
+    large.setPixelSize(15);
+    if (themeFonts)
+        for (const char* className :
+             {"QMenu", "QMenuBar", "QMessageBox", "QLabel", "QCheckBox", "QPushButton"})
+            QApplication::setFont(large, className);
     AppWindows w;
     w.form.show();
+    if (changedLater) {
+        QApplication::setFont(large);
+        QCoreApplication::processEvents();
+    }
     const QFont font = w.form.font();
     QCOMPARE(font.pixelSize(), 11);
+    QCOMPARE(QApplication::font().pixelSize(), 11);
+    // The password dialog's check box has a fixed width of its own.
+    QCheckBox* hide = w.password.CheckBox;
+    QVERIFY2(hide->sizeHint().width() <= hide->width(),
+             qPrintable(QString("%1 > %2").arg(hide->sizeHint().width()).arg(hide->width())));
 
     QMessageBox box(QMessageBox::NoIcon, "Caption", "Text", QMessageBox::Ok, &w.form);
     QList<QWidget*> windows{&w.about,    &w.destFolder, &w.help,

@@ -17,6 +17,9 @@
 
 #include <vector>
 
+using desktop_launch::Action;
+Q_DECLARE_METATYPE(desktop_launch::Action)
+
 namespace {
 
 struct Notice {
@@ -70,6 +73,9 @@ class DesktopLaunchTest : public QObject {
     void programRestores();
     void failureIsNotified_data();
     void failureIsNotified();
+    void cancelIsNotAFailure();
+    void entryRunsOneBatch_data();
+    void entryRunsOneBatch();
 
   private:
     QProcess bus_;
@@ -129,24 +135,31 @@ void DesktopLaunchTest::cleanup() {
 }
 
 void DesktopLaunchTest::takeMarker_data() {
+    using desktop_launch::Action;
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<bool>("marked");
+    QTest::addColumn<Action>("action");
     QTest::addColumn<QStringList>("left");
     const QString marker = desktop_launch::kMarker;
-    QTest::newRow("opened file") << QStringList{"prog", marker, "/m/a.kpz"} << true
+    const QString compress = desktop_launch::kCompressMarker;
+    QTest::newRow("opened file") << QStringList{"prog", marker, "/m/a.kpz"} << Action::Restore
                                  << QStringList{"prog", "/m/a.kpz"};
+    QTest::newRow("opened files") << QStringList{"prog", marker, "/m/a.kpz", "/m/b.kpz"}
+                                  << Action::Restore << QStringList{"prog", "/m/a.kpz", "/m/b.kpz"};
+    QTest::newRow("compress with")
+        << QStringList{"prog", compress, "/m/a.wav", "/m/b.wav"} << Action::Compress
+        << QStringList{"prog", "/m/a.wav", "/m/b.wav"};
     // Started from a menu: no file, so the run is the ordinary one with the about window.
-    QTest::newRow("menu, no file") << QStringList{"prog", marker} << true << QStringList{"prog"};
-    QTest::newRow("terminal") << QStringList{"prog", "a.kpz"} << false
+    QTest::newRow("menu, no file")
+        << QStringList{"prog", marker} << Action::Restore << QStringList{"prog"};
+    QTest::newRow("terminal") << QStringList{"prog", "a.kpz"} << Action::None
                               << QStringList{"prog", "a.kpz"};
-    QTest::newRow("only in first place")
-        << QStringList{"prog", "a.kpz", marker} << false << QStringList{"prog", "a.kpz", marker};
-    QTest::newRow("no arguments") << QStringList{"prog"} << false << QStringList{"prog"};
+    QTest::newRow("only in first place") << QStringList{"prog", "a.kpz", compress} << Action::None
+                                         << QStringList{"prog", "a.kpz", compress};
+    QTest::newRow("no arguments") << QStringList{"prog"} << Action::None << QStringList{"prog"};
 }
 
 void DesktopLaunchTest::takeMarker() {
     QFETCH(QStringList, arguments);
-    QFETCH(bool, marked);
     QFETCH(QStringList, left);
     std::vector<QByteArray> bytes;
     for (const QString& a : arguments)
@@ -157,7 +170,7 @@ void DesktopLaunchTest::takeMarker() {
     argv.push_back(nullptr);
     int argc = static_cast<int>(arguments.size());
 
-    QCOMPARE(desktop_launch::takeMarker(argc, argv.data()), marked);
+    QTEST(desktop_launch::takeMarker(argc, argv.data()), "action");
     QStringList after;
     for (int i = 0; i < argc; ++i)
         after << QString::fromUtf8(argv[i]);
@@ -248,8 +261,8 @@ void DesktopLaunchTest::failureIsNotified() {
     w.form.state().firstActivation = true;
     w.form.state().startedWithParameter = true;
     w.form.commandLineArguments = [] { return QStringList{"brisko-packer", "../music/song.kpz"}; };
-    const QString source = desktop_launch::restoreBesideSource(w.form);
-    QCOMPARE(source, path("music/song.kpz"));
+    const QStringList sources = desktop_launch::prepareRun(w.form, Action::Restore);
+    QCOMPARE(sources, QStringList{path("music/song.kpz")});
     ModalHelper helper;
     helper.press(QMessageBox::Ok);
     w.form.show();
@@ -259,13 +272,116 @@ void DesktopLaunchTest::failureIsNotified() {
     QVERIFY(w.form.batchFailed());
     QCOMPARE(helper.boxes.size(), 1);
 
-    QVERIFY(desktop_launch::reportOutcome(w.form, source));
+    QVERIFY(desktop_launch::reportOutcome(w.form, sources, Action::Restore));
     const QList<Notice> seen = notices_->seen();
     QCOMPARE(seen.size(), 1);
     QVERIFY2(seen[0].summary.contains("song.kpz"), qPrintable(seen[0].summary));
     QCOMPARE(seen[0].body, helper.boxes[0].text.toHtmlEscaped());
     QVERIFY(!QFile::exists(path("home/song.wav")));
     QVERIFY(!QFile::exists(path("music/song.wav")));
+}
+
+// A restore the user stops at the overwrite question is told as cancelled, not failed.
+void DesktopLaunchTest::cancelIsNotAFailure() {
+    QVERIFY(QDir().mkpath(path("music")));
+    writeFile(path("music/song.kpz"), expectedCompressed(toneBytes(30000), "song.wav"));
+    writeFile(path("music/song.wav"), "the user's own file");
+    QVERIFY(QDir::setCurrent(path("music")));
+
+    AppWindows w;
+    w.form.state().firstActivation = true;
+    w.form.state().startedWithParameter = true;
+    w.form.commandLineArguments = [] { return QStringList{"brisko-packer", "song.kpz"}; };
+    const QStringList sources = desktop_launch::prepareRun(w.form, Action::Restore);
+    ModalHelper helper;
+    helper.press(QMessageBox::Cancel);
+    w.form.show();
+    w.form.ShowAbout();
+    QTRY_VERIFY(helper.finished());
+    QTRY_VERIFY(!w.form.state().busy);
+    QVERIFY(w.form.batchCancelled());
+
+    QVERIFY(desktop_launch::reportOutcome(w.form, sources, Action::Restore));
+    const QList<Notice> seen = notices_->seen();
+    QCOMPARE(seen.size(), 1);
+    QVERIFY2(seen[0].summary.contains("cancelled") && !seen[0].summary.contains("Could not"),
+             qPrintable(seen[0].summary));
+    QVERIFY2(seen[0].body.contains("song.kpz"), qPrintable(seen[0].body));
+    QCOMPARE(readFile(path("music/song.wav")), QByteArray("the user's own file"));
+}
+
+void DesktopLaunchTest::entryRunsOneBatch_data() {
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QStringList>("given");
+    QTest::addColumn<QStringList>("made");
+    QTest::addColumn<QString>("summary");
+    QTest::newRow("restore two") << "brisko-packer.desktop" << QStringList{"a.kpz", "b.kpz"}
+                                 << QStringList{"a.wav", "b.wav"} << "Restored 2 files";
+    QTest::newRow("restore one") << "brisko-packer.desktop" << QStringList{"a.kpz"}
+                                 << QStringList{"a.wav"} << "Restored a.wav";
+    QTest::newRow("compress two") << "brisko-packer-compress.desktop"
+                                  << QStringList{"c.wav", "d.raw"} << QStringList{"c.kpz", "d.kpz"}
+                                  << "Compressed 2 files";
+}
+
+// The desktop entries as a file manager runs them (through GIO) on several selected files:
+// one process, one batch, every output beside its file, one notification.
+void DesktopLaunchTest::entryRunsOneBatch() {
+    QFETCH(QString, entry);
+    QFETCH(QStringList, given);
+    QFETCH(QStringList, made);
+    QFETCH(QString, summary);
+    const QString gio = QStandardPaths::findExecutable("gio");
+    if (gio.isEmpty()) QSKIP("gio is not installed");
+    // The entry as shipped, with the program of this build.
+    QFile shipped(QString(BRISKO_RESOURCES) + '/' + entry);
+    QVERIFY(shipped.open(QIODevice::ReadOnly));
+    QByteArray text = shipped.readAll();
+    text.replace("Exec=brisko-packer ", "Exec=" + QByteArray(BRISKO_PACKER_PROGRAM) + ' ');
+    writeFile(path(entry), text);
+
+    QVERIFY(QDir().mkpath(path("music")));
+    QVERIFY(QDir().mkpath(path("home")));
+    QStringList arguments{"launch", path(entry)};
+    QMap<QString, QByteArray> contents;
+    for (int i = 0; i < given.size(); ++i) {
+        const QByteArray data = toneBytes(40000 + 4000 * i);
+        contents[made[i]] = data;
+        writeFile(path("music/" + given[i]), given[i].endsWith(".kpz")
+                                                 ? expectedCompressed(data, made[i].toStdString())
+                                                 : data);
+        arguments << path("music/" + given[i]);
+    }
+    QProcess launch;
+    launch.setWorkingDirectory(path("home"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("HOME", path("home"));
+    env.insert("XDG_DATA_HOME", path("data"));
+    env.insert("XDG_CONFIG_HOME", path("config"));
+    launch.setProcessEnvironment(env);
+    launch.setProcessChannelMode(QProcess::ForwardedChannels);
+    launch.start(gio, arguments);
+    QVERIFY(launch.waitForStarted());
+    // GIO returns once the program has started; the outputs and the notice come after.
+    QTRY_VERIFY_WITH_TIMEOUT(!notices_->seen().isEmpty(), 60000);
+    QVERIFY(launch.state() == QProcess::NotRunning || launch.waitForFinished(10000));
+    QCOMPARE(launch.exitCode(), 0);
+
+    for (const QString& output : made) {
+        const QByteArray expected =
+            output.endsWith(".kpz")
+                ? expectedCompressed(contents[output], given[made.indexOf(output)].toStdString())
+                : contents[output];
+        QCOMPARE(readFile(path("music/" + output)), expected);
+    }
+    QCOMPARE(QDir(path("home")).entryList(QDir::Files), QStringList());
+    QTest::qWait(500); // a second process would have told its own outcome by now
+    const QList<Notice> seen = notices_->seen();
+    QCOMPARE(seen.size(), 1);
+    QCOMPARE(seen[0].summary, summary);
+    QVERIFY2(seen[0].body.contains(QFileInfo(path("music")).canonicalFilePath()),
+             qPrintable(seen[0].body));
 }
 
 QTEST_MAIN(DesktopLaunchTest)

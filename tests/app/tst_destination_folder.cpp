@@ -77,6 +77,8 @@ class DestinationFolderTest : public QObject {
     void compressionOutputFollowsOption();
     void decompressionOutputFollowsOption();
     void ignoredWhileBatchRuns();
+    void drivesAreUserVolumes_data();
+    void drivesAreUserVolumes();
 
   private:
     std::unique_ptr<QTemporaryDir> dir_;
@@ -473,6 +475,46 @@ void DestinationFolderTest::ignoredWhileBatchRuns() {
     // Idle again: the dialog opens, and the pending answer from above closes it.
     ui.OtherMI->trigger();
     QVERIFY(dialogSeen);
+}
+
+void DestinationFolderTest::drivesAreUserVolumes_data() {
+    QTest::addColumn<QByteArray>("device");
+    QTest::addColumn<QByteArray>("type");
+    QTest::addColumn<QString>("root");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("root disk") << QByteArray("/dev/sda2") << QByteArray("ext4") << "/" << true;
+    QTest::newRow("home partition")
+        << QByteArray("/dev/nvme0n1p3") << QByteArray("btrfs") << "/home" << true;
+    QTest::newRow("usb stick") << QByteArray("/dev/sdb1") << QByteArray("vfat")
+                               << "/media/user/STICK" << true;
+    QTest::newRow("usb stick under /run/media")
+        << QByteArray("/dev/sdb1") << QByteArray("exfat") << "/run/media/user/STICK" << true;
+    QTest::newRow("network share")
+        << QByteArray("//server/music") << QByteArray("cifs") << "/mnt/music" << true;
+    QTest::newRow("memory") << QByteArray("tmpfs") << QByteArray("tmpfs") << "/tmp" << false;
+    QTest::newRow("shared memory")
+        << QByteArray("tmpfs") << QByteArray("tmpfs") << "/dev/shm" << false;
+    QTest::newRow("snap package") << QByteArray("/dev/loop3") << QByteArray("squashfs")
+                                  << "/snap/core22/1033" << false;
+    QTest::newRow("loop image") << QByteArray("/dev/loop7") << QByteArray("ext4") << "/mnt/image"
+                                << false;
+    QTest::newRow("boot partition")
+        << QByteArray("/dev/sda1") << QByteArray("vfat") << "/boot/efi" << false;
+    QTest::newRow("container layer")
+        << QByteArray("overlay") << QByteArray("overlay") << "/var/lib/docker/x" << false;
+    QTest::newRow("runtime folder")
+        << QByteArray("tmpfs") << QByteArray("tmpfs") << "/run/user/1000" << false;
+}
+
+// The Drives list offers the places a file manager shows, not every mount of the system.
+void DestinationFolderTest::drivesAreUserVolumes() {
+    QFETCH(QByteArray, device);
+    QFETCH(QByteArray, type);
+    QFETCH(QString, root);
+#ifdef Q_OS_WIN
+    QSKIP("drive letters are all shown");
+#endif
+    QTEST(TDestFolderForm::isUserVolume(device, type, root), "shown");
 }
 
 QTEST_MAIN(DestinationFolderTest)

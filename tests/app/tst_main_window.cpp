@@ -4,6 +4,7 @@
 #include "modal_helper.h"
 #include "ui_Unit1.h"
 
+#include <QAccessible>
 #include <QFileDialog>
 #include <QLabel>
 #include <QProgressBar>
@@ -25,6 +26,10 @@ class MainWindowTest : public QObject {
     void confirmCancel();
     void escapeWhileIdleAsksNothing();
     void aboutIsModal();
+    void enterClicksTheFocusedButton_data();
+    void enterClicksTheFocusedButton();
+    void screenReaderNames_data();
+    void screenReaderNames();
 };
 
 void MainWindowTest::controls_data() {
@@ -272,6 +277,95 @@ void MainWindowTest::aboutIsModal() {
     QVERIFY(helper.finished());
     QVERIFY(sawModal);
     QVERIFY(!w.about.isVisible());
+}
+
+void MainWindowTest::enterClicksTheFocusedButton_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("dialog");
+    QTest::newRow("Compress, Return") << "CompressButton" << int(Qt::Key_Return) << "Compress";
+    QTest::newRow("Compress, keypad Enter") << "CompressButton" << int(Qt::Key_Enter) << "Compress";
+    QTest::newRow("Decompress, Return")
+        << "DecompressButton" << int(Qt::Key_Return) << "Decompress";
+}
+
+// Enter on a focused command button clicks it, as Space does.
+void MainWindowTest::enterClicksTheFocusedButton() {
+    QFETCH(QString, button);
+    QFETCH(int, key);
+    QFETCH(QString, dialog);
+    AppWindows w;
+    w.form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w.form));
+    auto* target = w.form.findChild<QPushButton*>(button);
+    target->setFocus();
+    QString opened;
+    ModalHelper helper;
+    helper.answerWindow("QFileDialog", [&](QWidget* window) {
+        opened = window->windowTitle();
+        static_cast<QDialog*>(window)->reject();
+    });
+    QTest::keyClick(target, Qt::Key(key));
+    QTRY_VERIFY(helper.finished());
+    QCOMPARE(opened, dialog);
+}
+
+void MainWindowTest::screenReaderNames_data() {
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("caption"); // the label a screen reader reads with it
+    struct Row {
+        const char* window;
+        const char* control;
+        const char* caption;
+    };
+    const Row rows[] = {
+        {"", "Bevel2", ""},
+        {"", "Bevel1", ""},
+        {"", "DestFolderLabel", "Label1"},
+        {"", "BatchBox", "Label6"},
+        {"", "BatchProgressBar", ""},
+        {"", "ElapsedLabel", "Label5"},
+        {"", "EstimatedLabel", "EstimatedText"},
+        {"", "CurrentFileBox", "Label7"},
+        {"", "FileProgressBar", ""},
+        {"", "SourceCounterLabel", "Label2"},
+        {"", "DestCounterLabel", "Label3"},
+        {"", "RatioLabel", "Label4"},
+        {"", "CompressButton", ""},
+        {"", "DecompressButton", ""},
+        {"PasswordForm", "PasswordEdit", ""},
+        {"PasswordForm", "CheckBox", ""},
+        {"DestFolderForm", "DestFolder", ""},
+        {"DestFolderForm", "DestDrive", ""},
+        {"AboutForm", "", ""},
+        {"AboutForm", "title", ""},
+    };
+    for (const Row& r : rows)
+        QTest::newRow(qPrintable(QString(r.window) + ' ' + r.control))
+            << r.window << r.control << r.caption;
+}
+
+// Every control that shows something has a name for screen readers, and each value box is
+// labelled by its caption.
+void MainWindowTest::screenReaderNames() {
+    QFETCH(QString, window);
+    QFETCH(QString, control);
+    QFETCH(QString, caption);
+    AppWindows w;
+    QWidget* top =
+        window.isEmpty() ? static_cast<QWidget*>(&w.form) : w.form.findChild<QWidget*>(window);
+    QVERIFY(top);
+    QWidget* widget = control.isEmpty() ? top : top->findChild<QWidget*>(control);
+    QVERIFY(widget);
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(accessible);
+    QVERIFY2(!accessible->text(QAccessible::Name).trimmed().isEmpty(), qPrintable(control));
+    if (caption.isEmpty()) return;
+    QStringList labels;
+    for (const auto& [other, relation] : accessible->relations(QAccessible::Label))
+        labels << other->object()->objectName();
+    QCOMPARE(labels, QStringList{caption});
 }
 
 QTEST_MAIN(MainWindowTest)

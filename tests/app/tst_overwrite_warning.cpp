@@ -15,6 +15,7 @@ class OverwriteWarningTest : public QObject {
     void menuItemFlipsTheMark();
     void offReplacesWithoutAsking();
     void switchedOffDuringABatch();
+    void longNameFitsTheScreen();
 
   private:
     static void present(AppWindows& w) {
@@ -90,6 +91,39 @@ void OverwriteWarningTest::switchedOffDuringABatch() {
     QCOMPARE(readFile(dir.filePath("a.kpz")), expectedCompressed(first, "a.wav"));
     QCOMPARE(readFile(dir.filePath("b.kpz")), expectedCompressed(second, "b.wav"));
     QVERIFY(!w.form.ui().OverWarnMI->isChecked());
+}
+
+// A 250-byte name cannot wrap: the question cuts it in the middle, keeps the end that tells
+// names apart, and stays within the screen.
+void OverwriteWarningTest::longNameFitsTheScreen() {
+    QTemporaryDir dir;
+    const QString stem = QString(238, 'a') + " take 17";
+    QCOMPARE((stem + ".kpz").toUtf8().size(), 250);
+    writeFile(dir.filePath(stem + ".wav"), toneBytes(20000));
+    writeFile(dir.filePath(stem + ".kpz"), "old contents");
+
+    AppWindows w;
+    present(w);
+    ModalHelper helper;
+    QString text, toolTip;
+    QRect frame, room;
+    helper.chooseFiles({dir.filePath(stem + ".wav")})
+        .answerWindow("QMessageBox", [&](QWidget* window) {
+            auto* box = static_cast<QMessageBox*>(window);
+            text = box->text();
+            frame = box->frameGeometry();
+            room = box->screen()->availableGeometry();
+            box->button(QMessageBox::Cancel)->click();
+        });
+    runBatch(w, helper);
+
+    QVERIFY2(helper.unexpected.isEmpty(), qPrintable(helper.unexpected.join("; ")));
+    QVERIFY2(text.startsWith("Overwrite 'aaa") && text.endsWith(" take 17.kpz'?") &&
+                 text.contains(QChar(0x2026)),
+             qPrintable(text));
+    QVERIFY2(frame.width() <= room.width(),
+             qPrintable(QString("%1 > %2").arg(frame.width()).arg(room.width())));
+    QCOMPARE(readFile(dir.filePath(stem + ".kpz")), QByteArray("old contents"));
 }
 
 QTEST_MAIN(OverwriteWarningTest)

@@ -19,6 +19,8 @@ class ProgressDisplayTest : public QObject {
     void showTimes_data();
     void showTimes();
     void resetDisplayRestoresIdleTexts();
+    void currentFileShowsTheName_data();
+    void currentFileShowsTheName();
 };
 
 void ProgressDisplayTest::showProgressFigures_data() {
@@ -200,6 +202,55 @@ void ProgressDisplayTest::resetDisplayRestoresIdleTexts() {
     QCOMPARE(ui.EstimatedLabel->text(), QString("0 s"));
     QCOMPARE(applicationTitle(), title); // the title is left alone
     QCOMPARE(title, QString("(100%) Compressing..."));
+}
+
+void ProgressDisplayTest::currentFileShowsTheName_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("cut");
+    QTest::newRow("short") << "take 1.wav" << false;
+    QTest::newRow("long") << QString(120, 'a') + " take 17.wav" << true;
+    QTest::newRow("right to left") << QString::fromUtf8("הקלטה.wav") << false;
+    QTest::newRow("long, right to left")
+        << QString::fromUtf8("הקלטה ").repeated(20) + QString::fromUtf8("שיר.wav") << true;
+}
+
+// The name of the file under way, in the fixed right-aligned box: whole when it fits, else
+// cut in the middle with its end kept and the whole name in the tooltip; flush right in any
+// script.
+void ProgressDisplayTest::currentFileShowsTheName() {
+    QFETCH(QString, name);
+    QFETCH(bool, cut);
+    AppWindows w;
+    w.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.form));
+    QLabel* box = w.form.ui().CurrentFileBox;
+    const QString path = QDir::temp().filePath(name);
+    ModalHelper helper;
+    // The batch shows the name before it opens the file, which does not exist: its error
+    // box is answered once the name is up.
+    QString shown, toolTip;
+    QImage picture;
+    helper.answerWindow("QMessageBox", [&](QWidget* window) {
+        shown = box->text();
+        toolTip = box->toolTip();
+        picture = box->grab().toImage();
+        static_cast<QMessageBox*>(window)->button(QMessageBox::Ok)->click();
+    });
+    w.form.compressBatch({path});
+    QTRY_VERIFY(helper.finished());
+
+    QCOMPARE(shown == name, !cut);
+    QCOMPARE(toolTip, cut ? name : QString());
+    QVERIFY2(box->fontMetrics().horizontalAdvance(shown) <= box->width(), qPrintable(shown));
+    QVERIFY2(shown.endsWith(name.right(7)), qPrintable(shown));
+    // Where the text is drawn: its rightmost ink lies at the box's right edge.
+    const QRgb background = picture.pixel(0, 0);
+    int right = -1;
+    for (int x = 0; x < picture.width(); ++x)
+        for (int y = 0; y < picture.height(); ++y)
+            if (picture.pixel(x, y) != background) right = x;
+    QVERIFY2(right >= picture.width() - 1 - 4 * picture.devicePixelRatio(),
+             qPrintable(QString("ink ends at %1 of %2").arg(right).arg(picture.width())));
 }
 
 QTEST_MAIN(ProgressDisplayTest)

@@ -24,7 +24,7 @@ const QString kOurDefault = "application/x-brisko-packer=brisko-packer.desktop\n
 
 // The Exec value that runs program for an opened file.
 QString execFor(const QString& quotedProgram) {
-    return quotedProgram + ' ' + desktop_launch::kMarker + " %f";
+    return quotedProgram + ' ' + desktop_launch::kMarker + " %F";
 }
 
 // The keys of a desktop entry's [Desktop Entry] group.
@@ -74,6 +74,7 @@ class StartupTest : public QObject {
     void sameProgramAgainWritesNothing();
     void unreadableMimeAppsListIsLeftAlone();
     void commandLineRunRestoresAndWritesNothing();
+    void commandLinePathIsTheOneTheSystemOpens();
     void programWithParameterRestoresAndEnds();
     void commandLineRunReportsItsOutcome_data();
     void commandLineRunReportsItsOutcome();
@@ -231,14 +232,16 @@ void StartupTest::execLine() {
     // What a desktop makes of the entry: GIO runs the program with the marker and the file.
     const QString gio = QStandardPaths::findExecutable("gio");
     if (gio.isEmpty()) QSKIP("gio is not installed; the entry was checked as text only");
-    const QString opened = path("music/take one.kpz");
+    // Several files selected together reach one run of the program.
+    const QString opened = path("music/take one.kpz"), second = path("music/take two.kpz");
     qputenv("BRISKO_TEST_ARGS", path("args").toLocal8Bit());
     QProcess launch;
     launch.setProcessChannelMode(QProcess::ForwardedChannels);
-    launch.start(gio, {"launch", entry, opened});
+    launch.start(gio, {"launch", entry, opened, second});
     QVERIFY(launch.waitForFinished(30000));
     QCOMPARE(launch.exitCode(), 0);
-    const QByteArray expected = QByteArray(desktop_launch::kMarker) + '\n' + opened.toUtf8() + '\n';
+    const QByteArray expected = QByteArray(desktop_launch::kMarker) + '\n' + opened.toUtf8() +
+                                '\n' + second.toUtf8() + '\n';
     QTRY_COMPARE_WITH_TIMEOUT(readFile(path("args")), expected, 10000);
 }
 
@@ -425,6 +428,29 @@ void StartupTest::commandLineRunRestoresAndWritesNothing() {
     QVERIFY(!QFile::exists(path("work/song.wav")));
     QCOMPARE(filesBelow(data()), QStringList());
     QCOMPARE(filesBelow(config()), QStringList());
+}
+
+// "a/sub/../x.kpz" with a/sub a link to ../b/c names b/x.kpz for the system; cleaning the
+// text would read a/x.kpz instead.
+void StartupTest::commandLinePathIsTheOneTheSystemOpens() {
+    const QByteArray inA = toneBytes(5000), inB = noiseBytes(7000);
+    QVERIFY(QDir().mkpath(path("a")) && QDir().mkpath(path("b/c")) && QDir().mkpath(path("work")));
+    writeFile(path("a/song.kpz"), expectedCompressed(inA, "song.wav"));
+    writeFile(path("b/song.kpz"), expectedCompressed(inB, "song.wav"));
+    QVERIFY(QFile::link("../b/c", path("a/sub")));
+    QVERIFY(QDir::setCurrent(path("work")));
+
+    AppWindows w;
+    w.form.state().firstActivation = true;
+    w.form.state().startedWithParameter = true;
+    w.form.commandLineArguments = [] {
+        return QStringList{"brisko-packer", "../a/sub/../song.kpz"};
+    };
+    ModalHelper helper;
+    present(w);
+    QTRY_COMPARE(w.form.statusText(), QString("Decompressing... Done"));
+    QCOMPARE(readFile(path("work/song.wav")), inB);
+    QVERIFY2(helper.unexpected.isEmpty(), qPrintable(helper.unexpected.join("; ")));
 }
 
 void StartupTest::programWithParameterRestoresAndEnds() {

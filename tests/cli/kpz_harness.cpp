@@ -50,23 +50,6 @@ RunSettings passwordInEnvironment(const std::string& password) {
     return settings;
 }
 
-std::vector<uint8_t> audioLike(size_t size, unsigned seed) {
-    std::vector<uint8_t> data(size);
-    std::mt19937 noise(seed);
-    std::uniform_int_distribution<int> jitter(-40, 40);
-    for (size_t i = 0; i + 1 < size; i += 2) {
-        const size_t frame = i / 4;
-        const bool left = (i / 2) % 2 == 0;
-        const double phase = static_cast<double>(frame) * (left ? 0.031 : 0.047) + seed;
-        const int sample = static_cast<int>((left ? 9000 : 7000) * std::sin(phase)) + jitter(noise);
-        const auto word = static_cast<uint16_t>(static_cast<int16_t>(sample));
-        data[i] = static_cast<uint8_t>(word & 0xFF);
-        data[i + 1] = static_cast<uint8_t>(word >> 8);
-    }
-    if (size % 2) data[size - 1] = static_cast<uint8_t>(noise());
-    return data;
-}
-
 std::vector<uint8_t> packInMemory(const std::vector<uint8_t>& source,
                                   const std::string& storedName) {
     auto state = std::make_unique<kpz::CodecState>();

@@ -2,6 +2,8 @@
 // Runs the kpz binary in a scratch folder and gives the tests small file helpers.
 #pragma once
 
+#include "audio_like.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -31,10 +33,6 @@ struct RunSettings {
 
 // Settings that give the password through KPZ_PASSWORD.
 RunSettings passwordInEnvironment(const std::string& password);
-
-// Interleaved 16-bit stereo: two sines with a little noise, plus odd trailing bytes when
-// size is odd. Deterministic for a given seed.
-std::vector<uint8_t> audioLike(size_t size, unsigned seed = 1);
 
 // A complete compressed file made by the codec in memory, for names and headers that the
 // tool itself would never write.

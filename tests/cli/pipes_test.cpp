@@ -101,9 +101,9 @@ TEST_F(Pipes, CompressedDataNeverGoesToATerminalUnlessForced) {
 
 TEST_F(Pipes, CheckValueCatchesDamageAndWrongPasswords) {
     const RunSettings secret = passwordInEnvironment("secret");
-    ASSERT_EQ(run({"--check", "a.wav"}, secret).exitCode, 0);
+    ASSERT_EQ(run({"a.wav"}, secret).exitCode, 0); // the check value is the default
     const auto checked = readBytes(path("a.kpz"));
-    ASSERT_EQ(checked.size(), packed_.size() + 16);
+    ASSERT_EQ(checked.size(), packed_.size());
     auto damaged = checked;
     damaged[damaged.size() / 2] ^= 0x04; // a residual bit: only the check value can tell
     auto garbage = packed_;
@@ -142,8 +142,9 @@ TEST_F(Pipes, CheckValueCatchesDamageAndWrongPasswords) {
         }
     }
 
-    // -l shows which files carry a check value, without reading the payload.
-    writeBytes(path("plain.kpz"), packed_);
+    // -l shows which files carry a check value.
+    writeBytes(path("plain.wav"), music_);
+    ASSERT_EQ(run({"--no-check", "plain.wav"}).exitCode, 0);
     const RunResult listed = run({"-l", "plain.kpz", "f.kpz"});
     std::istringstream lines(listed.out);
     std::string header, plain, withCheck;
@@ -153,7 +154,7 @@ TEST_F(Pipes, CheckValueCatchesDamageAndWrongPasswords) {
     EXPECT_NE(header.find("Check"), std::string::npos) << listed.out;
     EXPECT_EQ(plain.find("xxh3"), std::string::npos) << listed.out;
     writeBytes(path("f.kpz"), checked);
-    EXPECT_NE(run({"-l", "f.kpz"}).out.find("xxh3"), std::string::npos);
+    EXPECT_NE(run({"-l", "f.kpz"}, secret).out.find("xxh3"), std::string::npos);
 }
 
 TEST_F(Pipes, RemovingInputsOnlyAfterACompleteOutput) {

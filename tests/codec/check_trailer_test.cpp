@@ -4,6 +4,7 @@
 #include "check_trailer.h"
 #include "file_job.h"
 #include "password.h"
+#include "sinks.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -86,18 +87,18 @@ class CheckTrailer : public ::testing::Test {
         const std::string in = dir_ + "/music.wav";
         writeAll(in, source);
         kpz::CompressJob job(*state_);
-        bool exists = false;
         EXPECT_TRUE(job.open(in).ok());
-        EXPECT_TRUE(job.checkOutput(dir_ + "/out.kpz", exists).ok());
-        EXPECT_TRUE(job.createOutput().ok());
+        EXPECT_TRUE(job.prepareOutput(dir_ + "/out.kpz",
+                                      [](const std::string&) { return kpz::Replace::Yes; })
+                        .ok());
         EXPECT_TRUE(job.run(code != 0, code, check).ok());
         EXPECT_TRUE(job.verify(code).ok());
-        EXPECT_TRUE(job.commit(true, false).ok());
+        EXPECT_TRUE(job.commit(false).ok());
         return readAll(dir_ + "/out.kpz");
     }
 
     // Tests file through the job; gives the outcome and what followed the payload.
-    kpz::Outcome test(const std::vector<uint8_t>& file, uint16_t code, kpz::PayloadEnd& end,
+    kpz::Outcome test(const std::vector<uint8_t>& file, uint16_t code, kpz::MemberEnd& end,
                       bool* hasCheck = nullptr) {
         writeAll(dir_ + "/in.kpz", file);
         kpz::RestoreJob job(*state_);
@@ -105,7 +106,7 @@ class CheckTrailer : public ::testing::Test {
         if (o.ok()) o = job.readHeader();
         if (hasCheck) *hasCheck = o.ok() && job.hasCheck();
         if (o.ok()) o = job.test(code);
-        end = job.payloadEnd();
+        end = job.memberEnd();
         return o;
     }
 
@@ -130,7 +131,7 @@ TEST_F(CheckTrailer, OnlyAddsSixteenBytesThatAPlainReaderNeverReads) {
                 kpz::decodeTrailer(checked.data() + plain.size(), kpz::kTrailerBytes, hash));
 
             EXPECT_EQ(plainRestore(checked, code), source);
-            kpz::PayloadEnd end;
+            kpz::MemberEnd end;
             bool hasCheck = false;
             EXPECT_TRUE(test(checked, code, end, &hasCheck).ok());
             EXPECT_TRUE(end.checked && hasCheck);
@@ -153,6 +154,11 @@ TEST_F(CheckTrailer, DamageWrongPasswordAndOtherTrailingBytes) {
         bytes.insert(bytes.end(), count, 0x5A);
         return bytes;
     };
+    auto cut = [](std::vector<uint8_t> bytes, size_t from, size_t count) {
+        bytes.erase(bytes.begin() + static_cast<ptrdiff_t>(from),
+                    bytes.begin() + static_cast<ptrdiff_t>(from + count));
+        return bytes;
+    };
     struct Case {
         const char* label;
         std::vector<uint8_t> file;
@@ -165,21 +171,84 @@ TEST_F(CheckTrailer, DamageWrongPasswordAndOtherTrailingBytes) {
         {"PayloadBitFlipped", flipped(payloadEnd / 2), code, kpz::Problem::CheckMismatch, 0},
         {"StoredHashChanged", flipped(checked.size() - 1), code, kpz::Problem::CheckMismatch, 0},
         {"WrongPassword", checked, kpz::passwordCode("Secret!"), kpz::Problem::CheckMismatch, 0},
-        // Bytes after the trailer: it no longer ends the file, so it is not read as one.
-        {"BytesAfterTheTrailer", appended(checked, 3), code, kpz::Problem::None,
-         kpz::kTrailerBytes + 3},
+        // The trailer is looked for where the payload ends, whatever follows it.
+        {"BytesAfterTheTrailer", appended(checked, 3), code, kpz::Problem::None, 3},
         {"BytesAfterAPlainFile", appended(compress(source, false, code), 40), code,
          kpz::Problem::None, 40},
+        // A trailer the payload does not end at is damage, however the end moved.
+        {"DamagedAndBytesAppended", appended(flipped(payloadEnd / 2), 3), code,
+         kpz::Problem::CheckMismatch, 0},
+        {"WrongPasswordAndBytesAppended", appended(checked, 3), kpz::passwordCode("Secret!"),
+         kpz::Problem::CheckMismatch, 0},
+        {"CutInsideTheTrailer", cut(checked, checked.size() - 5, 5), code,
+         kpz::Problem::CheckMismatch, 0},
+        {"CutToTheTrailersFirstBytes", cut(checked, payloadEnd + 3, kpz::kTrailerBytes - 3), code,
+         kpz::Problem::CheckMismatch, 0},
+        {"EndPadCutTrailerKept", cut(checked, payloadEnd - 2, 2), code, kpz::Problem::Damaged, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        kpz::PayloadEnd end;
-        EXPECT_EQ(test(c.file, c.code, end).problem, c.problem);
+        kpz::MemberEnd end;
+        const kpz::Outcome o = test(c.file, c.code, end);
+        if (c.problem == kpz::Problem::Damaged)
+            EXPECT_TRUE(o.problem == kpz::Problem::Damaged ||
+                        o.problem == kpz::Problem::CheckMismatch)
+                << static_cast<int>(o.problem);
+        else
+            EXPECT_EQ(o.problem, c.problem);
         if (c.problem == kpz::Problem::None) {
-            EXPECT_FALSE(end.checked);
             EXPECT_EQ(end.trailingBytes, c.trailingBytes);
         }
     }
+}
+
+// Every code but the right one, on a small checked file: none restores. The file is read
+// as every reader reads it, through the job's decode and its verdict on the payload's end.
+TEST_F(CheckTrailer, NoWrongCodePasses) {
+    const uint16_t right = kpz::passwordCode("secret");
+    const auto checked = compress(kpztest::audioLike(500, 5), true, right);
+    kpz::MemoryStream whole(checked);
+    kpz::Header header;
+    ASSERT_TRUE(kpz::readCompressedHeader(whole, checked.size(), header).ok());
+    const std::vector<uint8_t> payload(checked.begin() + kpz::kHeaderFixedBytes + header.nameLength,
+                                       checked.end());
+    int passed = 0;
+    for (uint32_t code = 0; code < 65536; ++code) {
+        kpz::MemoryStream in(payload);
+        kpz::MemberInput members(in);
+        kpz::CountingSink sink;
+        kpz::MemberEnd end;
+        const kpz::Outcome o =
+            kpz::decodePayload(*state_, members, header, sink, static_cast<uint16_t>(code), end);
+        if (o.ok()) ++passed;
+        if (code == right) {
+            EXPECT_TRUE(o.ok() && end.checked);
+        }
+    }
+    EXPECT_EQ(passed, 1);
+}
+
+// Every single flipped bit of a small checked file: whatever still restores, restores the
+// right bytes (a flip in the stored name, the end pad or the unused end of the last block
+// changes no restored byte).
+TEST_F(CheckTrailer, NoFlippedBitRestoresWrongBytes) {
+    const auto source = kpztest::audioLike(1200, 9);
+    const auto checked = compress(source, true);
+    int restored = 0;
+    for (size_t bit = 0; bit < checked.size() * 8; ++bit) {
+        auto file = checked;
+        file[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+        kpz::MemoryStream in(file);
+        kpz::Header header;
+        if (!kpz::readCompressedHeader(in, file.size(), header).ok()) continue;
+        kpz::MemberInput members(in);
+        kpz::MemoryStream out;
+        kpz::MemberEnd end;
+        if (!kpz::decodePayload(*state_, members, header, out, 0, end).ok()) continue;
+        ++restored;
+        EXPECT_TRUE(out.data == source) << "bit " << bit;
+    }
+    EXPECT_GT(restored, 0);
 }
 
 } // namespace

@@ -4,9 +4,11 @@
 #include "decoder.h"
 #include "encoder.h"
 #include "file_io.h"
+#include "file_job.h"
 #include "memory_codec.h"
 #include "test_support.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -32,40 +34,30 @@ void watch(kpz::CodecState& s, Events& e) {
     s.hooks.showProgress = [&e, &s](kpz::Direction) { e.progressAt.push_back(s.destWritten); };
 }
 
-// Compresses a file through kpz::File, as the programs do.
-kpz::EncodeOutcome compressFile(kpz::CodecState& s, const std::string& from,
-                                const std::string& to) {
-    kpz::resetEncoder(s);
-    kpz::File in, out;
-    EXPECT_TRUE(in.openRead(from));
-    EXPECT_TRUE(out.create(to));
-    s.source = &in;
-    s.destination = &out;
-    s.sourceSize = static_cast<uint32_t>(in.length());
-    s.passwordOn = false;
-    kpz::writeHeader(out, false, s.sourceSize, "a.wav");
-    s.destWritten += 5;
-    return kpz::encodeFile(s);
+kpz::Replace replace(const std::string&) {
+    return kpz::Replace::Yes;
 }
 
-// Restores a compressed file through kpz::File up to decodeFile's outcome.
-kpz::DecodeOutcome restoreFile(kpz::CodecState& s, const std::string& from, const std::string& to) {
-    kpz::resetDecoder(s);
-    kpz::File in, out;
-    EXPECT_TRUE(in.openRead(from));
-    kpz::Header h;
-    EXPECT_EQ(kpz::readHeader(in, h), kpz::HeaderStatus::Ok);
-    EXPECT_TRUE(out.create(to));
-    s.source = &in;
-    s.destination = &out;
-    s.originalSize = h.originalSize;
-    s.passwordOn = h.passwordOn;
-    s.sourceProcessed += h.nameLength;
-    kpz::refillInput(s);
-    if (s.bytesRead < 0) return kpz::DecodeOutcome::ReadError;
-    const auto outcome = kpz::decodeFile(s);
-    if (outcome == kpz::DecodeOutcome::Complete) out.setLength(h.originalSize);
-    return outcome;
+// Compresses a file through the job, as the programs do; the output is committed when the
+// run succeeds.
+kpz::Problem compressFile(kpz::CodecState& s, const std::string& from, const std::string& to) {
+    kpz::CompressJob job(s);
+    kpz::Outcome o = job.open(from);
+    if (o.ok()) o = job.prepareOutput(to, replace);
+    if (o.ok()) o = job.run(false, 0);
+    if (o.ok()) o = job.commit(false);
+    return o.problem;
+}
+
+// Restores a compressed file through the job.
+kpz::Problem restoreFile(kpz::CodecState& s, const std::string& from, const std::string& to) {
+    kpz::RestoreJob job(s);
+    kpz::Outcome o = job.open(from);
+    if (o.ok()) o = job.readHeader();
+    if (o.ok()) o = job.prepareOutput(to, replace);
+    if (o.ok()) o = job.run(0);
+    if (o.ok()) o = job.commit(false);
+    return o.problem;
 }
 
 } // namespace
@@ -78,24 +70,24 @@ TEST(Faults, ShortWriteIsReportedThenCancelsAndStillCounts) {
     watch(*s, e);
     FaultGuard guard({.writeStopsAt = 700000});
     // Coding goes on to the end of the chunk, and the next read finds the flag.
-    EXPECT_EQ(compressFile(*s, dir + "/a.wav", dir + "/a.kpz"), kpz::EncodeOutcome::Cancelled);
-    EXPECT_TRUE(s->cancelRequested);
+    EXPECT_EQ(compressFile(*s, dir + "/a.wav", dir + "/a.kpz"), kpz::Problem::WriteFailed);
     EXPECT_GE(e.failures, 1);
     ASSERT_FALSE(e.progressAt.empty());
     // Every flush is counted in full even when it was stored short.
     EXPECT_EQ(e.progressAt.back() % 524288, 14u);
-    EXPECT_EQ(kpztest::readAll(dir + "/a.kpz").size(), 700000u);
+    // What was written is dropped.
+    EXPECT_FALSE(std::filesystem::exists(dir + "/a.kpz"));
 }
 
-TEST(Faults, ShortWriteInTheLastFlushSetsTheFlagAfterCompletion) {
+TEST(Faults, ShortWriteInTheLastFlushStillFailsTheFile) {
     const std::string dir = kpztest::makeTempDir();
     kpztest::writeAll(dir + "/a.wav", kpztest::audioLike(1000));
     auto s = kpztest::makeState();
     Events e;
     watch(*s, e);
     FaultGuard guard({.writeStopsAt = 20});
-    EXPECT_EQ(compressFile(*s, dir + "/a.wav", dir + "/a.kpz"), kpz::EncodeOutcome::Complete);
-    EXPECT_TRUE(s->cancelRequested);
+    // The coder completes; the failure in its last flush still fails the file.
+    EXPECT_EQ(compressFile(*s, dir + "/a.wav", dir + "/a.kpz"), kpz::Problem::WriteFailed);
     EXPECT_EQ(e.failures, 1);
 }
 
@@ -105,7 +97,7 @@ TEST(Faults, SourceReadErrorOnAnyChunk) {
     for (int failingRead : {1, 3}) {
         auto s = kpztest::makeState();
         FaultGuard guard({.readFailsAt = failingRead});
-        EXPECT_EQ(compressFile(*s, dir + "/a.wav", dir + "/a.kpz"), kpz::EncodeOutcome::ReadError)
+        EXPECT_EQ(compressFile(*s, dir + "/a.wav", dir + "/a.kpz"), kpz::Problem::SourceRead)
             << "read " << failingRead;
     }
 }
@@ -117,7 +109,7 @@ TEST(Faults, CompressedReadErrorOnALaterRefillIsReported) {
                       kpz::compressToMemory(*s, kpztest::randomBytes(4 * 524288, 3), "a.wav"));
     // Header reads: marker, fixed part, name; then the first refill, then the second.
     FaultGuard guard({.readFailsAt = 5});
-    EXPECT_EQ(restoreFile(*s, dir + "/a.kpz", dir + "/out"), kpz::DecodeOutcome::ReadError);
+    EXPECT_EQ(restoreFile(*s, dir + "/a.kpz", dir + "/out"), kpz::Problem::SourceRead);
 }
 
 TEST(Faults, TruncatedOrShortenedPayloadIsDamaged) {
@@ -128,17 +120,17 @@ TEST(Faults, TruncatedOrShortenedPayloadIsDamaged) {
     const size_t cuts[] = {file.size() - 6, file.size() / 2, 14 + 524288, 14 + 10, 15};
     for (size_t cut : cuts) {
         kpztest::writeAll(dir + "/a.kpz", Bytes(file.begin(), file.begin() + cut));
-        EXPECT_EQ(restoreFile(*s, dir + "/a.kpz", dir + "/out"), kpz::DecodeOutcome::Damaged)
+        EXPECT_EQ(restoreFile(*s, dir + "/a.kpz", dir + "/out"), kpz::Problem::Damaged)
             << "cut at " << cut;
     }
     // Only part of the end pad missing: no data is lost, but the file was cut all the same.
     kpztest::writeAll(dir + "/a.kpz", Bytes(file.begin(), file.end() - 2));
-    EXPECT_EQ(restoreFile(*s, dir + "/a.kpz", dir + "/out"), kpz::DecodeOutcome::Damaged);
-    // Bytes after the end pad are not the codec's business.
+    EXPECT_EQ(restoreFile(*s, dir + "/a.kpz", dir + "/out"), kpz::Problem::Damaged);
+    // Bytes after the end pad are trailing data, warned about by the programs.
     Bytes longer = file;
     longer.insert(longer.end(), {1, 2, 3});
     kpztest::writeAll(dir + "/a.kpz", longer);
-    EXPECT_EQ(restoreFile(*s, dir + "/a.kpz", dir + "/out"), kpz::DecodeOutcome::Complete);
+    EXPECT_EQ(restoreFile(*s, dir + "/a.kpz", dir + "/out"), kpz::Problem::None);
     EXPECT_TRUE(kpztest::readAll(dir + "/out") == source);
 }
 
@@ -150,7 +142,7 @@ TEST(Faults, RestoreWriteFailureStopsBeforeTheNextBlock) {
     Events e;
     watch(*s, e);
     FaultGuard guard({.writeStopsAt = 1000});
-    EXPECT_EQ(restoreFile(*s, dir + "/a.kpz", dir + "/out"), kpz::DecodeOutcome::Cancelled);
+    EXPECT_EQ(restoreFile(*s, dir + "/a.kpz", dir + "/out"), kpz::Problem::WriteFailed);
     EXPECT_EQ(e.failures, 1);
     EXPECT_EQ(e.progressAt, std::vector<uint32_t>{524288});
 }
@@ -160,7 +152,7 @@ TEST(Faults, PayloadEndingExactlyAtAChunkRestores) {
     auto s = kpztest::makeState();
     const Bytes source(104857u * 64u, 0); // payload of exactly 524,288 bytes
     kpztest::writeAll(dir + "/a.kpz", kpz::compressToMemory(*s, source, "a.wav"));
-    EXPECT_EQ(restoreFile(*s, dir + "/a.kpz", dir + "/out"), kpz::DecodeOutcome::Complete);
+    EXPECT_EQ(restoreFile(*s, dir + "/a.kpz", dir + "/out"), kpz::Problem::None);
     EXPECT_TRUE(kpztest::readAll(dir + "/out") == source);
 }
 

@@ -16,7 +16,13 @@
 
 namespace {
 
-enum class Ending { CommitNew, CommitReplacing, CommitRefusedByExisting, Discard };
+enum class Ending {
+    CommitNew,
+    CommitNewDurable,
+    CommitReplacing,
+    CommitRefusedByExisting,
+    Discard
+};
 
 struct PolicyCase {
     const char* label;
@@ -33,10 +39,12 @@ constexpr bool kSystemHasUnnamedFiles = true;
 
 const PolicyCase kCases[] = {
     {"UnnamedNew", true, Ending::CommitNew},
+    {"UnnamedNewDurable", true, Ending::CommitNewDurable},
     {"UnnamedReplacing", true, Ending::CommitReplacing},
     {"UnnamedKeepsExisting", true, Ending::CommitRefusedByExisting},
     {"UnnamedDiscarded", true, Ending::Discard},
     {"NamedNew", false, Ending::CommitNew},
+    {"NamedNewDurable", false, Ending::CommitNewDurable},
     {"NamedReplacing", false, Ending::CommitReplacing},
     {"NamedKeepsExisting", false, Ending::CommitRefusedByExisting},
     {"NamedDiscarded", false, Ending::Discard},
@@ -92,11 +100,17 @@ TEST_P(OutputPolicy, FinalNameOnlyWhenComplete) {
         EXPECT_EQ(std::string(back, 12), "new contents");
     }
 
-    std::string error;
+    int error = 0;
+    kpz::OutputFile::Attributes durable;
+    durable.durable = true;
     switch (c.ending) {
     case Ending::CommitNew:
     case Ending::CommitReplacing:
         EXPECT_EQ(out.commit(true, {}, error), kpz::OutputFile::Commit::Done) << error;
+        EXPECT_EQ(contents(final), "new contents");
+        break;
+    case Ending::CommitNewDurable:
+        EXPECT_EQ(out.commit(false, durable, error), kpz::OutputFile::Commit::Done) << error;
         EXPECT_EQ(contents(final), "new contents");
         break;
     case Ending::CommitRefusedByExisting:

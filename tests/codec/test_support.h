@@ -3,6 +3,7 @@
 // encoder, and a heap-allocated codec state.
 #pragma once
 
+#include "audio_like.h"
 #include "codec_state.h"
 
 #include <cstdint>
@@ -14,8 +15,6 @@ namespace kpztest {
 
 std::unique_ptr<kpz::CodecState> makeState();
 
-// Interleaved 16-bit stereo, low byte first: two sines with a little noise, deterministic.
-std::vector<uint8_t> audioLike(size_t bytes, uint32_t seed = 1);
 std::vector<uint8_t> randomBytes(size_t bytes, uint32_t seed = 1);
 
 // The payload as the format defines it, computed bit by bit in the plainest way: 512 KiB

@@ -20,8 +20,8 @@ case $libdir in "$prefix"/*) ;; *) echo "kpz.pc points outside $prefix: $libdir"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # shellcheck disable=SC2086
-cc -std=c99 -Wall -Wextra -Werror -pedantic ${KPZ_TEST_CFLAGS:-} -o "$work/api_test" "$here/api_test.c" \
-  $(pkg-config --cflags --libs kpz) -Wl,-rpath,"$libdir"
+cc -std=c99 -Wall -Wextra -Werror -pedantic -pthread ${KPZ_TEST_CFLAGS:-} -o "$work/api_test" \
+  "$here/api_test.c" $(pkg-config --cflags --libs kpz) -Wl,-rpath,"$libdir"
 # The header is also usable from C++.
 echo '#include <kpz.h>' | c++ -std=c++17 -Wall -Werror -fsyntax-only -x c++ $(pkg-config --cflags kpz) -
 

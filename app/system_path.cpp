@@ -1,0 +1,26 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// A path from the command line as the system reads it.
+#include "system_path.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <filesystem>
+#include <system_error>
+
+QString systemPath(const QString& given) {
+    const QString argument = QDir::fromNativeSeparators(given);
+    // Joined as text only: Qt's own absolute paths are cleaned, and "a/link/../x" is x in
+    // the folder above link's target, which cleaning the text would place in a/.
+    const QString absolute =
+        QDir::isAbsolutePath(argument) ? argument : QDir::currentPath() + '/' + argument;
+    const qsizetype cut = absolute.lastIndexOf('/');
+    const QString name = absolute.mid(cut + 1);
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::canonical(
+        std::filesystem::path(QFile::encodeName(absolute.left(cut == 0 ? 1 : cut)).toStdString()),
+        error);
+    if (error) return QDir::cleanPath(absolute);
+    const QString resolved = QFile::decodeName(folder.string().c_str());
+    return (resolved.endsWith('/') ? resolved : resolved + '/') + name;
+}

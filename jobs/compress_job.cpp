@@ -1,0 +1,166 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// Compressing one file: the source's checks, the coder's run, the optional verification.
+#include "file_job.h"
+
+#include "encoder.h"
+#include "job_streams.h"
+#include "paths.h"
+#include "sinks.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+
+namespace kpz {
+
+Outcome CompressJob::open(const std::string& path) {
+    if (!at({Stage::Fresh})) return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
+    resetEncoder(s_);
+    if (Outcome o = openSource(path); !o.ok()) return settle(o, Stage::Failed);
+    // The header holds 32-bit sizes and at most 255 name bytes: refuse what it cannot
+    // describe before anything is written.
+    if (sourceLength() > kMaxSourceSize) return settle(problem(Problem::TooLarge), Stage::Failed);
+    // The file's own name: on this system only "/" separates folders, and a ":" or "\\" in
+    // the name is part of it (the stored form replaces them).
+    storedName_ = storedNameFor(baseNameOf(path));
+    if (storedName_.size() > kMaxNameLength)
+        return settle(problem(Problem::NameTooLong), Stage::Failed);
+    return settle({}, Stage::Opened);
+}
+
+std::string CompressJob::outputFor(const std::string& folder) const {
+    const std::string beside = compressedName(sourcePath_);
+    // The file's own name: only "/" separates folders here, whatever the name holds.
+    return folder.empty() ? beside : joinPath(folder, baseNameOf(beside));
+}
+
+Outcome CompressJob::openStream(Stream& in, const std::string& name) {
+    if (!at({Stage::Fresh})) return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
+    const Outcome o = spool(in);
+    if (!o.ok()) return settle(o, Stage::Failed);
+    resetEncoder(s_);
+    stage_ = Stage::Opened;
+    return setStoredName(name);
+}
+
+Outcome CompressJob::spool(Stream& in) {
+    sourcePath_.assign(1, '-'); // not = "-": GCC 12 warns wrongly (-Wrestrict) there
+    spooled_ = true;
+    if (!source_.createTemporary()) return problem(Problem::SpoolFailed, errno);
+    // The encoder's input buffer carries the bytes across; the encoder is reset after it.
+    uint64_t total = 0;
+    for (;;) {
+        const int32_t n = in.read(s_.sampleBuffer, kChunkBytes);
+        if (n < 0) return problem(Problem::SourceRead, errno);
+        if (n == 0) break;
+        total += static_cast<uint64_t>(n);
+        // Stop keeping bytes the header could not describe anyway.
+        if (total > kMaxSourceSize) return problem(Problem::TooLarge);
+        if (source_.write(s_.sampleBuffer, static_cast<uint32_t>(n)) != static_cast<uint32_t>(n))
+            return problem(Problem::SpoolFailed, errno);
+        if (n < static_cast<int32_t>(kChunkBytes)) break;
+    }
+    if (!source_.rewind()) return problem(Problem::SpoolFailed, errno);
+    if (::fstat(source_.descriptor(), &attributes_) != 0)
+        return problem(Problem::SpoolFailed, errno);
+    sourceLength_ = static_cast<uint64_t>(attributes_.st_size);
+    return {};
+}
+
+Outcome CompressJob::setStoredName(const std::string& name) {
+    if (!at({Stage::Opened})) return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
+    storedName_ = storedNameFor(name);
+    if (storedName_.size() > kMaxNameLength)
+        return settle(problem(Problem::NameTooLong), Stage::Failed);
+    return {};
+}
+
+Outcome CompressJob::run(bool passwordOn, uint16_t passwordCode, bool withCheck) {
+    const bool ready = destination_ ? at({Stage::Opened}) : at({Stage::OutputReady});
+    if (!ready) return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
+    return settle(encode(passwordOn, passwordCode, withCheck), Stage::Ran);
+}
+
+Outcome CompressJob::encode(bool passwordOn, uint16_t passwordCode, bool withCheck) {
+    // The source may have changed while the caller asked questions.
+    const int64_t sizeNow = source_.length();
+    if (sizeNow < 0) return problem(Problem::SourceRead, errno);
+    if (static_cast<uint64_t>(sizeNow) > kMaxSourceSize) return problem(Problem::TooLarge);
+    s_.sourceSize = static_cast<uint32_t>(sizeNow);
+    s_.passwordOn = passwordOn;
+    s_.passwordCode = passwordOn ? passwordCode : 0;
+    passwordOn_ = passwordOn;
+    withCheck_ = withCheck;
+
+    ContentHash hash;
+    HashedSource hashed(source_, hash);
+    Stream& in = withCheck ? static_cast<Stream&>(hashed) : source_;
+    RunScope scope(s_, in, destination());
+    // A failing output shows up at the first flush, which reports it.
+    if (!writeHeader(destination(), passwordOn, s_.sourceSize, storedName_))
+        scope.writeFailed = true;
+    s_.destWritten += static_cast<uint32_t>(storedName_.size());
+    const EncodeOutcome outcome = scope.writeFailed ? EncodeOutcome::Cancelled : encodeFile(s_);
+    const bool cancelled = s_.cancelRequested;
+    s_.cancelRequested = false;
+
+    if (outcome == EncodeOutcome::ReadError) return problem(Problem::SourceRead);
+    if (scope.writeFailed) return problem(Problem::WriteFailed);
+    // The closing flush may have let the user confirm a cancel.
+    if (outcome == EncodeOutcome::Cancelled || cancelled) return problem(Problem::Cancelled);
+    // A file that grew or shrank while it was read would restore to the wrong length.
+    if (s_.sourceProcessed != s_.sourceSize) return problem(Problem::SizeChanged);
+    if (withCheck) {
+        uint8_t trailer[kTrailerBytes];
+        encodeTrailer(hash.value(), trailer);
+        if (destination().write(trailer, kTrailerBytes) != kTrailerBytes)
+            return problem(Problem::WriteFailed);
+        s_.destWritten += kTrailerBytes;
+    }
+    compressedSize_ = s_.destWritten;
+    return {};
+}
+
+Outcome CompressJob::verify(uint16_t passwordCode) {
+    if (destination_ || !at({Stage::Ran}))
+        return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
+    return settle(compareWithSource(passwordCode), Stage::Ran);
+}
+
+Outcome CompressJob::compareWithSource(uint16_t passwordCode) {
+    File reader;
+    if (!output_.openReader(reader)) return problem(Problem::SourceRead, errno);
+    Header h;
+    const int64_t length = reader.length();
+    if (readHeader(reader, h) != HeaderStatus::Ok || length < 0)
+        return problem(Problem::VerifyHeader);
+    const uint64_t payload = static_cast<uint64_t>(length) - kHeaderFixedBytes - h.nameLength;
+    if (h.originalSize != s_.sourceSize || h.passwordOn != passwordOn_ ||
+        h.storedName != storedName_.substr(0, storedName_.find('\0')) ||
+        payload < minimumPayloadBytes(h.originalSize))
+        return problem(Problem::VerifyHeader);
+    // The stored name must restore to a usable name, or the file could not be restored.
+    if (safeOutputName(h.storedName).empty()) return problem(Problem::VerifyHeader);
+
+    File reference;
+    if (spooled_) {
+        // Standard input's bytes are only in the spool: read them again from its start.
+        if (!reference.duplicate(source_)) return problem(Problem::SourceRead, errno);
+    } else if (!reference.openRead(sourcePath_)) {
+        return problem(Problem::OpenSource, errno);
+    }
+    // The sink stops the decoder at the first difference, through the cancel flag.
+    ComparingSink sink(reference, h.originalSize, &s_.cancelRequested);
+    MemberInput input(reader);
+    MemberEnd end;
+    const Outcome decoded = decodePayload(s_, input, h, sink, passwordCode, end);
+    if (decoded.problem == Problem::SourceRead || sink.referenceReadFailed())
+        return problem(Problem::SourceRead);
+    if ((!decoded.ok() && decoded.problem != Problem::Cancelled) || !sink.matched())
+        return problem(Problem::VerifyMismatch);
+    // The new file ends exactly with its check trailer, or with its end pad.
+    if (end.checked != withCheck_ || end.trailingBytes != 0 || end.nextMember)
+        return problem(Problem::VerifyMismatch);
+    return {};
+}
+
+} // namespace kpz

@@ -1,0 +1,53 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// The outputs and inputs of one run, so that a run never writes the same output twice nor
+// over one of its own inputs, however the paths are spelt.
+#pragma once
+
+#include "file_io.h"
+#include "outcome.h"
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kpz {
+
+// Safe to use from several threads.
+class RunLedger {
+  public:
+    // Records an input of the run (by its file identity, when it exists).
+    void addInput(const std::string& path);
+    // Claims finalPath for the file at source. OutputClaimed when an earlier file of the
+    // run has it (detail names that file), OutputIsInput when it is one of the inputs.
+    // Outputs are told apart by their folder's identity on disk and their name (without
+    // regard to case where the system ignores it), so two spellings of one folder, links
+    // and mounts of it included, claim one output.
+    Outcome claim(const std::string& finalPath, const std::string& source);
+    // The same for files handled side by side, in the order they were given: the claim of
+    // the file at position order waits until every earlier file has claimed or settled, so
+    // the first of two files with one output is always the one written.
+    Outcome claim(const std::string& finalPath, const std::string& source, size_t order);
+    // Marks the file at position order as past its claim, whether it made one or not.
+    void settle(size_t order);
+
+  private:
+    using Key = std::pair<FileIdentity, std::string>; // folder, name
+    static Key keyFor(const std::string& finalPath);
+    Outcome claimLocked(const Key& key, bool exists, const FileIdentity& id,
+                        const std::string& source);
+    void settleLocked(size_t order);
+
+    std::mutex lock_;
+    std::condition_variable turn_;
+    std::set<FileIdentity> inputs_;
+    std::map<Key, std::string> outputs_;           // output -> its source
+    std::map<FileIdentity, std::string> existing_; // outputs that existed -> their source
+    std::vector<bool> settled_;                    // by position, for ordered claims
+    size_t firstUnsettled_ = 0;
+};
+
+} // namespace kpz

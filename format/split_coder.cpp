@@ -3,6 +3,7 @@
 // places the second half, and the per-half word coder.
 #include "split_coder.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kpz {
@@ -12,10 +13,11 @@ namespace {
 constexpr uint64_t kMinSplitChunks = 16;
 } // namespace
 
-uint64_t splitPoint(uint64_t sourceBytes) {
+uint64_t splitPoint(uint64_t sourceBytes, uint32_t firstPermille) {
     const uint64_t fullChunks = sourceBytes / kChunkBytes;
     if (fullChunks < kMinSplitChunks) return 0;
-    return fullChunks / 2 * kChunkBytes;
+    const uint64_t first = fullChunks * std::min<uint32_t>(firstPermille, 1000) / 1000;
+    return std::clamp<uint64_t>(first, 1, fullChunks - 1) * kChunkBytes;
 }
 
 uint64_t codedBlockBytes(const int16_t* samples, int32_t nSamples, int16_t& prevSide,

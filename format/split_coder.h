@@ -11,11 +11,13 @@
 
 namespace kpz {
 
-// Where a source of sourceBytes is cut into two halves: a whole number of chunks from its
-// start, so that each half reads the chunks the one-thread coder reads and the short last
-// chunk (whose padding is the previous chunk's residuals) follows a full chunk of the
-// same half. 0 when the source is too small to be worth two threads.
-uint64_t splitPoint(uint64_t sourceBytes);
+// Where a source of sourceBytes is cut into two halves, the first taking about
+// firstPermille thousandths of it: a whole number of chunks from its start, so that each
+// half reads the chunks the one-thread coder reads, and at least one full chunk before the
+// end, so that the short last chunk (whose padding is the previous chunk's residuals)
+// follows a full chunk of the same half. 0 when the source is too small to be worth two
+// threads.
+uint64_t splitPoint(uint64_t sourceBytes, uint32_t firstPermille = 500);
 
 // Payload bytes that the blocks of nSamples source samples code to (nSamples a whole
 // number of blocks), leaving the samples untouched and carrying the frame before them in

@@ -95,4 +95,13 @@ TEST(SplitCoder, SplitPointIsAChunkEdgeNearTheMiddleOfLargeSources) {
         EXPECT_GE(size - cut, cut) << size;
         EXPECT_LE(size - cut, cut + 2 * kChunk) << size;
     }
+    // An uneven cut still leaves a full chunk to each side.
+    for (uint32_t permille : {0u, 1u, 700u, 999u, 1000u, 5000u}) {
+        const uint64_t size = 20 * kChunk + 3;
+        const uint64_t cut = kpz::splitPoint(size, permille);
+        EXPECT_EQ(cut % kChunk, 0u) << permille;
+        EXPECT_GE(cut, kChunk) << permille;
+        EXPECT_GE(size - cut, kChunk + 3) << permille;
+    }
+    EXPECT_EQ(kpz::splitPoint(20 * kChunk, 700), 14 * kChunk);
 }

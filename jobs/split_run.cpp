@@ -1,0 +1,194 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// The two-thread compression run: a width pass places the second part, each thread codes
+// its part through positional reads and writes, and the second thread hashes the source in
+// order for the check trailer.
+#include "split_run.h"
+
+#include "check_trailer.h"
+#include "split_coder.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <system_error>
+#include <thread>
+
+namespace kpz {
+
+namespace {
+
+// The first thread's share of the source, in thousandths. The second thread runs the width
+// pass over the first part before it codes its own, so the first part is the larger one
+// and both threads end at about the same time.
+constexpr uint32_t kFirstPermille = 680;
+
+// One thread's buffers, placed as the codec state places its own (samples half way into a
+// page; see CodecState), so that reads into them copy at full speed.
+struct alignas(4096) ThreadBuffers {
+    char before[2048];
+    int16_t samples[kBufferLength];
+    uint16_t words[HalfCoder::kWordRoom];
+};
+
+// The first failure one thread met, and where in the source.
+struct Failure {
+    Problem problem = Problem::None;
+    uint64_t at = UINT64_MAX;
+};
+
+void scramble(uint16_t* words, int32_t count, uint16_t code) {
+    if (code == 0) return;
+    for (int32_t i = 0; i < count; ++i)
+        words[i] ^= code;
+}
+
+class TwoThreads {
+  public:
+    TwoThreads(const TwoThreadRun& run, const bool& cancel) : run_(run), cancel_(cancel) {}
+
+    // The first part, on the calling thread.
+    void codeFirst(ThreadBuffers& b) {
+        HalfCoder coder(b.words, 0, 0);
+        uint64_t pos = run_.payloadStart;
+        for (uint64_t at = 0; at < run_.cut; at += kChunkBytes) {
+            if (stop_.load(std::memory_order_relaxed)) return;
+            if (cancel_) return fail(first_, Problem::Cancelled, at);
+            if (!readPiece(first_, at, b.samples, kChunkBytes)) return;
+            if (!writeWords(first_, at, b.words, coder.code(b.samples, kBufferLength), pos)) return;
+        }
+        firstEnd_ = pos;
+    }
+
+    // The width pass over the first part (hashing it on the way), then the second part.
+    void codeSecond(ThreadBuffers& b) {
+        int16_t side = 0, right = 0;
+        uint64_t firstBytes = 0;
+        for (uint64_t at = 0; at < run_.cut; at += kChunkBytes) {
+            if (stop_.load(std::memory_order_relaxed)) return;
+            if (!readPiece(second_, at, b.samples, kChunkBytes)) return;
+            if (run_.withCheck) hash_.add(b.samples, kChunkBytes);
+            firstBytes += codedBlockBytes(b.samples, kBufferLength, side, right);
+        }
+        // Every whole chunk codes to whole words, so the second part starts on a word of the
+        // payload, with the prediction state the first part ends in.
+        HalfCoder coder(b.words, side, right);
+        secondStart_ = run_.payloadStart + firstBytes;
+        uint64_t pos = secondStart_;
+        for (uint64_t at = run_.cut; at < run_.sourceBytes; at += kChunkBytes) {
+            if (stop_.load(std::memory_order_relaxed)) return;
+            const auto want =
+                static_cast<uint32_t>(std::min<uint64_t>(kChunkBytes, run_.sourceBytes - at));
+            if (!readPiece(second_, at, b.samples, want)) return;
+            if (run_.withCheck) hash_.add(b.samples, want);
+            // The short last piece codes as the one-thread coder codes it: its odd byte and
+            // its last block padded with what the previous piece left in the buffer.
+            const auto samples = static_cast<int32_t>((want + 1) / 2);
+            if (!writeWords(second_, at, b.words, coder.code(b.samples, samples), pos)) return;
+        }
+        // A source that grew since its length was taken: one thread would read on and find
+        // the size changed.
+        uint8_t more;
+        const int64_t extra = run_.source.readAt(run_.sourceBytes, &more, 1);
+        if (extra != 0)
+            return fail(second_, extra < 0 ? Problem::SourceRead : Problem::SizeChanged,
+                        run_.sourceBytes);
+        if (!writeWords(second_, run_.sourceBytes, b.words, coder.finish(), pos)) return;
+        if (run_.withCheck) {
+            uint8_t trailer[kTrailerBytes];
+            encodeTrailer(hash_.value(), trailer);
+            if (run_.output.writeAt(pos, trailer, kTrailerBytes) != kTrailerBytes)
+                return fail(second_, Problem::WriteFailed, run_.sourceBytes);
+            pos += kTrailerBytes;
+        }
+        secondEnd_ = pos;
+    }
+
+    TwoThreadResult result() const {
+        TwoThreadResult r;
+        const Failure& f = first_.at <= second_.at ? first_ : second_;
+        if (f.problem != Problem::None) {
+            r.problem = f.problem;
+        } else if (firstEnd_ != secondStart_) {
+            // The first part coded to another length than its width pass gave: its bytes
+            // changed between the two reads, and the parts would not join.
+            r.problem = Problem::SizeChanged;
+        } else {
+            r.outputEnd = secondEnd_;
+        }
+        return r;
+    }
+
+  private:
+    void fail(Failure& mine, Problem p, uint64_t at) {
+        mine = {p, at};
+        stop_.store(true, std::memory_order_relaxed);
+    }
+
+    bool readPiece(Failure& mine, uint64_t at, int16_t* samples, uint32_t count) {
+        const int64_t n = run_.source.readAt(at, samples, count);
+        if (n == count) return true;
+        // A piece cut short: the source ended before the length taken at the start.
+        fail(mine, n < 0 ? Problem::SourceRead : Problem::SizeChanged, at);
+        return false;
+    }
+
+    bool writeWords(Failure& mine, uint64_t at, uint16_t* words, int32_t count, uint64_t& pos) {
+        scramble(words, count, run_.passwordCode);
+        const uint32_t bytes = 2u * static_cast<uint32_t>(count);
+        if (run_.output.writeAt(pos, words, bytes) != bytes) {
+            fail(mine, Problem::WriteFailed, at);
+            return false;
+        }
+        pos += bytes;
+        return true;
+    }
+
+    const TwoThreadRun& run_;
+    const bool& cancel_;
+    std::atomic<bool> stop_{false};
+    Failure first_, second_;
+    ContentHash hash_;
+    uint64_t firstEnd_ = 0, secondStart_ = 1, secondEnd_ = 0;
+};
+
+} // namespace
+
+uint64_t twoThreadCut(const CodecState& s, uint64_t sourceBytes) {
+    const uint64_t cut = splitPoint(sourceBytes, kFirstPermille);
+    if (cut == 0) return 0;
+    if (s.hooks.showProgress || s.hooks.reportWriteFailure) return 0;
+    const FaultPlan& plan = activeFaultPlan();
+    if (plan.readFailsAt != 0 || plan.writeStopsAt >= 0 || plan.noUnnamedFiles) return 0;
+    if (!positionalIoFromThreads()) return 0;
+    const char* threads = std::getenv("KPZ_THREADS");
+    if (threads && std::strcmp(threads, "1") == 0) return 0;
+    if (usableProcessors() < 2) return 0;
+    return cut;
+}
+
+TwoThreadResult codeOnTwoThreads(const TwoThreadRun& run, const bool& cancel) {
+    std::unique_ptr<ThreadBuffers> first(new (std::nothrow) ThreadBuffers);
+    std::unique_ptr<ThreadBuffers> second(new (std::nothrow) ThreadBuffers);
+    if (!first || !second) {
+        TwoThreadResult none;
+        none.ran = false;
+        return none;
+    }
+    TwoThreads work(run, cancel);
+    std::thread helper;
+    try {
+        helper = std::thread([&] { work.codeSecond(*second); });
+    } catch (const std::system_error&) {
+        // No second thread: the same work, one part after the other.
+    }
+    work.codeFirst(*first);
+    if (helper.joinable())
+        helper.join();
+    else
+        work.codeSecond(*second);
+    return work.result();
+}
+
+} // namespace kpz

@@ -94,6 +94,7 @@ Outcome CompressJob::encode(bool passwordOn, uint16_t passwordCode, bool withChe
 
     // A large file read from disk into an output file codes on two threads, before the run's
     // own hooks are installed (the caller's rule it out).
+    const BusyThread busy;
     const uint64_t cut = destination_ || spooled_ ? 0 : twoThreadCut(s_, s_.sourceSize);
     ContentHash hash;
     HashedSource hashed(source_, hash);

@@ -7,6 +7,7 @@
 #include "check_trailer.h"
 #include "split_coder.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +38,8 @@ struct Failure {
     Problem problem = Problem::None;
     uint64_t at = UINT64_MAX;
 };
+
+std::atomic<unsigned> busyThreads{0};
 
 void scramble(uint16_t* words, int32_t count, uint16_t code) {
     if (code == 0) return;
@@ -155,6 +158,14 @@ class TwoThreads {
 
 } // namespace
 
+BusyThread::BusyThread() {
+    busyThreads.fetch_add(1, std::memory_order_relaxed);
+}
+
+BusyThread::~BusyThread() {
+    busyThreads.fetch_sub(1, std::memory_order_relaxed);
+}
+
 uint64_t twoThreadCut(const CodecState& s, uint64_t sourceBytes) {
     const uint64_t cut = splitPoint(sourceBytes, kFirstPermille);
     if (cut == 0) return 0;
@@ -164,7 +175,9 @@ uint64_t twoThreadCut(const CodecState& s, uint64_t sourceBytes) {
     if (!positionalIoFromThreads()) return 0;
     const char* threads = std::getenv("KPZ_THREADS");
     if (threads && std::strcmp(threads, "1") == 0) return 0;
-    if (usableProcessors() < 2) return 0;
+    // Every busy thread has a processor, and this compression needs one more.
+    const unsigned running = std::max(busyThreads.load(std::memory_order_relaxed), 1u);
+    if (usableProcessors() < running + 1) return 0;
     return cut;
 }
 

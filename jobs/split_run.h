@@ -14,11 +14,24 @@
 
 namespace kpz {
 
+// A thread of this process busy with files, for as long as it lives: each compression
+// counts one, and so does each worker of a run that handles files side by side (kpz -j),
+// so that a compression takes a second thread only while a processor is left for it.
+class BusyThread {
+  public:
+    BusyThread();
+    ~BusyThread();
+    BusyThread(const BusyThread&) = delete;
+    BusyThread& operator=(const BusyThread&) = delete;
+};
+
 // Where the compression of a source of sourceBytes is cut for two threads, or 0 when it
-// runs on one: a source too small to gain from it, one usable processor, hooks installed by
-// the caller (they run after every 512 KiB flush on the caller's thread, and may cancel
+// runs on one: a source too small to gain from it, no processor free for a second thread
+// (one usable processor, or other busy threads beside this one), hooks installed
+// by the caller (they run after every 512 KiB flush on the caller's thread, and may cancel
 // there), a fault plan installed, a system whose positional reads and writes cannot be
-// shared by threads, or KPZ_THREADS=1 in the environment.
+// shared by threads, or KPZ_THREADS=1 in the environment. The calling thread counts as
+// busy.
 uint64_t twoThreadCut(const CodecState& s, uint64_t sourceBytes);
 
 struct TwoThreadRun {

@@ -179,6 +179,15 @@ TEST_F(SplitRun, WhatACallerCouldSeeKeepsOneThread) {
         OneThread only;
         EXPECT_EQ(kpz::twoThreadCut(*state_, size), 0u);
     }
+    {
+        // Files handled side by side, one per processor.
+        std::vector<std::unique_ptr<kpz::BusyThread>> others;
+        for (unsigned k = 0; k < kpz::usableProcessors(); ++k)
+            others.push_back(std::make_unique<kpz::BusyThread>());
+        EXPECT_EQ(kpz::twoThreadCut(*state_, size), 0u);
+        others.pop_back();
+        EXPECT_NE(kpz::twoThreadCut(*state_, size), 0u);
+    }
     // One processor to run on: a second thread would only take turns with the first.
     cpu_set_t saved, one;
     ASSERT_EQ(::sched_getaffinity(0, sizeof saved, &saved), 0);

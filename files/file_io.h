@@ -108,6 +108,9 @@ bool positionalIoFromThreads();
 // Processors this process may run on (its affinity mask where the system has one); at
 // least 1.
 unsigned usableProcessors();
+// Threads on the whole machine that are running or ready to run at this moment, the
+// calling one left out (other programs' and this one's); 0 where the system does not tell.
+unsigned otherRunnableThreads();
 
 // Removes a file (not a folder); false with errno set when that failed.
 bool removeFile(const std::string& path);

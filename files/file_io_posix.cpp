@@ -268,6 +268,32 @@ unsigned usableProcessors() {
     return online > 0 ? static_cast<unsigned>(online) : 1u;
 }
 
+unsigned otherRunnableThreads() {
+#ifdef __linux__
+    // The fourth field of /proc/loadavg: "runnable/existing" scheduling entities, now.
+    const int fd = ::open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    char text[128];
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (n <= 0) return 0;
+    text[n] = '\0';
+    unsigned long runnable = 0;
+    int field = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p == ' ') {
+            if (++field == 3) {
+                runnable = std::strtoul(p + 1, nullptr, 10);
+                break;
+            }
+        }
+    }
+    return runnable > 1 ? static_cast<unsigned>(runnable - 1) : 0u;
+#else
+    return 0;
+#endif
+}
+
 bool removeFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0;
 }

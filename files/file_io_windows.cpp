@@ -378,6 +378,11 @@ unsigned usableProcessors() {
     return n;
 }
 
+unsigned otherRunnableThreads() {
+    // Windows keeps no such count at hand.
+    return 0;
+}
+
 bool removeFile(const std::string& path) {
     std::wstring wide;
     if (!win::widen(path, wide)) {

@@ -27,7 +27,8 @@ class BusyThread {
 
 // Where the compression of a source of sourceBytes is cut for two threads, or 0 when it
 // runs on one: a source too small to gain from it, no processor free for a second thread
-// (one usable processor, or other busy threads beside this one), hooks installed
+// (one usable processor, other busy threads beside this one, or other work ready to run
+// on the machine unless KPZ_THREADS=2 in the environment), hooks installed
 // by the caller (they run after every 512 KiB flush on the caller's thread, and may cancel
 // there), a fault plan installed, a system whose positional reads and writes cannot be
 // shared by threads, or KPZ_THREADS=1 in the environment. The calling thread counts as
@@ -51,10 +52,13 @@ struct TwoThreadResult {
 };
 
 // Codes the source into the output after its header, which the caller has written, with
-// the end pad and the check trailer when asked for. cancel is read on the calling thread
-// between its pieces, as the one-thread coder reads it between reads. A failure stops both
-// threads; the problem is the one met first in the source's order, as one thread would
-// have met it.
-TwoThreadResult codeOnTwoThreads(const TwoThreadRun& run, const bool& cancel);
+// the end pad and the check trailer when asked for. The calling thread codes the first
+// part; a second thread runs the width pass and codes the second part, unless the calling
+// thread is through the first part before that thread is through its width pass (the
+// machine is busy, or helper is false): the calling thread then codes the second part too.
+// cancel is read on the calling thread between its pieces, as the one-thread coder reads
+// it between reads. A failure stops both threads; the problem is the one met first in the
+// source's order, as one thread would have met it.
+TwoThreadResult codeOnTwoThreads(const TwoThreadRun& run, const bool& cancel, bool helper = true);
 
 } // namespace kpz

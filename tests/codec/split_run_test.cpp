@@ -26,11 +26,11 @@ kpz::Replace yes(const std::string&) {
     return kpz::Replace::Yes;
 }
 
-// KPZ_THREADS=1 while it lives.
-class OneThread {
+// KPZ_THREADS=n while it lives, then 2 again (as every test here runs).
+class Threads {
   public:
-    OneThread() { ::setenv("KPZ_THREADS", "1", 1); }
-    ~OneThread() { ::unsetenv("KPZ_THREADS"); }
+    explicit Threads(const char* n) { ::setenv("KPZ_THREADS", n, 1); }
+    ~Threads() { ::setenv("KPZ_THREADS", "2", 1); }
 };
 
 class SplitRun : public ::testing::Test {
@@ -38,8 +38,13 @@ class SplitRun : public ::testing::Test {
     void SetUp() override {
         dir_ = kpztest::makeTempDir();
         state_ = kpztest::makeState();
+        // Other work on the machine would keep a file on one thread.
+        ::setenv("KPZ_THREADS", "2", 1);
     }
-    void TearDown() override { fs::remove_all(dir_); }
+    void TearDown() override {
+        ::unsetenv("KPZ_THREADS");
+        fs::remove_all(dir_);
+    }
 
     // Compresses source (written to a.wav) into a.kpz; the run's outcome, and the file's
     // bytes when it was committed.
@@ -98,7 +103,7 @@ TEST_F(SplitRun, TwoThreadsWriteTheOneThreadFile) {
         EXPECT_EQ(kpz::twoThreadCut(*state_, c.size) != 0, c.size >= 16 * kChunk);
         std::vector<uint8_t> one, two;
         {
-            OneThread only;
+            Threads only("1");
             ASSERT_TRUE(compress(source, c.check, c.password, &one).ok());
         }
         ASSERT_TRUE(compress(source, c.check, c.password, &two).ok());
@@ -176,7 +181,7 @@ TEST_F(SplitRun, WhatACallerCouldSeeKeepsOneThread) {
     EXPECT_EQ(kpz::twoThreadCut(*state_, size), 0u);
     kpz::clearFaultPlan();
     {
-        OneThread only;
+        Threads only("1");
         EXPECT_EQ(kpz::twoThreadCut(*state_, size), 0u);
     }
     {
@@ -213,4 +218,36 @@ TEST_F(SplitRun, ACancelFoundSetEndsTheRunAsOnOneThread) {
     EXPECT_EQ(job.run(false, 0, true).problem, kpz::Problem::Cancelled);
     EXPECT_FALSE(state_->cancelRequested);
     EXPECT_EQ(leftOver(), std::vector<std::string>{"a.wav"});
+}
+
+TEST_F(SplitRun, TheCallingThreadTakesTheSecondPartOverWhenItGetsThereFirst) {
+    // Without the second thread the calling thread goes on from the first part into the
+    // second, hashing what no width pass hashed: still the one-thread file.
+    for (const bool check : {false, true})
+        for (const bool password : {false, true}) {
+            SCOPED_TRACE("check " + std::to_string(check) + ", password " +
+                         std::to_string(password));
+            const uint64_t size = 17 * kChunk + 4099;
+            const std::vector<uint8_t> source = kpztest::audioLike(size, 11);
+            std::vector<uint8_t> one;
+            {
+                Threads only("1");
+                ASSERT_TRUE(compress(source, check, password, &one).ok());
+            }
+            const size_t payloadStart = kpz::kHeaderFixedBytes + 5;
+            kpz::File in, out;
+            ASSERT_TRUE(in.openRead(dir_ + "/a.wav"));
+            ASSERT_TRUE(out.create(dir_ + "/b.kpz"));
+            ASSERT_EQ(out.write(one.data(), payloadStart), payloadStart);
+            const kpz::TwoThreadRun run{in,           out,
+                                        size,         kpz::splitPoint(size, 680),
+                                        payloadStart, password ? uint16_t{0x5A3C} : uint16_t{0},
+                                        check};
+            const bool cancel = false;
+            const kpz::TwoThreadResult r = kpz::codeOnTwoThreads(run, cancel, false);
+            ASSERT_TRUE(out.close());
+            EXPECT_EQ(r.problem, kpz::Problem::None);
+            EXPECT_EQ(r.outputEnd, one.size());
+            EXPECT_TRUE(kpztest::readAll(dir_ + "/b.kpz") == one);
+        }
 }

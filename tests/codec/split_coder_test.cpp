@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // A source coded as two halves and joined gives the payload the one-thread coder gives.
+#include "kernels.h"
 #include "split_coder.h"
 #include "test_support.h"
 
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
@@ -104,4 +106,45 @@ TEST(SplitCoder, SplitPointIsAChunkEdgeNearTheMiddleOfLargeSources) {
         EXPECT_GE(size - cut, kChunk + 3) << permille;
     }
     EXPECT_EQ(kpz::splitPoint(20 * kChunk, 700), 14 * kChunk);
+}
+
+TEST(SplitCoder, WidthPassMatchesTheBlocksWithEveryKernel) {
+    // The plainest count: each block's residuals one by one, and the bytes it takes.
+    auto plain = [](std::vector<int16_t> samples, int16_t& side, int16_t& right) {
+        uint64_t bytes = 0;
+        for (size_t i = 0; i < samples.size(); i += kpz::kBlockLength) {
+            const uint32_t folds = kpz::detail::blockResidualsScalar(&samples[i], side, right);
+            const uint32_t fs = folds & 0xFFFF, fr = folds >> 16;
+            bytes +=
+                1 + 2 * (fs ? 33 - __builtin_clz(fs) : 1) + 2 * (fr ? 33 - __builtin_clz(fr) : 1);
+        }
+        return bytes;
+    };
+    std::mt19937 random(5);
+    const kpz::Kernels saved = kpz::activeKernels();
+    for (kpz::Kernels k : {kpz::Kernels::Portable, kpz::Kernels::Avx2}) {
+        if (!kpz::selectKernels(k)) continue;
+        for (size_t blocks : {size_t{1}, size_t{2}, size_t{3}, size_t{8192}})
+            for (int kind = 0; kind < 4; ++kind) {
+                // Audio-like, noise, the widest swings (every width code up to 15), silence.
+                std::vector<int16_t> samples(blocks * kpz::kBlockLength);
+                const Bytes audio = kpztest::audioLike(2 * samples.size(), kind + 1);
+                for (size_t i = 0; i < samples.size(); ++i)
+                    samples[i] =
+                        kind == 0   ? static_cast<int16_t>(audio[2 * i] | audio[2 * i + 1] << 8)
+                        : kind == 1 ? static_cast<int16_t>(random())
+                        : kind == 2 ? static_cast<int16_t>((i / 2 + i / 64) % 2 ? 32767 : -32768)
+                                    : 0;
+                const auto carrySide = static_cast<int16_t>(random()),
+                           carryRight = static_cast<int16_t>(random());
+                int16_t side = carrySide, right = carryRight, s2 = carrySide, r2 = carryRight;
+                EXPECT_EQ(kpz::codedBlockBytes(samples.data(), static_cast<int32_t>(samples.size()),
+                                               side, right),
+                          plain(samples, s2, r2))
+                    << kpz::kernelsName(k) << ", " << blocks << " blocks, kind " << kind;
+                EXPECT_EQ(side, s2);
+                EXPECT_EQ(right, r2);
+            }
+    }
+    kpz::selectKernels(saved);
 }

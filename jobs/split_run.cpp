@@ -215,6 +215,9 @@ uint64_t twoThreadCut(const CodecState& s, uint64_t sourceBytes) {
     const uint64_t cut = splitPoint(sourceBytes, kFirstPermille);
     if (cut == 0) return 0;
     if (s.hooks.showProgress || s.hooks.reportWriteFailure) return 0;
+    // The halves read the usual 512 KiB chunks; a state set to other pieces codes a
+    // different end of payload.
+    if (s.bufferLength != kBufferLength || s.blockLength != kBlockLength) return 0;
     const FaultPlan& plan = activeFaultPlan();
     if (plan.readFailsAt != 0 || plan.writeStopsAt >= 0 || plan.noUnnamedFiles) return 0;
     if (!positionalIoFromThreads()) return 0;

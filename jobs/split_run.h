@@ -30,9 +30,9 @@ class BusyThread {
 // (one usable processor, other busy threads beside this one, or other work ready to run
 // on the machine unless KPZ_THREADS=2 in the environment), hooks installed
 // by the caller (they run after every 512 KiB flush on the caller's thread, and may cancel
-// there), a fault plan installed, a system whose positional reads and writes cannot be
-// shared by threads, or KPZ_THREADS=1 in the environment. The calling thread counts as
-// busy.
+// there), a state whose buffer is not the usual 512 KiB, a fault plan installed, a system whose
+// positional reads and writes cannot be shared by threads, or KPZ_THREADS=1 in the environment. The
+// calling thread counts as busy.
 uint64_t twoThreadCut(const CodecState& s, uint64_t sourceBytes);
 
 struct TwoThreadRun {

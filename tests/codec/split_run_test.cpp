@@ -174,6 +174,10 @@ TEST_F(SplitRun, WhatACallerCouldSeeKeepsOneThread) {
     state_->hooks.reportWriteFailure = [] {};
     EXPECT_EQ(kpz::twoThreadCut(*state_, size), 0u);
     state_->hooks = {};
+    // Pieces of another size code another end of payload.
+    state_->bufferLength = kpz::kBufferLength / 2;
+    EXPECT_EQ(kpz::twoThreadCut(*state_, size), 0u);
+    state_->bufferLength = kpz::kBufferLength;
     // A fault plan counts the one thread's reads and writes.
     kpz::FaultPlan plan;
     plan.writeStopsAt = 1 << 20;

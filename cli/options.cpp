@@ -26,9 +26,6 @@ enum LongOnly : int {
 // The leading ':' makes a missing value come back as ':' rather than as an unknown option.
 constexpr const char* kShortOptions = ":zdtlcfkrqvhVpo:j:";
 
-// Where to report bugs, shown with the version.
-constexpr const char* kBugReport = "<https://brisko-packer.example/issues>";
-
 const struct option kLongOptions[] = {
     {"compress", no_argument, nullptr, 'z'},
     {"decompress", no_argument, nullptr, 'd'},
@@ -263,9 +260,7 @@ std::string versionText() {
                        "Copyright (c) 2026, The Brisko Packer developers\n"
                        "License BSD-3-Clause: <https://spdx.org/licenses/BSD-3-Clause.html>\n"
                        "This is free software: you are free to change and redistribute it.\n"
-                       "There is NO WARRANTY, to the extent permitted by law.\n"
-                       "Report bugs to: ") +
-           kBugReport + "\n";
+                       "There is NO WARRANTY, to the extent permitted by law.\n");
 }
 
 std::string helpText() {

@@ -170,6 +170,11 @@ class RestoreJob : public FileJob {
     // The same for a descriptor already open (standard input), which may be a pipe; label
     // stands for its path. The descriptor is not closed by the job.
     Outcome openDescriptor(int fd, const std::string& label);
+    // The same for a stream the caller reads from (the library's callbacks, a buffer in
+    // memory), of length bytes when known (kUnknownLength otherwise). The job never
+    // removes, proves or seeks such a source; label stands for its path.
+    Outcome openStream(Stream& in, uint64_t length, const std::string& label);
+    static constexpr uint64_t kUnknownLength = UINT64_MAX;
     // Reads the marker alone: it decides whether a password is needed before the rest of
     // the header is read.
     Outcome readMarker(bool& passwordOn);

@@ -85,6 +85,17 @@ Outcome RestoreJob::openDescriptor(int fd, const std::string& label) {
     return settle({}, Stage::Opened);
 }
 
+Outcome RestoreJob::openStream(Stream& in, uint64_t length, const std::string& label) {
+    if (!at({Stage::Fresh})) return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
+    resetDecoder(s_);
+    markerRead_ = false;
+    sourcePath_ = label;
+    input_ = std::make_unique<MemberInput>(in);
+    streamed_ = length == kUnknownLength;
+    sourceLength_ = streamed_ ? 0 : length;
+    return settle({}, Stage::Opened);
+}
+
 Outcome RestoreJob::readMarker(bool& passwordOn) {
     if (markerRead_ || !at({Stage::Opened}))
         return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
@@ -111,7 +122,7 @@ Outcome RestoreJob::readHeader() {
 }
 
 bool RestoreJob::hasCheck() {
-    if (streamed_) return false;
+    if (streamed_ || !source_.isOpen()) return false;
     const uint64_t length = sourceLength();
     if (length < kHeaderFixedBytes + header_.nameLength + 4 + kTrailerBytes) return false;
     uint8_t tail[kTrailerBytes];
@@ -170,7 +181,7 @@ Outcome RestoreJob::nextMember() {
 }
 
 Outcome RestoreJob::prove(uint16_t passwordCode) {
-    if (destination_ || streamed_ || !at({Stage::Ran}))
+    if (destination_ || streamed_ || !source_.isOpen() || !at({Stage::Ran}))
         return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
     if (end_.checked) return {};
     // Code the restored bytes again, as the member was coded, and compare with the member

@@ -2,6 +2,7 @@
 // The C interface of libkpz, on the per-file jobs that kpz and the window program use, so
 // the library writes the same bytes and follows the same output rules. No C++ exception
 // leaves these functions.
+#include "api_internal.h"
 #include "kpz.h"
 
 #include "charset.h"
@@ -10,20 +11,15 @@
 #include "file_job.h"
 #include "password.h"
 #include "paths.h"
-#include "version.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <condition_variable>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <string>
-#include <thread>
 
-namespace {
+namespace kpzapi {
 
 using kpz::Outcome;
 using kpz::Problem;
@@ -76,24 +72,52 @@ int errorCode(const Outcome& o) {
         return KPZ_ERROR_WRITE;
     case Problem::StepOutOfOrder:
         return KPZ_ERROR_ARGUMENT;
+    case Problem::MoreMembers:
+        return KPZ_ERROR_MORE_MEMBERS;
     case Problem::Damaged:
     case Problem::VerifyMismatch:
     case Problem::VerifyHeader:
     case Problem::NotProven:
-    // The library restores one member: a file with more holds more than it restored.
-    case Problem::MoreMembers:
         return KPZ_ERROR_DAMAGED;
     }
     return KPZ_ERROR_DAMAGED;
 }
 
+// Whether the running call has left a system call's reason in errno; see ErrnoScope.
+thread_local bool systemErrorSet = false;
+
 // The code and its errno, for the caller to read after the call.
 int finish(const Outcome& o) {
-    if (o.error != 0) errno = o.error;
+    if (o.error != 0) {
+        errno = o.error;
+        systemErrorSet = true;
+    }
     return errorCode(o);
 }
 
-using kpz::Password;
+// A protected file whose restore fails to match its check value: the stored value shows
+// that the bytes are not the original ones, and with a password the likely cause is a
+// wrong one (a wrong code also makes most payloads undecodable, hence Damaged too).
+// Where the end of the file could not be seen first (a stream), a trailer found after the
+// payload but not where it ends (CheckMismatch) shows the check value just as well.
+int restoreCode(const Outcome& o, bool passwordOn, bool hasCheck) {
+    const bool checkShown = hasCheck || o.problem == Problem::CheckMismatch;
+    if (passwordOn && checkShown &&
+        (o.problem == Problem::CheckMismatch || o.problem == Problem::Damaged))
+        return KPZ_ERROR_WRONG_PASSWORD;
+    return finish(o);
+}
+
+// Restoring: flushes often enough for a small file to report its progress several times,
+// with a buffer of a sixteenth of the bytes, in whole blocks, up to the usual 512 KiB. The
+// restored bytes do not depend on the buffer's size. (Compressing keeps the usual buffer:
+// the end of the payload it writes depends on the buffer's size.)
+void pickBufferLength(kpz::CodecState& s, uint64_t bytes) {
+    const uint64_t blockBytes = 2u * static_cast<uint64_t>(kpz::kBlockLength);
+    uint64_t words = bytes / 16 / blockBytes * static_cast<uint64_t>(kpz::kBlockLength);
+    words = std::clamp<uint64_t>(words, 2u * kpz::kBlockLength, kpz::kBufferLength);
+    s.bufferLength = static_cast<int32_t>(words);
+}
 
 // NULL means no password; an empty one is refused, as kpz refuses it.
 bool readPassword(const char* text, Password& password) {
@@ -132,7 +156,8 @@ Outcome prepareOutput(kpz::FileJob& job, const std::string& destination, unsigne
 int compressFile(const char* source, const char* destination, const char* password, unsigned flags,
                  kpz_progress_callback progress, void* user) {
     Password p;
-    if (!source || !*source || (destination && !*destination) || !readPassword(password, p))
+    if (!source || !*source || (destination && !*destination) || !readPassword(password, p) ||
+        (flags & ~kCompressFlags) != 0)
         return KPZ_ERROR_ARGUMENT;
     auto state = newState();
     if (!state) return KPZ_ERROR_NO_MEMORY;
@@ -142,9 +167,12 @@ int compressFile(const char* source, const char* destination, const char* passwo
     o = prepareOutput(job, destination ? destination : job.outputFor({}), flags);
     if (!o.ok()) return finish(o);
     installProgress(*state, progress, user, state->sourceProcessed, job.progressTotal());
+    // The first report, before the first piece is coded: a file under 512 KiB is coded in
+    // one piece and would otherwise report only its end.
+    if (progress && progress(0, job.progressTotal(), user) != 0) return KPZ_ERROR_CANCELLED;
     o = job.run(p.given, p.code, (flags & KPZ_CHECK) != 0);
     state->hooks = {};
-    if (o.ok()) o = job.commit(flags & KPZ_REPLACE, true);
+    if (o.ok()) o = job.commit(!(flags & KPZ_FRESH_ATTRIBUTES));
     return finish(o);
 }
 
@@ -160,7 +188,8 @@ int openCompressed(kpz::RestoreJob& job, const char* path, const Password& p) {
 int restoreFile(const char* source, const char* destination, const char* password, unsigned flags,
                 kpz_progress_callback progress, void* user) {
     Password p;
-    if (!source || !*source || (destination && !*destination) || !readPassword(password, p))
+    if (!source || !*source || (destination && !*destination) || !readPassword(password, p) ||
+        (flags & ~kRestoreFlags) != 0)
         return KPZ_ERROR_ARGUMENT;
     auto state = newState();
     if (!state) return KPZ_ERROR_NO_MEMORY;
@@ -172,126 +201,31 @@ int restoreFile(const char* source, const char* destination, const char* passwor
     if (output.empty()) return KPZ_ERROR_NO_USABLE_NAME;
     Outcome o = prepareOutput(job, output, flags);
     if (!o.ok()) return finish(o);
+    pickBufferLength(*state, job.header().originalSize);
     installProgress(*state, progress, user, state->destWritten, job.header().originalSize);
+    const bool hasCheck = job.hasCheck();
     o = job.run(p.code);
     state->hooks = {};
-    if (o.ok()) o = job.commit(true);
-    return finish(o);
+    if (!o.ok()) return restoreCode(o, job.header().passwordOn, hasCheck);
+    return finish(job.commit(!(flags & KPZ_FRESH_ATTRIBUTES)));
 }
 
-} // namespace
+} // namespace kpzapi
 
-// The decoder runs on a thread of its own and hands each flushed piece of restored bytes
-// to kpz_reader_read, waiting until the reader has taken all of it: the bytes are copied
-// once, straight from the decoder's buffer, and memory stays at one codec record whatever
-// the file's size.
-struct kpz_reader {
-    std::unique_ptr<kpz::CodecState> state;
-    std::unique_ptr<kpz::RestoreJob> job;
-    uint16_t passwordCode = 0;
-    std::string storedName;
-    std::string outputName;
-    bool hasCheck = false;
-
-    std::thread decoder;
-    std::once_flag started;
-    std::mutex lock;
-    std::condition_variable changed;
-    const uint8_t* piece = nullptr; // the piece on offer, and its bytes not yet taken
-    uint32_t pieceLeft = 0;
-    bool finished = false; // the decoder is done; result says how it went
-    bool closing = false;  // the reader is being closed: the decoder is to stop
-    Outcome result;
-    uint64_t delivered = 0;
-    int error = KPZ_OK; // sticky once set
-
-    ~kpz_reader() {
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            closing = true;
-        }
-        changed.notify_all();
-        if (decoder.joinable()) decoder.join();
-    }
-
-    // The decoder's destination: offers each piece and waits until it is taken. A reader
-    // being closed refuses it, and the decoder stops as on a failed write.
-    class Handoff final : public kpz::Stream {
-      public:
-        explicit Handoff(kpz_reader& r) : r_(r) {}
-        int32_t read(void*, uint32_t) override { return -1; }
-        uint32_t write(const void* data, uint32_t count) override {
-            std::unique_lock<std::mutex> guard(r_.lock);
-            if (r_.closing) return 0;
-            r_.piece = static_cast<const uint8_t*>(data);
-            r_.pieceLeft = count;
-            r_.changed.notify_all();
-            r_.changed.wait(guard, [this] { return r_.pieceLeft == 0 || r_.closing; });
-            const uint32_t taken = count - r_.pieceLeft;
-            r_.piece = nullptr;
-            r_.pieceLeft = 0;
-            return taken;
-        }
-
-      private:
-        kpz_reader& r_;
-    };
-
-    void decode() {
-        Handoff sink(*this);
-        Outcome o;
-        try {
-            job->sendOutputTo(sink);
-            o = job->run(passwordCode);
-        } catch (...) {
-            o.problem = Problem::SourceRead;
-        }
-        std::lock_guard<std::mutex> guard(lock);
-        result = o;
-        finished = true;
-        changed.notify_all();
-    }
-
-    long read(void* buffer, size_t size) {
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            if (error != KPZ_OK) return error;
-        }
-        if (size == 0) return 0;
-        // The first read starts the decoder, once, whichever threads make it together.
-        std::call_once(started, [this] { decoder = std::thread([this] { decode(); }); });
-        const uint64_t total = job->header().originalSize;
-        std::unique_lock<std::mutex> guard(lock);
-        for (;;) {
-            if (error != KPZ_OK) return error;
-            changed.wait(guard, [this] { return pieceLeft > 0 || finished; });
-            if (pieceLeft > 0) {
-                // Never more than the stored size, whatever the decoder hands over.
-                const uint64_t wanted = std::min<uint64_t>(
-                    {size, pieceLeft, total - delivered, static_cast<uint64_t>(LONG_MAX)});
-                std::memcpy(buffer, piece, wanted);
-                piece += wanted;
-                pieceLeft -= static_cast<uint32_t>(wanted);
-                delivered += wanted;
-                if (total == delivered) pieceLeft = 0;
-                if (pieceLeft == 0) changed.notify_all();
-                if (wanted > 0) return static_cast<long>(wanted);
-                continue;
-            }
-            // The decoder has finished: the end of the file, or why it stopped.
-            if (!result.ok() || delivered != total) {
-                error = result.ok() ? KPZ_ERROR_DAMAGED : finish(result);
-                return error;
-            }
-            return 0;
-        }
-    }
-};
+using namespace kpzapi;
 
 extern "C" {
 
+#define KPZ_STRINGIFY2(x) #x
+#define KPZ_STRINGIFY(x) KPZ_STRINGIFY2(x)
+
 const char* kpz_version_string(void) {
-    return BRISKO_VERSION;
+    return KPZ_STRINGIFY(KPZ_VERSION_MAJOR) "." KPZ_STRINGIFY(KPZ_VERSION_MINOR) "." KPZ_STRINGIFY(
+        KPZ_VERSION_PATCH);
+}
+
+unsigned kpz_version_number(void) {
+    return KPZ_VERSION_NUMBER;
 }
 
 const char* kpz_strerror(int code) {
@@ -336,6 +270,12 @@ const char* kpz_strerror(int code) {
         return "writing the output failed";
     case KPZ_ERROR_CANCELLED:
         return "cancelled";
+    case KPZ_ERROR_WRONG_PASSWORD:
+        return "wrong password: the restored data does not match the file's check value";
+    case KPZ_ERROR_BUFFER_TOO_SMALL:
+        return "the buffer is too small";
+    case KPZ_ERROR_MORE_MEMBERS:
+        return "the file holds further compressed files after the first";
     }
     return "unknown error";
 }
@@ -350,6 +290,7 @@ int kpz_restore_file(const char* source, const char* destination, const char* pa
 
 int kpz_compress_file_ex(const char* source, const char* destination, const char* password,
                          unsigned flags, kpz_progress_callback progress, void* user_data) {
+    ErrnoScope scope;
     try {
         return compressFile(source, destination, password, flags, progress, user_data);
     } catch (...) {
@@ -359,73 +300,12 @@ int kpz_compress_file_ex(const char* source, const char* destination, const char
 
 int kpz_restore_file_ex(const char* source, const char* destination, const char* password,
                         unsigned flags, kpz_progress_callback progress, void* user_data) {
+    ErrnoScope scope;
     try {
         return restoreFile(source, destination, password, flags, progress, user_data);
     } catch (...) {
         return KPZ_ERROR_NO_MEMORY;
     }
-}
-
-kpz_reader* kpz_reader_open(const char* path, const char* password, int* error) {
-    int code = KPZ_OK;
-    kpz_reader* reader = nullptr;
-    try {
-        Password p;
-        if (!path || !*path || !readPassword(password, p)) {
-            code = KPZ_ERROR_ARGUMENT;
-        } else {
-            auto r = std::make_unique<kpz_reader>();
-            r->state = newState();
-            if (!r->state) {
-                code = KPZ_ERROR_NO_MEMORY;
-            } else {
-                r->job = std::make_unique<kpz::RestoreJob>(*r->state);
-                code = openCompressed(*r->job, path, p);
-                r->passwordCode = p.code;
-                r->storedName = r->job->header().storedName;
-                r->outputName = r->job->outputName();
-                if (code == KPZ_OK) r->hasCheck = r->job->hasCheck();
-                if (code == KPZ_OK) reader = r.release();
-            }
-        }
-    } catch (...) {
-        code = KPZ_ERROR_NO_MEMORY;
-    }
-    if (error) *error = code;
-    return reader;
-}
-
-uint64_t kpz_reader_size(const kpz_reader* reader) {
-    return reader ? reader->job->header().originalSize : 0;
-}
-
-const char* kpz_reader_stored_name(const kpz_reader* reader) {
-    return reader ? reader->storedName.c_str() : "";
-}
-
-const char* kpz_reader_output_name(const kpz_reader* reader) {
-    return reader ? reader->outputName.c_str() : "";
-}
-
-int kpz_reader_has_password(const kpz_reader* reader) {
-    return reader && reader->job->header().passwordOn ? 1 : 0;
-}
-
-int kpz_reader_has_check(const kpz_reader* reader) {
-    return reader && reader->hasCheck ? 1 : 0;
-}
-
-long kpz_reader_read(kpz_reader* reader, void* buffer, size_t size) {
-    if (!reader || (!buffer && size > 0)) return KPZ_ERROR_ARGUMENT;
-    try {
-        return reader->read(buffer, size);
-    } catch (...) {
-        return reader->error = KPZ_ERROR_NO_MEMORY;
-    }
-}
-
-void kpz_reader_close(kpz_reader* reader) {
-    delete reader;
 }
 
 } // extern "C"

@@ -70,8 +70,9 @@ TEST_F(Modes, HelpAndVersionGoToStdout) {
     r = run({"-V"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out.rfind("kpz (Brisko Packer) " BRISKO_VERSION "\n", 0), 0u) << r.out;
-    for (const char* line : {"License BSD-3-Clause", "Report bugs to"})
-        EXPECT_NE(r.out.find(line), std::string::npos) << line;
+    EXPECT_NE(r.out.find("License BSD-3-Clause"), std::string::npos);
+    // No address to report bugs to until the project has a home of its own.
+    EXPECT_EQ(r.out.find("Report bugs"), std::string::npos);
 }
 
 TEST_F(Modes, ExistingOutputIsRefusedUnlessForcedAndTheNextFileStillRuns) {

@@ -1,0 +1,243 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// libkpz without files of its own: compressing from a descriptor or the caller's read
+// function into a descriptor or the caller's write function, whole files in memory, and
+// the test of a file.
+#include "api_internal.h"
+#include "check_trailer.h"
+#include "container.h"
+#include "memory_codec.h"
+#include "stream.h"
+
+#include <cstring>
+#include <vector>
+
+using namespace kpzapi;
+
+namespace {
+
+// The caller's read function as a source: each read is filled completely unless the data
+// ends, as the job expects of a stream.
+class CallbackSource final : public kpz::Stream {
+  public:
+    CallbackSource(kpz_read_callback read, void* user) : read_(read), user_(user) {}
+    int32_t read(void* buffer, uint32_t count) override {
+        auto* p = static_cast<uint8_t*>(buffer);
+        uint32_t total = 0;
+        while (total < count) {
+            const int64_t n = read_(user_, p + total, count - total);
+            if (n < 0 || n > static_cast<int64_t>(count - total)) return -1;
+            if (n == 0) break;
+            total += static_cast<uint32_t>(n);
+        }
+        return static_cast<int32_t>(total);
+    }
+    uint32_t write(const void*, uint32_t) override { return 0; }
+
+  private:
+    kpz_read_callback read_;
+    void* user_;
+};
+
+// The caller's write function as a destination: a short or failed write stops the job.
+class CallbackSink final : public kpz::Stream {
+  public:
+    CallbackSink(kpz_write_callback write, void* user) : write_(write), user_(user) {}
+    int32_t read(void*, uint32_t) override { return -1; }
+    uint32_t write(const void* data, uint32_t count) override {
+        const auto* p = static_cast<const uint8_t*>(data);
+        uint32_t total = 0;
+        while (total < count) {
+            const int64_t n = write_(user_, p + total, count - total);
+            if (n <= 0 || n > static_cast<int64_t>(count - total)) break;
+            total += static_cast<uint32_t>(n);
+        }
+        return total;
+    }
+
+  private:
+    kpz_write_callback write_;
+    void* user_;
+};
+
+// The caller's buffer as a destination of known room.
+class BufferSink final : public kpz::Stream {
+  public:
+    BufferSink(void* buffer, size_t capacity)
+        : buffer_(static_cast<uint8_t*>(buffer)), capacity_(capacity) {}
+    int32_t read(void*, uint32_t) override { return -1; }
+    uint32_t write(const void* data, uint32_t count) override {
+        const size_t room = capacity_ - used_;
+        const uint32_t n = count < room ? count : static_cast<uint32_t>(room);
+        if (n > 0) std::memcpy(buffer_ + used_, data, n);
+        used_ += n;
+        return n;
+    }
+    size_t used() const { return used_; }
+
+  private:
+    uint8_t* buffer_;
+    size_t capacity_;
+    size_t used_ = 0;
+};
+
+// Compresses what in holds into out, storing name: the job keeps the bytes in an unnamed
+// temporary file first, because the header needs the size before the payload.
+int compressStream(kpz::Stream& in, kpz::Stream& out, const char* name, const char* password,
+                   unsigned flags, kpz_progress_callback progress, void* user) {
+    Password p;
+    if (!name || !readPassword(password, p) || (flags & ~kCompressFlags) != 0)
+        return KPZ_ERROR_ARGUMENT;
+    auto state = newState();
+    if (!state) return KPZ_ERROR_NO_MEMORY;
+    kpz::CompressJob job(*state);
+    Outcome o = job.openStream(in, name);
+    if (!o.ok()) return finish(o);
+    job.sendOutputTo(out);
+    installProgress(*state, progress, user, state->sourceProcessed, job.progressTotal());
+    if (progress && progress(0, job.progressTotal(), user) != 0) return KPZ_ERROR_CANCELLED;
+    o = job.run(p.given, p.code, (flags & KPZ_CHECK) != 0);
+    state->hooks = {};
+    return finish(o);
+}
+
+int compressBuffer(const void* source, size_t size, const char* name, const char* password,
+                   unsigned flags, void* destination, size_t capacity, size_t* written) {
+    Password p;
+    if ((!source && size > 0) || !name || (!destination && capacity > 0) || !written ||
+        !readPassword(password, p) || (flags & ~kCompressFlags) != 0)
+        return KPZ_ERROR_ARGUMENT;
+    *written = 0;
+    if (size > kpz::kMaxSourceSize) return KPZ_ERROR_TOO_LARGE;
+    const std::string stored = kpz::storedNameFor(name);
+    if (stored.size() > kpz::kMaxNameLength) return KPZ_ERROR_NAME_TOO_LONG;
+    auto state = newState();
+    if (!state) return KPZ_ERROR_NO_MEMORY;
+    const auto* bytes = static_cast<const uint8_t*>(source);
+    std::vector<uint8_t> file = kpz::compressToMemory(
+        *state, std::vector<uint8_t>(bytes, bytes + size), stored, p.given, p.code);
+    if (flags & KPZ_CHECK) {
+        kpz::ContentHash hash;
+        hash.add(bytes, size);
+        uint8_t trailer[kpz::kTrailerBytes];
+        kpz::encodeTrailer(hash.value(), trailer);
+        file.insert(file.end(), trailer, trailer + kpz::kTrailerBytes);
+    }
+    *written = file.size();
+    if (file.size() > capacity) return KPZ_ERROR_BUFFER_TOO_SMALL;
+    std::memcpy(destination, file.data(), file.size());
+    return KPZ_OK;
+}
+
+int restoreBuffer(const void* source, size_t size, const char* password, void* destination,
+                  size_t capacity, size_t* restored) {
+    Password p;
+    if ((!source && size > 0) || (!destination && capacity > 0) || !restored ||
+        !readPassword(password, p))
+        return KPZ_ERROR_ARGUMENT;
+    *restored = 0;
+    auto state = newState();
+    if (!state) return KPZ_ERROR_NO_MEMORY;
+    const auto* bytes = static_cast<const uint8_t*>(source);
+    kpz::ByteReader in(bytes, size);
+    kpz::RestoreJob job(*state);
+    Outcome o = job.openStream(in, size, "buffer");
+    if (o.ok()) o = job.readHeader();
+    if (!o.ok()) return finish(o);
+    const kpz::Header& header = job.header();
+    if (header.passwordOn && !p.given) return KPZ_ERROR_PASSWORD_REQUIRED;
+    if (header.originalSize > capacity) {
+        *restored = header.originalSize;
+        return KPZ_ERROR_BUFFER_TOO_SMALL;
+    }
+    uint64_t hash = 0;
+    const bool hasCheck =
+        size >= kpz::kTrailerBytes &&
+        kpz::decodeTrailer(bytes + size - kpz::kTrailerBytes, kpz::kTrailerBytes, hash);
+    BufferSink sink(destination, capacity);
+    job.sendOutputTo(sink);
+    o = job.run(p.code);
+    if (!o.ok()) return restoreCode(o, header.passwordOn, hasCheck);
+    *restored = sink.used();
+    return KPZ_OK;
+}
+
+int testFile(const char* path, const char* password, kpz_progress_callback progress, void* user) {
+    Password p;
+    if (!path || !*path || !readPassword(password, p)) return KPZ_ERROR_ARGUMENT;
+    auto state = newState();
+    if (!state) return KPZ_ERROR_NO_MEMORY;
+    kpz::RestoreJob job(*state);
+    if (int e = openCompressed(job, path, p); e != KPZ_OK) return e;
+    pickBufferLength(*state, job.header().originalSize);
+    installProgress(*state, progress, user, state->destWritten, job.header().originalSize);
+    const bool hasCheck = job.hasCheck();
+    const Outcome o = job.test(p.code);
+    state->hooks = {};
+    return o.ok() ? KPZ_OK : restoreCode(o, job.header().passwordOn, hasCheck);
+}
+
+// Runs one of the calls above with the library's errno rule and no exception escaping.
+template <typename Call> int guarded(Call call) {
+    ErrnoScope scope;
+    try {
+        return call();
+    } catch (...) {
+        return KPZ_ERROR_NO_MEMORY;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+int kpz_compress_fd(int in_fd, int out_fd, const char* stored_name, const char* password,
+                    unsigned flags, kpz_progress_callback progress, void* user_data) {
+    return guarded([&] {
+        if (in_fd < 0 || out_fd < 0) return int{KPZ_ERROR_ARGUMENT};
+        kpz::File in, out;
+        if (!in.adoptCopy(in_fd, false)) return finish(Outcome{Problem::OpenSource, errno, {}});
+        if (!out.adoptCopy(out_fd, true))
+            return finish(Outcome{Problem::OpenDestination, errno, {}});
+        return compressStream(in, out, stored_name, password, flags, progress, user_data);
+    });
+}
+
+int kpz_compress_callbacks(kpz_read_callback read, kpz_write_callback write, void* io_data,
+                           const char* stored_name, const char* password, unsigned flags,
+                           kpz_progress_callback progress, void* user_data) {
+    return guarded([&] {
+        if (!read || !write) return int{KPZ_ERROR_ARGUMENT};
+        CallbackSource in(read, io_data);
+        CallbackSink out(write, io_data);
+        return compressStream(in, out, stored_name, password, flags, progress, user_data);
+    });
+}
+
+size_t kpz_compress_bound(size_t size) {
+    // The payload takes at most 65 bytes for every 64, plus the end pad; the header at most
+    // 9 + 255 bytes, the check value 16.
+    const size_t extra = size / 32 + 512;
+    return size > SIZE_MAX - extra ? 0 : size + extra;
+}
+
+int kpz_compress_buffer(const void* source, size_t size, const char* stored_name,
+                        const char* password, unsigned flags, void* destination, size_t capacity,
+                        size_t* written) {
+    return guarded([&] {
+        return compressBuffer(source, size, stored_name, password, flags, destination, capacity,
+                              written);
+    });
+}
+
+int kpz_restore_buffer(const void* source, size_t size, const char* password, void* destination,
+                       size_t capacity, size_t* restored) {
+    return guarded(
+        [&] { return restoreBuffer(source, size, password, destination, capacity, restored); });
+}
+
+int kpz_test_file(const char* path, const char* password, kpz_progress_callback progress,
+                  void* user_data) {
+    return guarded([&] { return testFile(path, password, progress, user_data); });
+}
+
+} // extern "C"

@@ -55,15 +55,33 @@ src=$work/in/all.wav
 cp "$corpus/all.wav" "$src"
 src_bytes=$(stat -c %s "$src")
 
-compressors=("cp" "kpz" "kpz --check" "kpz portable" "flac -0" "wavpack -f" "zstd -1")
-decompressors=("kpz -d" "kpz -d checked" "kpz -d portable" "flac -d" "zstd -d")
-tools=("${compressors[@]}" "${decompressors[@]}")
+# The batch rows take the corpus's other five files at once; "one core" rows run pinned to
+# processor 0 with taskset, as on a one-processor machine (kpz like the plain row, without
+# the check value, so that its output is the plain row's file).
+batch=()
+for f in "$corpus"/*.wav; do
+    [[ $(basename "$f") == all.wav ]] || batch+=("$f")
+done
+((${#batch[@]} > 0)) || die "no batch files beside all.wav in $corpus"
+mkdir -p "$work/in/batch" "$work/out/batch/cp" "$work/out/batch/kpz"
+for d in ref out; do mkdir -p "$work/$d/onecore/cp" "$work/$d/onecore/kpz"; done
+cp "${batch[@]}" "$work/in/batch/"
+batch=("$work"/in/batch/*.wav)
+batch_bytes=$(cat "${batch[@]}" | wc -c)
+
+compressors=("cp" "kpz" "kpz --check" "kpz portable" "cp one core" "kpz one core" "flac -0"
+    "wavpack -f" "zstd -1")
+decompressors=("kpz -d" "kpz -d checked" "kpz -d portable" "kpz -d one core" "flac -d" "zstd -d")
+batches=("cp batch" "kpz -j2 batch")
+tools=("${compressors[@]}" "${decompressors[@]}" "${batches[@]}")
 
 
-# Sets cmd (the command line) and outfile (the file it writes) for tool $1 writing into
-# folder $2. Decoders read the compressed files made in $work/ref.
+# Sets cmd (the command line), outfile (the file it writes, or the last of them) and
+# outputs (every file it writes) for tool $1 writing into folder $2. Decoders read the
+# compressed files made in $work/ref.
 set_command() {
-    local dir=$2
+    local dir=$2 f
+    outputs=()
     case $1 in
     "cp") outfile=$dir/cp.wav; cmd=(cp "$src" "$outfile") ;;
     # The plain row leaves the check value out (it is kpz's default), so that the
@@ -88,21 +106,41 @@ set_command() {
     "wavpack -f") outfile=$dir/all.wv; cmd=(wavpack -f -q -y "$src" -o "$outfile") ;;
     "zstd -1") outfile=$dir/all.wav.zst; cmd=(zstd -1 -T1 -q -f "$src" -o "$outfile") ;;
     "zstd -d") outfile=$dir/zstd.wav; cmd=(zstd -d -q -f "$work/ref/all.wav.zst" -o "$outfile") ;;
+    "cp one core") outfile=$dir/onecore/cp/all.wav; cmd=(taskset -c 0 cp "$src" "$outfile") ;;
+    "kpz one core")
+        outfile=$dir/onecore/kpz/all.kpz
+        cmd=(taskset -c 0 "$kpz" --no-check -q -f -o "$dir/onecore/kpz" "$src")
+        ;;
+    "kpz -d one core")
+        outfile=$dir/onecore/kpz/all.wav
+        cmd=(taskset -c 0 "$kpz" -d -q -f -o "$dir/onecore/kpz" "$work/ref/all.kpz")
+        ;;
+    "cp batch")
+        for f in "${batch[@]}"; do outputs+=("$dir/batch/cp/$(basename "$f")"); done
+        cmd=(cp "${batch[@]}" "$dir/batch/cp/")
+        ;;
+    "kpz -j2 batch")
+        for f in "${batch[@]}"; do outputs+=("$dir/batch/kpz/$(basename "$f" .wav).kpz"); done
+        cmd=("$kpz" -j2 -q -f -o "$dir/batch/kpz" "${batch[@]}")
+        ;;
     *) die "unknown tool '$1'" ;;
     esac
+    ((${#outputs[@]} > 0)) || outputs=("$outfile")
+    outfile=${outputs[-1]}
 }
 
-# Runs cmd once with its output removed first; fails loudly if the tool fails or
-# leaves no output.
+# Runs cmd once; fails loudly if the tool fails or leaves an output missing. The caller
+# removes the outputs first, outside any timing.
 run_checked() {
-    local name=$1
+    local name=$1 f
     shift
-    rm -f "$outfile"
     if ! "$@" >"$work/log" 2>&1; then
         cat "$work/log" >&2
         die "'$name' failed: ${cmd[*]}"
     fi
-    [[ -s $outfile ]] || die "'$name' wrote no output at $outfile"
+    for f in "${outputs[@]}"; do
+        [[ -s $f ]] || die "'$name' wrote no output at $f"
+    done
 }
 
 echo "input: $corpus/all.wav, $src_bytes bytes; kpz: $kpz; rounds: $rounds" >&2
@@ -112,12 +150,15 @@ for name in "${tools[@]}"; do
     dir=$work/out
     for c in "${compressors[@]}"; do [[ $name == "$c" ]] && dir=$work/ref; done
     set_command "$name" "$dir"
+    rm -f "${outputs[@]}"
     run_checked "$name" /usr/bin/time -v -o "$work/rss/$(slug "$name")" "${cmd[@]}"
-    stat -c %s "$outfile" >"$work/times/$(slug "$name").size"
+    cat "${outputs[@]}" | wc -c >"$work/times/$(slug "$name").size"
 done
 cmp "$src" "$work/out/all.wav" || die "kpz -d did not restore all.wav exactly"
 cmp "$src" "$work/out/portable/all.wav" || die "kpz -d (portable) did not restore all.wav exactly"
 cmp "$work/ref/all.kpz" "$work/ref/portable/all.kpz" || die "the kernels gave different files"
+cmp "$src" "$work/out/onecore/kpz/all.wav" || die "kpz -d on one core did not restore all.wav"
+cmp "$work/ref/all.kpz" "$work/ref/onecore/kpz/all.kpz" || die "kpz on one core gave another file"
 cmp "$src" "$work/out/zstd.wav" || die "zstd -d did not restore all.wav exactly"
 cmp "$src" "$work/out/check/all.wav" || die "kpz -d did not restore the checked all.kpz exactly"
 [[ $(($(stat -c %s "$work/ref/check/all.kpz") - $(stat -c %s "$work/ref/all.kpz"))) == 16 ]] ||
@@ -132,7 +173,7 @@ for ((r = 0; r < rounds; r++)); do
     for ((k = 0; k < n; k++)); do
         name=${tools[$(((k + r) % n))]}
         set_command "$name" "$work/out"
-        rm -f "$outfile"
+        rm -f "${outputs[@]}"
         time_once "$name"
     done
 done
@@ -144,14 +185,16 @@ printf '\n%-16s %9s %7s %8s %8s %8s %8s %10s\n' \
 for name in "${tools[@]}"; do
     s=$(slug "$name")
     m=${med[$name]}
-    base=""
+    base="" inb=$src_bytes cp=${med[cp]}
     case $name in
     "cp") base="" ;;
+    *batch) inb=$batch_bytes cp=${med["cp batch"]} ;;
+    *"one core") cp=${med["cp one core"]} ;;
     *" -d" | *" -d "*) base=${med["flac -d"]} ;;
     *) base=${med["flac -0"]} ;;
     esac
     awk -v name="$name" -v m="$m" -v sp="$(spread "$work/times/$s" "$m")" \
-        -v out="$(cat "$work/times/$s.size")" -v inb="$src_bytes" -v cp="${med[cp]}" \
+        -v out="$(cat "$work/times/$s.size")" -v inb="$inb" -v cp="$cp" \
         -v base="$base" -v rss="$(peak_kib "$name")" 'BEGIN {
             tf = (base == "") ? "-" : sprintf("%.3f", m / base)
             printf "%-16s %9.3f %7s %8.3f %8.2f %8s %8.0f %6.1f MiB\n",
@@ -163,6 +206,8 @@ cat <<'EOF'
 median s: median wall-clock seconds over the timed rounds; spread: (max - min) / median.
 out/wav: output bytes / all.wav bytes. t/cp, t/flac: median time / cp's, and / flac -0's
 (compressors) or flac -d's (decompressors). MB/s: all.wav bytes (1e6) per second.
+"batch" rows: the corpus's other five files in one command, against cp of the five.
+"one core" rows: pinned to processor 0 (taskset -c 0), against cp pinned the same way.
 peak RSS: Maximum resident set size from /usr/bin/time -v (untimed round).
 EOF
 
@@ -187,4 +232,11 @@ awk -v c="${med[kpz]}" -v d="${med["kpz -d"]}" -v cp="${med[cp]}" -v fc="${med["
         printf "\ntarget: kpz %.2fx cp (<= 1.5), kpz -d %.2fx cp (<= 1.8)\n", c / cp, d / cp
         printf "target: kpz %.1fx faster than flac -0 (>= 12), kpz -d %.1fx faster than flac -d (>= 8)\n",
                fc / c, fd / d
+    }'
+awk -v c="${med[kpz]}" -v d="${med["kpz -d"]}" -v cp="${med[cp]}" -v b="${med["kpz -j2 batch"]}" \
+    -v cb="${med["cp batch"]}" -v o="${med["kpz one core"]}" -v od="${med["kpz -d one core"]}" \
+    -v co="${med["cp one core"]}" 'BEGIN {
+        printf "goal: kpz %.2fx cp, kpz -d %.2fx cp, kpz -j2 batch %.2fx cp batch (each <= 1.0)\n",
+               c / cp, d / cp, b / cb
+        printf "one core: kpz %.2fx cp, kpz -d %.2fx cp (both pinned to processor 0)\n", o / co, od / co
     }'

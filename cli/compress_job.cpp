@@ -60,7 +60,10 @@ bool compressOne(JobContext& job, const std::string& path) {
     const bool verify = o.verify || (o.removeInputs && !fromStdin);
     ProgressMeter meter(job.showProgress, job.sharedProgress);
     meter.start(path, verify ? 2 * size : size);
-    job.state.hooks.showProgress = [&](kpz::Direction) { meter.update(file.progressDone()); };
+    // Without a meter to draw (-q, no terminal) no hook: that leaves the job free to code
+    // a large file on two threads.
+    if (job.showProgress || job.sharedProgress)
+        job.state.hooks.showProgress = [&](kpz::Direction) { meter.update(file.progressDone()); };
     kpz::Outcome outcome = file.run(job.password.given, job.password.code, o.check);
     if (outcome.ok() && verify) {
         // The decode counts restored bytes.

@@ -7,6 +7,7 @@
 #include "encoder.h"
 #include "file_io.h"
 #include "progress_meter.h"
+#include "split_run.h"
 #include "terminal.h"
 
 #include <algorithm>
@@ -92,6 +93,8 @@ bool runFiles(FileTask job, const std::vector<Input>& inputs, const Options& opt
     std::condition_variable finished;
 
     auto work = [&] {
+        // The workers keep the processors busy: no file takes a second thread of its own.
+        const kpz::BusyThread busy;
         auto state = std::make_unique<kpz::CodecState>();
         kpz::buildCodecTables(*state);
         for (size_t i = next++; i < count; i = next++) {

@@ -41,6 +41,9 @@ class File final : public Stream {
     // Reads count bytes at offset without moving the file's position; the bytes read, or
     // -1 on error.
     int64_t readAt(uint64_t offset, void* buffer, uint32_t count);
+    // Writes all of data at offset without moving the file's position, unless the device
+    // refuses; returns the bytes stored. Takes no part in the fault plan.
+    uint32_t writeAt(uint64_t offset, const void* data, uint32_t count);
     // Bytes from the start of the file to the current position, or -1 (a pipe).
     int64_t position() const;
 
@@ -98,6 +101,16 @@ bool fileExists(const std::string& path);
 // that no file the program opens later takes their place and receives its messages or its
 // output; each still refuses what the closed one refused. Called first thing in main().
 void ensureStandardDescriptors();
+
+// Whether readAt and writeAt may run on one file from several threads at once, each at
+// its own offset, without disturbing one another.
+bool positionalIoFromThreads();
+// Processors this process may run on (its affinity mask where the system has one); at
+// least 1.
+unsigned usableProcessors();
+// Threads on the whole machine that are running or ready to run at this moment, the
+// calling one left out (other programs' and this one's); 0 where the system does not tell.
+unsigned otherRunnableThreads();
 
 // Removes a file (not a folder); false with errno set when that failed.
 bool removeFile(const std::string& path);

@@ -205,6 +205,36 @@ int64_t File::readAt(uint64_t offset, void* buffer, uint32_t count) {
     return n;
 }
 
+uint32_t File::writeAt(uint64_t offset, const void* data, uint32_t count) {
+    if (fd_ < 0) return 0;
+    const HANDLE h = handleOf(fd_);
+    // A write at an offset moves the handle's position: it is put back, as pwrite leaves it.
+    LARGE_INTEGER here{}, zero{};
+    if (!SetFilePointerEx(h, zero, &here, FILE_CURRENT)) {
+        win::failWithLastError();
+        return 0;
+    }
+    const auto* p = static_cast<const char*>(data);
+    uint32_t total = 0;
+    DWORD e = ERROR_SUCCESS;
+    while (total < count) {
+        const uint64_t to = offset + total;
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(to);
+        at.OffsetHigh = static_cast<DWORD>(to >> 32);
+        DWORD n = 0;
+        if (!WriteFile(h, p + total, count - total, &n, &at)) {
+            e = GetLastError();
+            break;
+        }
+        if (n == 0) break;
+        total += n;
+    }
+    SetFilePointerEx(h, here, nullptr, FILE_BEGIN);
+    if (e != ERROR_SUCCESS) errno = win::errnoFor(e);
+    return total;
+}
+
 int64_t File::position() const {
     if (fd_ < 0) return -1;
     const HANDLE h = handleOf(fd_);
@@ -331,6 +361,26 @@ bool fileExists(const std::string& path) {
 void ensureStandardDescriptors() {
     // The C runtime gives a program started without standard handles descriptors that
     // refuse every call; files it opens never take descriptors 0 to 2.
+}
+
+bool positionalIoFromThreads() {
+    // readAt and writeAt move the handle's one position and put it back: two threads at
+    // once would each put back the other's.
+    return false;
+}
+
+unsigned usableProcessors() {
+    DWORD_PTR process = 0, system = 0;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || process == 0) return 1;
+    unsigned n = 0;
+    for (; process; process &= process - 1)
+        ++n;
+    return n;
+}
+
+unsigned otherRunnableThreads() {
+    // Windows keeps no such count at hand.
+    return 0;
 }
 
 bool removeFile(const std::string& path) {

@@ -361,6 +361,39 @@ KPZ_AVX2 int32_t decodeRunAvx2(const uint16_t* in, DecodeCursor& c, uint16_t* ou
     return done;
 }
 
+// Each frame's side and right (left - right in the low half of its 32-bit lane, right in
+// the high half) for the eight frames at 'at'.
+KPZ_AVX2 static inline __m256i sideRight(const int16_t* at) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    return _mm256_sub_epi16(v, _mm256_srli_epi32(v, 16));
+}
+
+KPZ_AVX2 static inline __m256i fold(__m256i r) {
+    return _mm256_xor_si256(r, _mm256_srai_epi16(r, 15));
+}
+
+KPZ_AVX2 uint64_t widthSumAvx2(const int16_t* samples, int32_t nSamples) {
+    // The residuals against the frame before, loaded from memory one frame back: no carry
+    // passes from vector to vector.
+    __m128i sum = _mm_setzero_si128();
+    for (int32_t i = 0; i < nSamples; i += kBlockLength) {
+        const int16_t* block = samples + i;
+        const __m256i a = _mm256_sub_epi16(sideRight(block), sideRight(block - 2));
+        const __m256i b = _mm256_sub_epi16(sideRight(block + 16), sideRight(block + 14));
+        const __m256i f = _mm256_or_si256(fold(a), fold(b));
+        __m128i folds = _mm_or_si128(_mm256_castsi256_si128(f), _mm256_extracti128_si256(f, 1));
+        folds = _mm_or_si128(folds, _mm_srli_si128(folds, 8));
+        folds = _mm_or_si128(folds, _mm_srli_si128(folds, 4));
+        // Bit lengths from the exponents, as the encoder finds them.
+        const __m128i pair = _mm_unpacklo_epi16(folds, _mm_setzero_si128());
+        const __m128i exponent = _mm_srli_epi32(_mm_castps_si128(_mm_cvtepi32_ps(pair)), 23);
+        sum = _mm_add_epi32(
+            sum, _mm_max_epi32(_mm_sub_epi32(exponent, _mm_set1_epi32(126)), _mm_setzero_si128()));
+    }
+    return static_cast<uint64_t>(static_cast<uint32_t>(_mm_cvtsi128_si32(sum))) +
+           static_cast<uint32_t>(_mm_extract_epi32(sum, 1));
+}
+
 } // namespace kpz::detail
 
 #else
@@ -376,6 +409,10 @@ uint32_t encodeBlocksAvx2(int16_t* samples, int32_t nSamples, int16_t& prevSide,
 int32_t decodeRunAvx2(const uint16_t* in, DecodeCursor& c, uint16_t* out, int32_t maxBlocks,
                       int64_t limit) {
     return decodeRunPortable(in, c, out, maxBlocks, limit);
+}
+
+uint64_t widthSumAvx2(const int16_t* samples, int32_t nSamples) {
+    return widthSumPortable(samples, nSamples);
 }
 
 } // namespace kpz::detail

@@ -51,6 +51,13 @@ int32_t decodeRunPortable(const uint16_t* in, DecodeCursor& c, uint16_t* out, in
 int32_t decodeRunAvx2(const uint16_t* in, DecodeCursor& c, uint16_t* out, int32_t maxBlocks,
                       int64_t limit);
 
+// The width pass: the sum over the blocks of nSamples samples (a whole number of blocks,
+// the first of them at index 1 or later, so that the frame before each block lies in
+// memory) of the block's width codes, side and right, as the encoder would choose them.
+// The samples are only read.
+uint64_t widthSumPortable(const int16_t* samples, int32_t nSamples);
+uint64_t widthSumAvx2(const int16_t* samples, int32_t nSamples);
+
 uint32_t encodeBlocksPortable(int16_t* samples, int32_t nSamples, int16_t& prevSide,
                               int16_t& prevRight, FastWriter& writer);
 uint32_t encodeBlocksAvx2(int16_t* samples, int32_t nSamples, int16_t& prevSide, int16_t& prevRight,

@@ -6,6 +6,7 @@
 #include "job_streams.h"
 #include "paths.h"
 #include "sinks.h"
+#include "split_run.h"
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -91,6 +92,10 @@ Outcome CompressJob::encode(bool passwordOn, uint16_t passwordCode, bool withChe
     passwordOn_ = passwordOn;
     withCheck_ = withCheck;
 
+    // A large file read from disk into an output file codes on two threads, before the run's
+    // own hooks are installed (the caller's rule it out).
+    const BusyThread busy;
+    const uint64_t cut = destination_ || spooled_ ? 0 : twoThreadCut(s_, s_.sourceSize);
     ContentHash hash;
     HashedSource hashed(source_, hash);
     Stream& in = withCheck ? static_cast<Stream&>(hashed) : source_;
@@ -99,6 +104,19 @@ Outcome CompressJob::encode(bool passwordOn, uint16_t passwordCode, bool withChe
     if (!writeHeader(destination(), passwordOn, s_.sourceSize, storedName_))
         scope.writeFailed = true;
     s_.destWritten += static_cast<uint32_t>(storedName_.size());
+    if (cut != 0 && !scope.writeFailed) {
+        const TwoThreadResult r = codeOnTwoThreads({source_, output_.file(), s_.sourceSize, cut,
+                                                    s_.destWritten, s_.passwordCode, withCheck},
+                                                   s_.cancelRequested);
+        if (r.ran) {
+            s_.cancelRequested = false;
+            if (r.problem != Problem::None) return problem(r.problem);
+            s_.sourceProcessed = s_.sourceSize;
+            s_.destWritten = static_cast<uint32_t>(r.outputEnd);
+            compressedSize_ = s_.destWritten;
+            return {};
+        }
+    }
     const EncodeOutcome outcome = scope.writeFailed ? EncodeOutcome::Cancelled : encodeFile(s_);
     const bool cancelled = s_.cancelRequested;
     s_.cancelRequested = false;

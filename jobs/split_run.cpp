@@ -1,0 +1,260 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// The two-thread compression run: a width pass places the second part, each thread codes
+// its part through positional reads and writes, and the second thread hashes the source in
+// order for the check trailer.
+#include "split_run.h"
+
+#include "check_trailer.h"
+#include "split_coder.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <system_error>
+#include <thread>
+
+namespace kpz {
+
+namespace {
+
+// The first thread's share of the source, in thousandths. The second thread runs the width
+// pass over the first part before it codes its own, so the first part is the larger one
+// and both threads end at about the same time.
+constexpr uint32_t kFirstPermille = 680;
+
+// One thread's buffers, placed as the codec state places its own (samples half way into a
+// page; see CodecState), so that reads into them copy at full speed.
+struct alignas(4096) ThreadBuffers {
+    char before[2048];
+    int16_t samples[kBufferLength];
+    uint16_t words[HalfCoder::kWordRoom];
+};
+
+// The first failure one thread met, and where in the source.
+struct Failure {
+    Problem problem = Problem::None;
+    uint64_t at = UINT64_MAX;
+};
+
+std::atomic<unsigned> busyThreads{0};
+
+void scramble(uint16_t* words, int32_t count, uint16_t code) {
+    if (code == 0) return;
+    for (int32_t i = 0; i < count; ++i)
+        words[i] ^= code;
+}
+
+class TwoThreads {
+  public:
+    TwoThreads(const TwoThreadRun& run, const bool& cancel) : run_(run), cancel_(cancel) {}
+
+    // The first part, on the calling thread. True when the second thread had not started
+    // on the second part by then (still in its width pass, short of a processor, or not
+    // running at all): the calling thread then takes the second part over, since it can
+    // start on it at once.
+    bool codeFirst(ThreadBuffers& b) {
+        firstCoder_.writer.out = b.words;
+        uint64_t pos = run_.payloadStart;
+        for (uint64_t at = 0; at < run_.cut; at += kChunkBytes) {
+            if (stop_.load(std::memory_order_relaxed)) return false;
+            if (cancel_) {
+                fail(first_, Problem::Cancelled, at);
+                return false;
+            }
+            if (!readPiece(first_, at, b.samples, kChunkBytes)) return false;
+            if (!writeWords(first_, at, b.words, firstCoder_.code(b.samples, kBufferLength), pos))
+                return false;
+        }
+        firstEnd_ = pos;
+        int expected = kScanning;
+        return phase_.compare_exchange_strong(expected, kFirstTakesAll);
+    }
+
+    // The rest after codeFirst took it over, once the second thread has stopped: the part
+    // of the source its width pass did not hash, then the second part.
+    void codeRest(ThreadBuffers& b) {
+        if (run_.withCheck)
+            for (uint64_t at = hashedUpTo_; at < run_.cut; at += kChunkBytes) {
+                if (stop_.load(std::memory_order_relaxed)) return;
+                if (!readPiece(first_, at, b.samples, kChunkBytes)) return;
+                hash_.add(b.samples, kChunkBytes);
+            }
+        secondStart_ = firstEnd_;
+        codeToTheEnd(first_, b, firstCoder_, firstEnd_);
+    }
+
+    // The width pass over the first part (hashing it on the way), then the second part,
+    // unless the calling thread took it over first.
+    void codeSecond(ThreadBuffers& b) {
+        int16_t side = 0, right = 0;
+        uint64_t firstBytes = 0;
+        for (uint64_t at = 0; at < run_.cut; at += kChunkBytes) {
+            if (stop_.load(std::memory_order_relaxed)) return;
+            if (phase_.load(std::memory_order_acquire) == kFirstTakesAll) {
+                hashedUpTo_ = at;
+                return;
+            }
+            if (!readPiece(second_, at, b.samples, kChunkBytes)) return;
+            if (run_.withCheck) hash_.add(b.samples, kChunkBytes);
+            firstBytes += codedBlockBytes(b.samples, kBufferLength, side, right);
+        }
+        int expected = kScanning;
+        if (!phase_.compare_exchange_strong(expected, kSecondCodes)) {
+            hashedUpTo_ = run_.cut;
+            return;
+        }
+        // Every whole chunk codes to whole words, so the second part starts on a word of the
+        // payload, with the prediction state the first part ends in.
+        HalfCoder coder(b.words, side, right);
+        secondStart_ = run_.payloadStart + firstBytes;
+        codeToTheEnd(second_, b, coder, secondStart_);
+    }
+
+    TwoThreadResult result() const {
+        TwoThreadResult r;
+        const Failure& f = first_.at <= second_.at ? first_ : second_;
+        if (f.problem != Problem::None) {
+            r.problem = f.problem;
+        } else if (firstEnd_ != secondStart_) {
+            // The first part coded to another length than its width pass gave: its bytes
+            // changed between the two reads, and the parts would not join.
+            r.problem = Problem::SizeChanged;
+        } else {
+            r.outputEnd = outputEnd_;
+        }
+        return r;
+    }
+
+  private:
+    void fail(Failure& mine, Problem p, uint64_t at) {
+        mine = {p, at};
+        stop_.store(true, std::memory_order_relaxed);
+    }
+
+    bool readPiece(Failure& mine, uint64_t at, int16_t* samples, uint32_t count) {
+        const int64_t n = run_.source.readAt(at, samples, count);
+        if (n == count) return true;
+        // A piece cut short: the source ended before the length taken at the start.
+        fail(mine, n < 0 ? Problem::SourceRead : Problem::SizeChanged, at);
+        return false;
+    }
+
+    bool writeWords(Failure& mine, uint64_t at, uint16_t* words, int32_t count, uint64_t& pos) {
+        scramble(words, count, run_.passwordCode);
+        const uint32_t bytes = 2u * static_cast<uint32_t>(count);
+        if (run_.output.writeAt(pos, words, bytes) != bytes) {
+            fail(mine, Problem::WriteFailed, at);
+            return false;
+        }
+        pos += bytes;
+        return true;
+    }
+
+    // Codes the second part from its place pos in the output, then the end pad and the
+    // check trailer.
+    void codeToTheEnd(Failure& mine, ThreadBuffers& b, HalfCoder& coder, uint64_t pos) {
+        for (uint64_t at = run_.cut; at < run_.sourceBytes; at += kChunkBytes) {
+            if (stop_.load(std::memory_order_relaxed)) return;
+            const auto want =
+                static_cast<uint32_t>(std::min<uint64_t>(kChunkBytes, run_.sourceBytes - at));
+            if (!readPiece(mine, at, b.samples, want)) return;
+            if (run_.withCheck) hash_.add(b.samples, want);
+            // The short last piece codes as the one-thread coder codes it: its odd byte and
+            // its last block padded with what the previous piece left in the buffer.
+            const auto samples = static_cast<int32_t>((want + 1) / 2);
+            if (!writeWords(mine, at, b.words, coder.code(b.samples, samples), pos)) return;
+        }
+        // A source that grew since its length was taken: one thread would read on and find
+        // the size changed.
+        uint8_t more;
+        const int64_t extra = run_.source.readAt(run_.sourceBytes, &more, 1);
+        if (extra != 0)
+            return fail(mine, extra < 0 ? Problem::SourceRead : Problem::SizeChanged,
+                        run_.sourceBytes);
+        if (!writeWords(mine, run_.sourceBytes, b.words, coder.finish(), pos)) return;
+        if (run_.withCheck) {
+            uint8_t trailer[kTrailerBytes];
+            encodeTrailer(hash_.value(), trailer);
+            if (run_.output.writeAt(pos, trailer, kTrailerBytes) != kTrailerBytes)
+                return fail(mine, Problem::WriteFailed, run_.sourceBytes);
+            pos += kTrailerBytes;
+        }
+        outputEnd_ = pos;
+    }
+
+    // Who codes the second part: undecided while the second thread runs its width pass.
+    static constexpr int kScanning = 0, kSecondCodes = 1, kFirstTakesAll = 2;
+
+    const TwoThreadRun& run_;
+    const bool& cancel_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> phase_{kScanning};
+    Failure first_, second_;
+    HalfCoder firstCoder_{nullptr, 0, 0};
+    // The source's hash in order: the second thread's until it stops or takes the second
+    // part, then the first's when that takes over (from hashedUpTo_ on).
+    ContentHash hash_;
+    uint64_t hashedUpTo_ = 0;
+    uint64_t firstEnd_ = 0, secondStart_ = 1, outputEnd_ = 0;
+};
+
+} // namespace
+
+BusyThread::BusyThread() {
+    busyThreads.fetch_add(1, std::memory_order_relaxed);
+}
+
+BusyThread::~BusyThread() {
+    busyThreads.fetch_sub(1, std::memory_order_relaxed);
+}
+
+uint64_t twoThreadCut(const CodecState& s, uint64_t sourceBytes) {
+    const uint64_t cut = splitPoint(sourceBytes, kFirstPermille);
+    if (cut == 0) return 0;
+    if (s.hooks.showProgress || s.hooks.reportWriteFailure) return 0;
+    // The halves read the usual 512 KiB chunks; a state set to other pieces codes a
+    // different end of payload.
+    if (s.bufferLength != kBufferLength || s.blockLength != kBlockLength) return 0;
+    const FaultPlan& plan = activeFaultPlan();
+    if (plan.readFailsAt != 0 || plan.writeStopsAt >= 0 || plan.noUnnamedFiles) return 0;
+    if (!positionalIoFromThreads()) return 0;
+    // KPZ_THREADS=1: always one thread; 2: two whatever else the machine runs.
+    const char* threads = std::getenv("KPZ_THREADS");
+    if (threads && std::strcmp(threads, "1") == 0) return 0;
+    const bool whateverTheLoad = threads && std::strcmp(threads, "2") == 0;
+    // Every busy thread has a processor, and this compression needs one more. Two threads
+    // that share a processor with other work lose to one: the part that waits for its
+    // turns holds up the whole file.
+    const unsigned running = std::max(busyThreads.load(std::memory_order_relaxed), 1u);
+    if (usableProcessors() < running + 1) return 0;
+    if (!whateverTheLoad && usableProcessors() < running + 1 + otherRunnableThreads()) return 0;
+    return cut;
+}
+
+TwoThreadResult codeOnTwoThreads(const TwoThreadRun& run, const bool& cancel, bool helper) {
+    std::unique_ptr<ThreadBuffers> first(new (std::nothrow) ThreadBuffers);
+    std::unique_ptr<ThreadBuffers> second(new (std::nothrow) ThreadBuffers);
+    if (!first || !second) {
+        TwoThreadResult none;
+        none.ran = false;
+        return none;
+    }
+    TwoThreads work(run, cancel);
+    std::thread thread;
+    if (helper) {
+        try {
+            thread = std::thread([&] { work.codeSecond(*second); });
+        } catch (const std::system_error&) {
+            // No second thread: the calling thread codes everything.
+        }
+    }
+    const bool takesOver = work.codeFirst(*first);
+    if (thread.joinable()) thread.join();
+    if (takesOver) work.codeRest(*first);
+    return work.result();
+}
+
+} // namespace kpz

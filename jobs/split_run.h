@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// Compressing a large file on two threads. Each thread reads, codes and writes its own part
+// of the file at its own offsets, so that no piece of it passes between processors: the
+// first thread codes the first part; the second finds where the second part's payload
+// starts from a width pass over the first part, then codes the second part. The output is
+// byte for byte the one-thread coder's.
+#pragma once
+
+#include "codec_state.h"
+#include "file_io.h"
+#include "outcome.h"
+
+#include <cstdint>
+
+namespace kpz {
+
+// A thread of this process busy with files, for as long as it lives: each compression
+// counts one, and so does each worker of a run that handles files side by side (kpz -j),
+// so that a compression takes a second thread only while a processor is left for it.
+class BusyThread {
+  public:
+    BusyThread();
+    ~BusyThread();
+    BusyThread(const BusyThread&) = delete;
+    BusyThread& operator=(const BusyThread&) = delete;
+};
+
+// Where the compression of a source of sourceBytes is cut for two threads, or 0 when it
+// runs on one: a source too small to gain from it, no processor free for a second thread
+// (one usable processor, other busy threads beside this one, or other work ready to run
+// on the machine unless KPZ_THREADS=2 in the environment), hooks installed
+// by the caller (they run after every 512 KiB flush on the caller's thread, and may cancel
+// there), a state whose buffer is not the usual 512 KiB, a fault plan installed, a system whose
+// positional reads and writes cannot be shared by threads, or KPZ_THREADS=1 in the environment. The
+// calling thread counts as busy.
+uint64_t twoThreadCut(const CodecState& s, uint64_t sourceBytes);
+
+struct TwoThreadRun {
+    File& source;
+    File& output;
+    uint64_t sourceBytes;  // the source's length, as the header states it
+    uint64_t cut;          // from twoThreadCut
+    uint64_t payloadStart; // the header's length: where the payload starts in the output
+    uint16_t passwordCode; // 0 without a password
+    bool withCheck;        // the check trailer follows the payload
+};
+
+struct TwoThreadResult {
+    bool ran = true;                 // false: no memory for the buffers; nothing was done
+    Problem problem = Problem::None; // SourceRead, SizeChanged, WriteFailed or Cancelled
+    uint64_t outputEnd = 0;          // the output's length, trailer included
+};
+
+// Codes the source into the output after its header, which the caller has written, with
+// the end pad and the check trailer when asked for. The calling thread codes the first
+// part; a second thread runs the width pass and codes the second part, unless the calling
+// thread is through the first part before that thread is through its width pass (the
+// machine is busy, or helper is false): the calling thread then codes the second part too.
+// cancel is read on the calling thread between its pieces, as the one-thread coder reads
+// it between reads. A failure stops both threads; the problem is the one met first in the
+// source's order, as one thread would have met it.
+TwoThreadResult codeOnTwoThreads(const TwoThreadRun& run, const bool& cancel, bool helper = true);
+
+} // namespace kpz

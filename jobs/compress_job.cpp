@@ -110,7 +110,7 @@ Outcome CompressJob::encode(bool passwordOn, uint16_t passwordCode, bool withChe
                                                    s_.cancelRequested);
         if (r.ran) {
             s_.cancelRequested = false;
-            if (r.problem != Problem::None) return problem(r.problem);
+            if (r.problem != Problem::None) return problem(r.problem, r.error);
             s_.sourceProcessed = s_.sourceSize;
             s_.destWritten = static_cast<uint32_t>(r.outputEnd);
             compressedSize_ = s_.destWritten;

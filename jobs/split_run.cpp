@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -37,6 +38,7 @@ struct alignas(4096) ThreadBuffers {
 struct Failure {
     Problem problem = Problem::None;
     uint64_t at = UINT64_MAX;
+    int error = 0; // the system's reason, for a failed read or write
 };
 
 std::atomic<unsigned> busyThreads{0};
@@ -118,6 +120,7 @@ class TwoThreads {
         const Failure& f = first_.at <= second_.at ? first_ : second_;
         if (f.problem != Problem::None) {
             r.problem = f.problem;
+            r.error = f.error;
         } else if (firstEnd_ != secondStart_) {
             // The first part coded to another length than its width pass gave: its bytes
             // changed between the two reads, and the parts would not join.
@@ -129,8 +132,8 @@ class TwoThreads {
     }
 
   private:
-    void fail(Failure& mine, Problem p, uint64_t at) {
-        mine = {p, at};
+    void fail(Failure& mine, Problem p, uint64_t at, int error = 0) {
+        mine = {p, at, error};
         stop_.store(true, std::memory_order_relaxed);
     }
 
@@ -138,7 +141,10 @@ class TwoThreads {
         const int64_t n = run_.source.readAt(at, samples, count);
         if (n == count) return true;
         // A piece cut short: the source ended before the length taken at the start.
-        fail(mine, n < 0 ? Problem::SourceRead : Problem::SizeChanged, at);
+        if (n < 0)
+            fail(mine, Problem::SourceRead, at, errno);
+        else
+            fail(mine, Problem::SizeChanged, at);
         return false;
     }
 
@@ -146,7 +152,7 @@ class TwoThreads {
         scramble(words, count, run_.passwordCode);
         const uint32_t bytes = 2u * static_cast<uint32_t>(count);
         if (run_.output.writeAt(pos, words, bytes) != bytes) {
-            fail(mine, Problem::WriteFailed, at);
+            fail(mine, Problem::WriteFailed, at, errno);
             return false;
         }
         pos += bytes;
@@ -173,13 +179,13 @@ class TwoThreads {
         const int64_t extra = run_.source.readAt(run_.sourceBytes, &more, 1);
         if (extra != 0)
             return fail(mine, extra < 0 ? Problem::SourceRead : Problem::SizeChanged,
-                        run_.sourceBytes);
+                        run_.sourceBytes, extra < 0 ? errno : 0);
         if (!writeWords(mine, run_.sourceBytes, b.words, coder.finish(), pos)) return;
         if (run_.withCheck) {
             uint8_t trailer[kTrailerBytes];
             encodeTrailer(hash_.value(), trailer);
             if (run_.output.writeAt(pos, trailer, kTrailerBytes) != kTrailerBytes)
-                return fail(mine, Problem::WriteFailed, run_.sourceBytes);
+                return fail(mine, Problem::WriteFailed, run_.sourceBytes, errno);
             pos += kTrailerBytes;
         }
         outputEnd_ = pos;

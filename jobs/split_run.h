@@ -48,6 +48,7 @@ struct TwoThreadRun {
 struct TwoThreadResult {
     bool ran = true;                 // false: no memory for the buffers; nothing was done
     Problem problem = Problem::None; // SourceRead, SizeChanged, WriteFailed or Cancelled
+    int error = 0;                   // errno of a failed read or write
     uint64_t outputEnd = 0;          // the output's length, trailer included
 };
 

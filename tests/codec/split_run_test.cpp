@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -160,6 +161,7 @@ TEST_F(SplitRun, AFailedWriteOnEitherThreadLeavesNothing) {
         ::setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, previous);
         EXPECT_EQ(o.problem, kpz::Problem::WriteFailed);
+        EXPECT_EQ(o.error, EFBIG); // the reason reaches the message
         EXPECT_EQ(leftOver(), std::vector<std::string>{"a.wav"});
     }
 }

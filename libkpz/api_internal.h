@@ -61,6 +61,29 @@ void pickBufferLength(kpz::CodecState& s, uint64_t bytes);
 void installProgress(kpz::CodecState& s, kpz_progress_callback progress, void* user,
                      const uint32_t& done, uint64_t total);
 
+// The caller's read function as the codec's input: each read is filled completely unless
+// the data ends, as the codec and the jobs expect.
+class CallbackInput final : public kpz::Stream {
+  public:
+    CallbackInput(kpz_read_callback read, void* user) : read_(read), user_(user) {}
+    int32_t read(void* buffer, uint32_t count) override {
+        auto* p = static_cast<uint8_t*>(buffer);
+        uint32_t total = 0;
+        while (total < count) {
+            const int64_t n = read_(user_, p + total, count - total);
+            if (n < 0 || n > static_cast<int64_t>(count - total)) return -1;
+            if (n == 0) break;
+            total += static_cast<uint32_t>(n);
+        }
+        return static_cast<int32_t>(total);
+    }
+    uint32_t write(const void*, uint32_t) override { return 0; }
+
+  private:
+    kpz_read_callback read_;
+    void* user_;
+};
+
 // Opens path and reads its header; a protected file needs a password.
 int openCompressed(kpz::RestoreJob& job, const char* path, const Password& p);
 

@@ -17,33 +17,6 @@
 
 using namespace kpzapi;
 
-namespace {
-
-// The caller's read function as the codec's input: each read is filled completely unless
-// the data ends, as the codec expects.
-class CallbackInput final : public kpz::Stream {
-  public:
-    CallbackInput(kpz_read_callback read, void* user) : read_(read), user_(user) {}
-    int32_t read(void* buffer, uint32_t count) override {
-        auto* p = static_cast<uint8_t*>(buffer);
-        uint32_t total = 0;
-        while (total < count) {
-            const int64_t n = read_(user_, p + total, count - total);
-            if (n < 0 || n > static_cast<int64_t>(count - total)) return -1;
-            if (n == 0) break;
-            total += static_cast<uint32_t>(n);
-        }
-        return static_cast<int32_t>(total);
-    }
-    uint32_t write(const void*, uint32_t) override { return 0; }
-
-  private:
-    kpz_read_callback read_;
-    void* user_;
-};
-
-} // namespace
-
 // The decoder runs on a thread of its own and hands each flushed piece of restored bytes
 // to kpz_reader_read, waiting until the reader has taken all of it: the bytes are copied
 // once, straight from the decoder's buffer, and memory stays at one codec record whatever

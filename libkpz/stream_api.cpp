@@ -15,29 +15,6 @@ using namespace kpzapi;
 
 namespace {
 
-// The caller's read function as a source: each read is filled completely unless the data
-// ends, as the job expects of a stream.
-class CallbackSource final : public kpz::Stream {
-  public:
-    CallbackSource(kpz_read_callback read, void* user) : read_(read), user_(user) {}
-    int32_t read(void* buffer, uint32_t count) override {
-        auto* p = static_cast<uint8_t*>(buffer);
-        uint32_t total = 0;
-        while (total < count) {
-            const int64_t n = read_(user_, p + total, count - total);
-            if (n < 0 || n > static_cast<int64_t>(count - total)) return -1;
-            if (n == 0) break;
-            total += static_cast<uint32_t>(n);
-        }
-        return static_cast<int32_t>(total);
-    }
-    uint32_t write(const void*, uint32_t) override { return 0; }
-
-  private:
-    kpz_read_callback read_;
-    void* user_;
-};
-
 // The caller's write function as a destination: a short or failed write stops the job.
 class CallbackSink final : public kpz::Stream {
   public:
@@ -207,7 +184,7 @@ int kpz_compress_callbacks(kpz_read_callback read, kpz_write_callback write, voi
                            kpz_progress_callback progress, void* user_data) {
     return guarded([&] {
         if (!read || !write) return int{KPZ_ERROR_ARGUMENT};
-        CallbackSource in(read, io_data);
+        CallbackInput in(read, io_data);
         CallbackSink out(write, io_data);
         return compressStream(in, out, stored_name, password, flags, progress, user_data);
     });

@@ -235,8 +235,9 @@ uint64_t twoThreadCut(const CodecState& s, uint64_t sourceBytes) {
     // that share a processor with other work lose to one: the part that waits for its
     // turns holds up the whole file.
     const unsigned running = std::max(busyThreads.load(std::memory_order_relaxed), 1u);
-    if (usableProcessors() < running + 1) return 0;
-    if (!whateverTheLoad && usableProcessors() < running + 1 + otherRunnableThreads()) return 0;
+    const unsigned processors = usableProcessors();
+    if (processors < running + 1) return 0;
+    if (!whateverTheLoad && processors < running + 1 + otherRunnableThreads()) return 0;
     return cut;
 }
 

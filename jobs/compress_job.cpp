@@ -9,7 +9,6 @@
 #include "split_run.h"
 
 #include <cerrno>
-#include <sys/stat.h>
 
 namespace kpz {
 
@@ -61,9 +60,9 @@ Outcome CompressJob::spool(Stream& in) {
         if (n < static_cast<int32_t>(kChunkBytes)) break;
     }
     if (!source_.rewind()) return problem(Problem::SpoolFailed, errno);
-    if (::fstat(source_.descriptor(), &attributes_) != 0)
+    if (!descriptorInfo(source_.descriptor(), attributes_))
         return problem(Problem::SpoolFailed, errno);
-    sourceLength_ = static_cast<uint64_t>(attributes_.st_size);
+    sourceLength_ = attributes_.size;
     return {};
 }
 

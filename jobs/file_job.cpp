@@ -8,7 +8,6 @@
 #include "paths.h"
 
 #include <cerrno>
-#include <sys/stat.h>
 
 namespace kpz {
 
@@ -89,16 +88,16 @@ Outcome FileJob::settle(Outcome o, Stage next) {
 
 Outcome FileJob::openSource(const std::string& path) {
     sourcePath_ = path;
-    if (::stat(path.c_str(), &attributes_) != 0) return problem(Problem::OpenSource, errno);
-    if (S_ISDIR(attributes_.st_mode)) return problem(Problem::SourceIsFolder);
-    if (!S_ISREG(attributes_.st_mode)) return problem(Problem::SourceNotRegular);
+    if (!pathInfo(path, attributes_)) return problem(Problem::OpenSource, errno);
+    if (attributes_.type == FileInfo::Type::Folder) return problem(Problem::SourceIsFolder);
+    if (attributes_.type != FileInfo::Type::Regular) return problem(Problem::SourceNotRegular);
     if (!source_.openRead(path)) return problem(Problem::OpenSource, errno);
     // The file opened may not be the one looked at: judge the open one.
-    if (::fstat(source_.descriptor(), &attributes_) != 0)
+    if (!descriptorInfo(source_.descriptor(), attributes_))
         return problem(Problem::SourceRead, errno);
-    if (!S_ISREG(attributes_.st_mode)) return problem(Problem::SourceNotRegular);
-    sourceLength_ = static_cast<uint64_t>(attributes_.st_size);
-    haveIdentity_ = descriptorIdentity(source_.descriptor(), identity_);
+    if (attributes_.type != FileInfo::Type::Regular) return problem(Problem::SourceNotRegular);
+    sourceLength_ = attributes_.size;
+    haveIdentity_ = attributes_.haveIdentity;
     return {};
 }
 
@@ -181,11 +180,9 @@ Outcome FileJob::commit(bool copyAttributes, bool durable) {
 Outcome FileJob::removeSource() {
     if (destination_ || !at({Stage::Committed}))
         return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
-    struct stat now {};
-    FileIdentity id;
-    if (!haveIdentity_ || !fileIdentity(sourcePath_, id) || id != identity_ ||
-        ::stat(sourcePath_.c_str(), &now) != 0 || !S_ISREG(now.st_mode) ||
-        now.st_size != attributes_.st_size || now.st_mtime != attributes_.st_mtime)
+    FileInfo now;
+    if (!haveIdentity_ || !pathInfo(sourcePath_, now) || now.type != FileInfo::Type::Regular ||
+        !sameVersion(now, attributes_))
         return problem(Problem::SourceChanged);
     if (!removeFile(sourcePath_)) return problem(Problem::RemoveFailed, errno);
     return {};

@@ -7,6 +7,7 @@
 
 #include "codec_state.h"
 #include "container.h"
+#include "file_info.h"
 #include "file_io.h"
 #include "member_input.h"
 #include "outcome.h"
@@ -17,7 +18,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <sys/stat.h>
 
 namespace kpz {
 
@@ -79,9 +79,9 @@ class FileJob {
     Outcome commit(bool copyAttributes, bool durable = false);
 
     // Removes the source once its output is committed (and made durable), but only when its
-    // name still holds the file that was read: the same file on disk, with the same size
-    // and modification time. SourceChanged when it does not; RemoveFailed with errno when
-    // the system refused.
+    // name still holds the file that was read: the same file on disk, with the same size,
+    // modification time and change time. SourceChanged when it does not; RemoveFailed with errno
+    // when the system refused.
     Outcome removeSource();
 
     // Progress of the run: bytes handled so far and in all, the same measure for every
@@ -104,8 +104,7 @@ class FileJob {
     std::string sourcePath_;
     uint64_t sourceLength_ = 0;
     File source_;
-    struct stat attributes_ {};
-    FileIdentity identity_;     // the source read, as a file on disk
+    FileInfo attributes_;       // the source read, as a file on disk
     bool haveIdentity_ = false; // false: the source is never removed
     std::string outputPath_;
     bool mayReplace_ = false;

@@ -11,7 +11,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
 
 namespace kpz {
 
@@ -74,14 +73,14 @@ Outcome RestoreJob::openDescriptor(int fd, const std::string& label) {
     input_ = std::make_unique<MemberInput>(source_);
     if (!source_.adoptCopy(fd, false))
         return settle(problem(Problem::OpenSource, errno), Stage::Failed);
-    if (::fstat(source_.descriptor(), &attributes_) != 0)
+    if (!descriptorInfo(source_.descriptor(), attributes_))
         return settle(problem(Problem::SourceRead, errno), Stage::Failed);
-    if (S_ISDIR(attributes_.st_mode))
+    if (attributes_.type == FileInfo::Type::Folder)
         return settle(problem(Problem::SourceIsFolder), Stage::Failed);
     // The header's size checks need the payload's length, known only for a regular file
     // read from its start.
-    streamed_ = !S_ISREG(attributes_.st_mode) || source_.position() != 0;
-    sourceLength_ = streamed_ ? 0 : static_cast<uint64_t>(attributes_.st_size);
+    streamed_ = attributes_.type != FileInfo::Type::Regular || source_.position() != 0;
+    sourceLength_ = streamed_ ? 0 : attributes_.size;
     return settle({}, Stage::Opened);
 }
 

@@ -80,8 +80,8 @@ class FileJob {
 
     // Removes the source once its output is committed (and made durable), but only when its
     // name still holds the file that was read: the same file on disk, with the same size,
-    // modification time and change time. SourceChanged when it does not; RemoveFailed with errno
-    // when the system refused.
+    // modification time and change time. SourceChanged when it does not; RemoveFailed with
+    // errno when the system refused.
     Outcome removeSource();
 
     // Progress of the run: bytes handled so far and in all, the same measure for every

@@ -101,7 +101,7 @@ Outcome CompressJob::encode(bool passwordOn, uint16_t passwordCode, bool withChe
     Stream& in = withCheck ? static_cast<Stream&>(hashed) : source_;
     RunScope scope(s_, in, destination());
     // A failing output shows up at the first flush, which reports it.
-    if (!writeHeader(destination(), passwordOn, s_.sourceSize, storedName_))
+    if (!writeHeader(scope.destination(), passwordOn, s_.sourceSize, storedName_))
         scope.writeFailed = true;
     s_.destWritten += static_cast<uint32_t>(storedName_.size());
     if (cut != 0 && !scope.writeFailed) {
@@ -122,7 +122,7 @@ Outcome CompressJob::encode(bool passwordOn, uint16_t passwordCode, bool withChe
     s_.cancelRequested = false;
 
     if (outcome == EncodeOutcome::ReadError) return problem(Problem::SourceRead);
-    if (scope.writeFailed) return problem(Problem::WriteFailed);
+    if (scope.writeFailed) return problem(Problem::WriteFailed, scope.writeError());
     // The closing flush may have let the user confirm a cancel.
     if (outcome == EncodeOutcome::Cancelled || cancelled) return problem(Problem::Cancelled);
     // A file that grew or shrank while it was read would restore to the wrong length.
@@ -130,8 +130,8 @@ Outcome CompressJob::encode(bool passwordOn, uint16_t passwordCode, bool withChe
     if (withCheck) {
         uint8_t trailer[kTrailerBytes];
         encodeTrailer(hash.value(), trailer);
-        if (destination().write(trailer, kTrailerBytes) != kTrailerBytes)
-            return problem(Problem::WriteFailed);
+        if (scope.destination().write(trailer, kTrailerBytes) != kTrailerBytes)
+            return problem(Problem::WriteFailed, scope.writeError());
         s_.destWritten += kTrailerBytes;
     }
     compressedSize_ = s_.destWritten;

@@ -239,7 +239,7 @@ static int bytes_equal_file(const unsigned char* data, size_t size, const char* 
 }
 
 /* The last error code this test knows. */
-#define KPZ_ERROR_LAST KPZ_ERROR_MORE_MEMBERS
+#define KPZ_ERROR_LAST KPZ_ERROR_TEMPORARY_FILE
 
 struct shared_reader {
     kpz_reader* reader;

@@ -105,7 +105,7 @@ enum kpz_error {
  * about sixteen times for a file under 8 MiB. The last call reports the total. It runs on
  * the calling thread, never at the same time as another call for the same work.
  * Returning nonzero stops the call, which then returns KPZ_ERROR_CANCELLED and leaves no
- * output behind (kpz_compress_fd and kpz_compress_callbacks: as they say). */
+ * output behind (what kpz_compress_fd and kpz_compress_callbacks leave is said there). */
 typedef int (*kpz_progress_callback)(uint64_t done, uint64_t total, void* user_data);
 
 /* The version of the library loaded at run time, as "MAJOR.MINOR.PATCH" (e.g. "1.1.0"),

@@ -45,18 +45,20 @@ Outcome decodePayload(CodecState& s, MemberInput& input, const Header& header, S
     input.startPayload(s.passwordCode);
     DecodeOutcome outcome;
     bool writeFailed;
+    int writeError;
     {
         RunScope scope(s, input, restored);
         refillInput(s);
         outcome = s.bytesRead < 0 ? DecodeOutcome::ReadError : decodeFile(s);
         writeFailed = scope.writeFailed;
+        writeError = scope.writeError();
     }
     if (produced) *produced = restored.written;
     const bool cancelled = s.cancelRequested;
     s.cancelRequested = false;
     if (outcome == DecodeOutcome::ReadError) return problem(Problem::SourceRead);
     if (outcome == DecodeOutcome::Damaged) return problem(Problem::Damaged);
-    if (writeFailed) return problem(Problem::WriteFailed);
+    if (writeFailed) return problem(Problem::WriteFailed, writeError);
     if (outcome == DecodeOutcome::Cancelled || cancelled) return problem(Problem::Cancelled);
     // Every stored byte must have come out.
     if (restored.written < header.originalSize) return problem(Problem::Damaged);

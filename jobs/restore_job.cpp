@@ -175,6 +175,19 @@ std::string RestoreJob::outputName() const {
     return safeOutputName(header_.storedName);
 }
 
+bool RestoreJob::endsWithCheck() {
+    if (!streamed_) return hasCheck();
+    if (!input_ || stage_ != Stage::Failed) return false;
+    // The input's last bytes are kept as they are read: read the rest.
+    uint8_t rest[65536];
+    int32_t n;
+    while ((n = input_->read(rest, sizeof rest)) > 0) {
+    }
+    uint64_t hash = 0;
+    return n == 0 && input_->total() >= kTrailerBytes &&
+           decodeTrailer(input_->tail(), kTrailerBytes, hash);
+}
+
 std::string RestoreJob::restoredPath(const std::string& folder, const std::string& name) const {
     // Only the name part of the stored name counts, so a stored "../x" or "/etc/x" still
     // lands in the folder.

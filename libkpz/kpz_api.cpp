@@ -36,8 +36,9 @@ int errorCode(const Outcome& o) {
     case Problem::SourceNotRegular:
         return KPZ_ERROR_SOURCE_NOT_FILE;
     case Problem::SourceRead:
-    case Problem::SpoolFailed:
         return KPZ_ERROR_READ;
+    case Problem::SpoolFailed:
+        return KPZ_ERROR_TEMPORARY_FILE;
     case Problem::TooLarge:
         return KPZ_ERROR_TOO_LARGE;
     case Problem::NameTooLong:
@@ -284,6 +285,9 @@ const char* kpz_strerror(int code) {
         return "the buffer is too small";
     case KPZ_ERROR_MORE_MEMBERS:
         return "the file holds further compressed files after the first";
+    case KPZ_ERROR_TEMPORARY_FILE:
+        return "the input could not be kept in a temporary file (is $TMPDIR, or /tmp, a "
+               "writable folder with room?)";
     }
     return "unknown error";
 }

@@ -318,6 +318,7 @@ void TMainForm::setBusy() {
     state_->busy = true;
     batchFailed_ = false;
     batchCancelled_ = false;
+    batchFilesDone_ = 0;
     ui_->CompressButton->hide();
     ui_->DecompressButton->hide();
     ui_->CancelButton->show();

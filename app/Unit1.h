@@ -111,6 +111,10 @@ class TMainForm : public QMainWindow {
     bool batchFailed() const { return batchFailed_; }
     // Whether it ended because the user cancelled it (which batchFailed also counts).
     bool batchCancelled() const { return batchCancelled_; }
+    // How many of the last batch's files were finished, in the order given: the files
+    // before the one a failure or a cancel stopped at (and that one too when its outputs
+    // were complete before the cancel).
+    int batchFilesDone() const { return batchFilesDone_; }
 
     // A name from a file or the file system as it may be shown: control characters escaped.
     static QString displayName(const QString& name);
@@ -190,6 +194,7 @@ class TMainForm : public QMainWindow {
     bool writeFailureShown_ = false;
     bool batchFailed_ = false;
     bool batchCancelled_ = false;
+    int batchFilesDone_ = 0;
     // The running batch's inputs and outputs: no batch writes an output twice.
     std::unique_ptr<kpz::RunLedger> ledger_;
 };

@@ -58,7 +58,10 @@ bool TMainForm::compressOne(const QString& path, int index, int count) {
     const bool passwordOn = ui_->PwUseMI->isChecked();
     if (o.ok()) o = job.run(passwordOn, PasswordForm && passwordOn ? PasswordForm->codeWord() : 0);
     if (o.ok()) o = finishCompressed(job);
-    if (!o.ok()) endBatch(o);
+    if (o.ok())
+        ++batchFilesDone_;
+    else
+        endBatch(o);
     return o.ok();
 }
 

@@ -80,6 +80,7 @@ bool TMainForm::decompressOne(const QString& path, int index, int count) {
     // Every member of the file, each under its own stored name.
     job.takeEveryMember();
     bool decoding = false;
+    bool committed = false; // the last member's output is complete
     while (o.ok()) {
         if (job.header().passwordOn && !passwordOn) {
             passwordOn = true;
@@ -91,10 +92,17 @@ bool TMainForm::decompressOne(const QString& path, int index, int count) {
         // Only a payload that ends in the wrong place hints at a wrong password.
         decoding = o.ok();
         if (o.ok()) o = job.run(s.passwordCode);
-        if (o.ok()) o = finishRestored(job);
+        committed = false;
+        if (o.ok()) {
+            o = finishRestored(job);
+            // A cancel confirmed while the finished file's figures were shown comes after
+            // its output was committed.
+            committed = o.ok() || o.problem == kpz::Problem::Cancelled;
+        }
         if (!o.ok() || !job.memberEnd().nextMember) break;
         o = job.nextMember();
     }
+    if (committed && !job.memberEnd().nextMember) ++batchFilesDone_;
     if (!o.ok()) endBatch(o, passwordOn && decoding);
     return o.ok();
 }

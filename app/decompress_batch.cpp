@@ -12,7 +12,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
+#include <QRect>
 
 void TMainForm::DecompressFiles() {
     PackerState& s = *state_;
@@ -139,7 +141,13 @@ bool TMainForm::askPassword(const QString& fileName) {
     const QString savedCode = PasswordForm->Code->text();
     PasswordForm->setPasswordText(QString());
     PasswordForm->setWindowTitle("Password Required for '" + displayName(fileName) + "'");
+    // The caption may be cut in the title bar: the dialog leaves the Current File line,
+    // which names the file, in sight.
+    const QRect caption(ui_->Label7->mapToGlobal(QPoint(0, 0)), ui_->Label7->size());
+    const QRect name(ui_->CurrentFileBox->mapToGlobal(QPoint(0, 0)), ui_->CurrentFileBox->size());
+    PasswordForm->keepInSight = caption.united(name);
     const int result = PasswordForm->exec();
+    PasswordForm->keepInSight = QRect();
     PasswordForm->setWindowTitle("Enter New Password");
     s.passwordCode = PasswordForm->codeWord();
     PasswordForm->setPasswordText(savedText);

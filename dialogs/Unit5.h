@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QRect>
 
 #include <cstdint>
 
@@ -23,6 +24,11 @@ class TPasswordForm : public QDialog {
     QCheckBox* CheckBox = nullptr;
     // Never shown: holds the password code as signed decimal text, which the batches read.
     QLabel* Code = nullptr;
+
+    // A part of the screen, in screen coordinates, that the dialog leaves in sight when it
+    // places itself: while it asks for a file's password, where the owner names that file.
+    // Empty for none.
+    QRect keepInSight;
 
     // The word that scrambles payload words: the low 16 bits of the number in Code.
     uint16_t codeWord() const;

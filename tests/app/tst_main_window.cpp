@@ -337,7 +337,8 @@ void MainWindowTest::screenReaderNames_data() {
         {"PasswordForm", "PasswordEdit", ""},
         {"PasswordForm", "CheckBox", ""},
         {"DestFolderForm", "DestFolder", ""},
-        {"DestFolderForm", "DestDrive", ""},
+        {"DestFolderForm", "DestDrive", "Label2"},
+        {"HelpForm", "RichEdit", ""},
         {"AboutForm", "", ""},
         {"AboutForm", "title", ""},
     };

@@ -288,6 +288,19 @@ void TMainForm::placeOverWindow(QWidget* dialog) const {
     dialog->move(placed.topLeft());
 }
 
+void TMainForm::keepOnScreen() {
+    const QScreen* s = screen();
+    if (!s) return;
+    const QRect room = s->availableGeometry();
+    QRect placed = frameGeometry();
+    if (room.contains(placed)) return;
+    placed.moveBottom(std::min(placed.bottom(), room.bottom()));
+    placed.moveRight(std::min(placed.right(), room.right()));
+    placed.moveTop(std::max(placed.top(), room.top()));
+    placed.moveLeft(std::max(placed.left(), room.left()));
+    move(placed.topLeft());
+}
+
 QFileDialog* TMainForm::CompressDialog() {
     if (!compressDialog_)
         compressDialog_ = makeOpenDialog(this, "CompressDialog", "Compress", kCompressFilter);
@@ -369,6 +382,13 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
         (watched == ui_->Label1 || watched == ui_->DestFolderLabel)) {
         OtherMIClick();
         return true;
+    }
+    // The window was centred before the window manager framed it, so without its frame: on
+    // a small or scaled screen (1366x768 at twice the size) the frame reached past the
+    // bottom. Once framed, the whole frame is brought onto the screen.
+    if (watched == this && event->type() == QEvent::WindowActivate && !framed_) {
+        framed_ = true;
+        keepOnScreen();
     }
     // ShowAbout runs once the activation has been handled, so that the windows it opens
     // do not run their loops inside the activation event. Showing the window counts as

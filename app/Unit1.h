@@ -56,6 +56,9 @@ class TMainForm : public QMainWindow {
     QFileDialog* DecompressDialog();
     // Moves a dialog about to be shown to the middle of this window, within the screen.
     void placeOverWindow(QWidget* dialog) const;
+    // Moves this window, frame included, within the screen's free area when it reaches
+    // past an edge.
+    void keepOnScreen();
 
     // Creation defaults; run once by the constructor.
     void Initialize();
@@ -192,6 +195,7 @@ class TMainForm : public QMainWindow {
     std::unique_ptr<PackerState> state_;
     QLabel* statusPanel_ = nullptr;
     bool writeFailureShown_ = false;
+    bool framed_ = false; // the window manager's frame has been seen once
     bool batchFailed_ = false;
     bool batchCancelled_ = false;
     int batchFilesDone_ = 0;

@@ -385,8 +385,11 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     }
     // The window was centred before the window manager framed it, so without its frame: on
     // a small or scaled screen (1366x768 at twice the size) the frame reached past the
-    // bottom. Once framed, the whole frame is brought onto the screen.
-    if (watched == this && event->type() == QEvent::WindowActivate && !framed_) {
+    // bottom. Once framed (the window moves into its frame), or at the latest once active,
+    // the whole frame is brought onto the screen.
+    if (watched == this && !framed_ &&
+        ((event->type() == QEvent::Move && frameGeometry() != geometry()) ||
+         event->type() == QEvent::WindowActivate)) {
         framed_ = true;
         keepOnScreen();
     }

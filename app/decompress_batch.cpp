@@ -143,11 +143,13 @@ bool TMainForm::askPassword(const QString& fileName) {
     PasswordForm->setWindowTitle("Password Required for '" + displayName(fileName) + "'");
     // The caption may be cut in the title bar: the dialog leaves the Current File line,
     // which names the file, in sight.
-    const QRect caption(ui_->Label7->mapToGlobal(QPoint(0, 0)), ui_->Label7->size());
-    const QRect name(ui_->CurrentFileBox->mapToGlobal(QPoint(0, 0)), ui_->CurrentFileBox->size());
-    PasswordForm->keepInSight = caption.united(name);
+    PasswordForm->keepInSight = [this] {
+        const QRect caption(ui_->Label7->mapToGlobal(QPoint(0, 0)), ui_->Label7->size());
+        const QLabel* box = ui_->CurrentFileBox;
+        return caption.united(QRect(box->mapToGlobal(QPoint(0, 0)), box->size()));
+    };
     const int result = PasswordForm->exec();
-    PasswordForm->keepInSight = QRect();
+    PasswordForm->keepInSight = nullptr;
     PasswordForm->setWindowTitle("Enter New Password");
     s.passwordCode = PasswordForm->codeWord();
     PasswordForm->setPasswordText(savedText);

@@ -153,10 +153,11 @@ void TPasswordForm::FormActivate() {
     QRect placed(owner->pos() + QPoint(40, 147), frameGeometry().size());
     const QScreen* screen = owner->screen();
     const QRect room = screen ? screen->availableGeometry() : QRect();
-    if (placed.intersects(keepInSight)) {
-        placed.moveTop(keepInSight.bottom() + 1 + kGap);
+    const QRect spared = keepInSight ? keepInSight() : QRect();
+    if (placed.intersects(spared)) {
+        placed.moveTop(spared.bottom() + 1 + kGap);
         if (room.isValid() && placed.bottom() > room.bottom())
-            placed.moveBottom(keepInSight.top() - 1 - kGap);
+            placed.moveBottom(spared.top() - 1 - kGap);
     }
     if (room.isValid()) {
         placed.moveRight(std::min(placed.right(), room.right()));

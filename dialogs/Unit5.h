@@ -6,6 +6,7 @@
 #include <QRect>
 
 #include <cstdint>
+#include <functional>
 
 class QCheckBox;
 class QLabel;
@@ -27,8 +28,9 @@ class TPasswordForm : public QDialog {
 
     // A part of the screen, in screen coordinates, that the dialog leaves in sight when it
     // places itself: while it asks for a file's password, where the owner names that file.
-    // Empty for none.
-    QRect keepInSight;
+    // Asked at each placement, since the owner may have moved (or been framed by the window
+    // manager) meanwhile. Unset for none.
+    std::function<QRect()> keepInSight;
 
     // The word that scrambles payload words: the low 16 bits of the number in Code.
     uint16_t codeWord() const;

@@ -78,9 +78,9 @@ window=$work/window
 cmake --install "$build" --prefix "$window" --component window >/dev/null
 metainfo=$window/share/metainfo/$id.metainfo.xml
 [ -f "$metainfo" ] || fail "the window package has no metainfo"
-for binary in $(sed -n 's:.*<binary>\(.*\)</binary>.*:\1:p' "$metainfo"); do
+while read -r binary; do
   [ -x "$window/bin/$binary" ] || fail "the metainfo provides $binary, which its package lacks"
-done
+done < <(sed -n 's:.*<binary>\(.*\)</binary>.*:\1:p' "$metainfo")
 
 rm -rf "$prefix"
 [ "$failures" -eq 0 ] || exit 1

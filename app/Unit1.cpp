@@ -332,6 +332,7 @@ void TMainForm::setBusy() {
     batchFailed_ = false;
     batchCancelled_ = false;
     batchFilesDone_ = 0;
+    batchFailure_.clear();
     ui_->CompressButton->hide();
     ui_->DecompressButton->hide();
     ui_->CancelButton->show();

@@ -118,6 +118,8 @@ class TMainForm : public QMainWindow {
     // before the one a failure or a cancel stopped at (and that one too when its outputs
     // were complete before the cancel).
     int batchFilesDone() const { return batchFilesDone_; }
+    // The message the last batch's failure was shown with; empty when it did not fail.
+    QString batchFailure() const { return batchFailure_; }
 
     // A name from a file or the file system as it may be shown: control characters escaped.
     static QString displayName(const QString& name);
@@ -199,6 +201,7 @@ class TMainForm : public QMainWindow {
     bool batchFailed_ = false;
     bool batchCancelled_ = false;
     int batchFilesDone_ = 0;
+    QString batchFailure_;
     // The running batch's inputs and outputs: no batch writes an output twice.
     std::unique_ptr<kpz::RunLedger> ledger_;
 };

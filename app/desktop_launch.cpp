@@ -110,7 +110,7 @@ QStringList prepareRun(TMainForm& form, Action action) {
             batch.done = form.batchFilesDone();
             batch.cancelled = form.batchCancelled();
             batch.failed = form.batchFailed() && !batch.cancelled;
-            if (batch.failed) batch.failure = form.statusText();
+            if (batch.failed) batch.failure = form.batchFailure();
             if (form.batchFailed()) break;
         }
         s.startedWithParameter = true;

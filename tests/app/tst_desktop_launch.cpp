@@ -3,6 +3,7 @@
 // file whatever the launcher's working folder, and the notification that tells the
 // outcome, received by a stand-in notification service on a private session bus.
 #include "desktop_launch.h"
+#include "file_io.h"
 #include "modal_helper.h"
 
 #include <QDBusConnection>
@@ -132,6 +133,7 @@ void DesktopLaunchTest::init() {
 }
 
 void DesktopLaunchTest::cleanup() {
+    kpz::clearFaultPlan();
     QDir::setCurrent(startFolder_);
     dir_.reset();
 }
@@ -314,9 +316,10 @@ void DesktopLaunchTest::cancelIsNotAFailure() {
 
 void DesktopLaunchTest::outcomeIsCounted_data() {
     QTest::addColumn<Action>("action");
-    // "folder/name" for each file; a .kpz file is "ok" (a good file), "bad" (damaged) or
-    // "taken" (its output's name is taken already, and the overwrite question is
-    // cancelled); other files are sources to compress.
+    // "folder/name" for each file; a .kpz file is "ok" (a good file), "bad" (damaged),
+    // "short" (the write of its output fails) or "taken" (its output's name is taken
+    // already, and the overwrite question is cancelled); other files are sources to
+    // compress.
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QString>("summary");
     QTest::addColumn<QString>("body"); // {f1} and {f2} stand for the folders' paths
@@ -340,6 +343,11 @@ void DesktopLaunchTest::outcomeIsCounted_data() {
         << QStringList{"f1/a.kpz:taken", "f1/b.kpz:ok", "f1/c.kpz:ok", "f1/d.kpz:ok", "f1/e.kpz:ok"}
         << "Restore cancelled"
         << "5 files not restored: a.kpz, b.kpz, c.kpz and 2 more";
+    QTest::newRow("a write fails")
+        << Action::Restore << QStringList{"f1/a.kpz:short", "f1/b.kpz:ok"}
+        << "Could not restore a.kpz"
+        << "Couldn't write to destination file!\n"
+           "1 file not restored: b.kpz";
     QTest::newRow("compress beside a compressed file")
         << Action::Compress << QStringList{"f1/a.wav", "f1/packed.kpz:ok", "f2/b.raw"}
         << "Compressed 2 files"
@@ -375,7 +383,9 @@ void DesktopLaunchTest::outcomeIsCounted() {
             untouched[name.chopped(4) + ".wav"] = "the user's own file";
             helper.press(QMessageBox::Cancel);
         }
-        if (kind == "bad") helper.press(QMessageBox::Ok);
+        if (kind == "bad" || kind == "short") helper.press(QMessageBox::Ok);
+        // The restored file's last write stops 100 bytes short.
+        if (kind == "short") kpz::installFaultPlan({.writeStopsAt = data.size() - 100});
         if (action == Action::Compress && name.endsWith(".kpz")) untouched[name] = content;
         arguments << path(name);
     }

@@ -4,6 +4,7 @@
 #include "Unit1.h"
 
 #include "host.h"
+#include "messages.h"
 #include "problem_text.h"
 #include "text.h"
 #include "threads.h"
@@ -74,6 +75,8 @@ void TMainForm::endBatch(const kpz::Outcome& outcome, bool passwordOn) {
                          (outcome.problem == kpz::Problem::WriteFailed && writeFailureShown_);
     if (aborted) {
         setStatusText("Aborted!");
+        // A failed write was shown in its own box when the flush met it.
+        if (outcome.problem == kpz::Problem::WriteFailed) batchFailure_ = kpz::msg::kWriteFailed;
     } else {
         // The file an output was already written from, in a box that stays within the screen.
         const QString other =
@@ -81,6 +84,7 @@ void TMainForm::endBatch(const kpz::Outcome& outcome, bool passwordOn) {
         const QString text = problemText(outcome, passwordOn, other);
         showError(text);
         setStatusText(text);
+        batchFailure_ = text;
     }
     setIdle();
     s.cancelRequested = false;

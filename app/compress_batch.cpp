@@ -4,6 +4,7 @@
 #include "Unit1.h"
 
 #include "Unit5.h"
+#include "system_path.h"
 #include "ui_Unit1.h"
 
 #include <QFileDialog>
@@ -18,7 +19,9 @@ void TMainForm::CompressFiles() {
     if (auto* nameEdit = dialog->findChild<QLineEdit*>("fileNameEdit")) nameEdit->clear();
     placeOverWindow(dialog);
     if (dialog->exec() != QDialog::Accepted) return;
-    const QStringList files = dialog->selectedFiles();
+    QStringList files;
+    for (const QString& file : dialog->selectedFiles())
+        files << chosenPath(file);
     if (files.isEmpty()) return;
     compressBatch(files);
 }

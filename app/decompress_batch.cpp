@@ -9,7 +9,6 @@
 #include "ui_Unit1.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -25,7 +24,8 @@ void TMainForm::DecompressFiles() {
         if (auto* nameEdit = dialog->findChild<QLineEdit*>("fileNameEdit")) nameEdit->clear();
         placeOverWindow(dialog);
         if (dialog->exec() != QDialog::Accepted) return;
-        files = dialog->selectedFiles();
+        for (const QString& file : dialog->selectedFiles())
+            files << chosenPath(file);
         if (files.isEmpty()) return;
     } else {
         const QStringList arguments =
@@ -41,7 +41,7 @@ void TMainForm::decompressBatch(const QStringList& files) {
     resetDisplay();
     // Outputs are named relative to the working directory: make it the folder of the
     // chosen files, so they are restored beside them.
-    if (!s.startedWithParameter) QDir::setCurrent(QFileInfo(files.first()).absolutePath());
+    if (!s.startedWithParameter) setCurrentFolder(QFileInfo(files.first()).path());
 
     setBusy();
     setStatusText("Decompressing...");
@@ -104,7 +104,7 @@ std::string TMainForm::restoredPath(const kpz::RestoreJob& job) const {
     // Without a chosen folder the output goes to the working directory.
     if (ui_->OtherMI->isChecked() && !s.destinationFolder.isEmpty())
         return job.restoredPath(localPath(s.destinationFolder));
-    return job.restoredPath(localPath(QDir::currentPath()));
+    return job.restoredPath(localPath(currentFolder()));
 }
 
 kpz::Outcome TMainForm::finishRestored(kpz::RestoreJob& job) {

@@ -4,7 +4,6 @@
 #include "Unit1.h"
 
 #include "Unit5.h"
-#include "system_path.h"
 #include "ui_Unit1.h"
 
 #include <QFileDialog>
@@ -19,9 +18,7 @@ void TMainForm::CompressFiles() {
     if (auto* nameEdit = dialog->findChild<QLineEdit*>("fileNameEdit")) nameEdit->clear();
     placeOverWindow(dialog);
     if (dialog->exec() != QDialog::Accepted) return;
-    QStringList files;
-    for (const QString& file : dialog->selectedFiles())
-        files << chosenPath(file);
+    const QStringList files = dialog->selectedFiles();
     if (files.isEmpty()) return;
     compressBatch(files);
 }

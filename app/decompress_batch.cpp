@@ -24,8 +24,7 @@ void TMainForm::DecompressFiles() {
         if (auto* nameEdit = dialog->findChild<QLineEdit*>("fileNameEdit")) nameEdit->clear();
         placeOverWindow(dialog);
         if (dialog->exec() != QDialog::Accepted) return;
-        for (const QString& file : dialog->selectedFiles())
-            files << chosenPath(file);
+        files = dialog->selectedFiles();
         if (files.isEmpty()) return;
     } else {
         const QStringList arguments =

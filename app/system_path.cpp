@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
-#include <QStringList>
 #include <QUrl>
 
 #include <filesystem>
@@ -59,9 +58,6 @@ QString currentFolder() {
 }
 bool setCurrentFolder(const QString& folder) {
     return QDir::setCurrent(folder);
-}
-QString chosenPath(const QString& path) {
-    return path;
 }
 QString droppedPath(const QUrl& url) {
     return url.toLocalFile();
@@ -118,32 +114,6 @@ bool setCurrentFolder(const QString& folder) {
     std::error_code error;
     std::filesystem::current_path(localPath(folder), error);
     return !error;
-}
-
-QString chosenPath(const QString& path) {
-    if (!path.contains(QChar::ReplacementCharacter) || !path.startsWith('/')) return path;
-    const QStringList parts = path.split('/');
-    QString resolved;
-    for (qsizetype i = 1; i < parts.size(); ++i) {
-        QString part = parts[i];
-        if (part.contains(QChar::ReplacementCharacter)) {
-            std::string found;
-            int matches = 0;
-            std::error_code error;
-            for (auto entry = std::filesystem::directory_iterator(
-                     localPath(resolved.isEmpty() ? QStringLiteral("/") : resolved), error);
-                 !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
-                const std::string name = entry->path().filename().string();
-                if (QFile::decodeName(QByteArray::fromStdString(name)) == part) {
-                    found = name;
-                    ++matches;
-                }
-            }
-            if (matches == 1) part = pathText(found);
-        }
-        resolved += '/' + part;
-    }
-    return resolved;
 }
 
 QString droppedPath(const QUrl& url) {

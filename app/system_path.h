@@ -20,11 +20,6 @@ std::string localPath(const QString& path);
 QString currentFolder();
 bool setCurrentFolder(const QString& folder);
 
-// A path the file dialog returned. The dialog shows each name the way the toolkit decodes
-// it, with U+FFFD for a byte that is not UTF-8; such a name is looked up among its folder's
-// entries to recover the bytes of the file it stands for. When several entries look the
-// same, or none, the text is kept as it is.
-QString chosenPath(const QString& path);
 // The local file a dropped URL names, with the bytes its percent-encoding holds.
 QString droppedPath(const QUrl& url);
 

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The real program's command line: the toolkit reads only its options in front, every
 // argument after the program's own marker (or "--") is a file, and file names reach the
-// files byte for byte, whatever the toolkit would make of them.
+// files byte for byte, whatever the toolkit would make of them; so do names dropped on the
+// window.
 #include "desktop_launch.h"
 #include "modal_helper.h"
 
+#include <QMimeData>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QtTest>
 
 #include <chrono>
@@ -135,6 +138,7 @@ class CommandLineTest : public QObject {
     void filesAreNeverToolkitOptions();
     void namesKeepTheirBytes_data();
     void namesKeepTheirBytes();
+    void droppedNameKeepsItsBytes();
 
   private:
     std::unique_ptr<QTemporaryDir> dir_;
@@ -259,6 +263,30 @@ void CommandLineTest::namesKeepTheirBytes() {
     QCOMPARE(filesIn(fromDesktop ? at("home") : folder, ".wav"), std::vector<std::string>{});
     QCOMPARE(filesIn(decoyFolder, ".wav"),
              std::vector<std::string>{decoyFolder + "/a" + kDecoyByte + ".wav"});
+}
+
+// A dropped file's URL holds the bytes of its name percent-encoded: the file compressed is
+// the one with those bytes, not the one named as the toolkit decodes them.
+void CommandLineTest::droppedNameKeepsItsBytes() {
+    const QByteArray wanted = toneBytes(30000);
+    const std::string folder = at("files");
+    QVERIFY(writeBytes(folder + "/a\xff.wav", wanted));
+    QVERIFY(writeBytes(folder + "/a" + kDecoyByte + ".wav", noiseBytes(30000, 7)));
+
+    AppWindows w;
+    w.form.show();
+    QMimeData data;
+    data.setUrls({QUrl::fromEncoded(
+        "file://" + QByteArray::fromStdString(folder).toPercentEncoding("/") + "/a%FF.wav")});
+    const QPoint middle = w.form.rect().center();
+    QDragEnterEvent enter(middle, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&w.form, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(middle, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&w.form, &drop);
+    QTRY_COMPARE(w.form.statusText(), QString("Compressing... Done"));
+    QCOMPARE(readBytes(folder + "/a\xff.kpz"), expectedCompressed(wanted, "a\xff.wav"));
+    QVERIFY(!exists(folder + "/a" + kDecoyByte + ".kpz"));
 }
 
 QTEST_MAIN(CommandLineTest)

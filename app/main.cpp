@@ -6,11 +6,10 @@
 #include "Unit4.h"
 #include "Unit5.h"
 #include "app_title.h"
-#include "cleanup.h"
 #include "command_line.h"
 #include "desktop_launch.h"
-#include "file_io.h"
 #include "font_warmup.h"
+#include "host.h"
 #include "program_icon.h"
 #include "termination.h"
 
@@ -25,7 +24,7 @@ int main(int argc, char* argv[]) {
     // Before anything is opened: a closed descriptor 1 or 2 would be taken by an output.
     kpz::ensureStandardDescriptors();
     // Before any thread: ended from outside, the program leaves no output in progress.
-    platform::cleanUpOnTermination(kpz::removeOutputsInProgress);
+    platform::cleanUpOnTermination(kpz::removePendingOutputs);
     // The toolkit reads only its options in front; the files after them, with a desktop
     // entry's marker or "--", are the program's alone.
     CommandLine line = readCommandLine(argc, argv);

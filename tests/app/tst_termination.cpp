@@ -3,8 +3,8 @@
 // has no unnamed files and the output under way has a temporary name: the signal removes
 // it, and the program still ends by that signal. The batch runs in a child copy of this
 // test, set up as the program sets itself up.
-#include "cleanup.h"
 #include "file_io.h"
+#include "host.h"
 #include "modal_helper.h"
 #include "termination.h"
 
@@ -26,7 +26,7 @@ constexpr off_t kLongSize = off_t{1} << 30;
 // The child: the program's own cleanup, then one batch on a file system without unnamed
 // files.
 int runBatch(int argc, char** argv) {
-    platform::cleanUpOnTermination(kpz::removeOutputsInProgress);
+    platform::cleanUpOnTermination(kpz::removePendingOutputs);
     int appArgc = 1;
     QApplication app(appArgc, argv);
     AppWindows w;

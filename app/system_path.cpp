@@ -11,6 +11,24 @@
 #include <filesystem>
 #include <system_error>
 
+#ifdef Q_OS_WIN
+// Windows names are UTF-16 text already: nothing to keep beyond what the toolkit keeps.
+QString pathText(const std::string& bytes) {
+    return QFile::decodeName(QByteArray::fromStdString(bytes));
+}
+std::string localPath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+QString currentFolder() {
+    return QDir::currentPath();
+}
+bool setCurrentFolder(const QString& folder) {
+    return QDir::setCurrent(folder);
+}
+QString droppedPath(const QUrl& url) {
+    return url.toLocalFile();
+}
+#else
 namespace {
 
 // The code point of the well-formed UTF-8 sequence at the start of s (size bytes), with its
@@ -45,24 +63,6 @@ constexpr char16_t kByteEscape = 0xDC00; // + a byte from 0x80 to 0xFF
 
 } // namespace
 
-#ifdef Q_OS_WIN
-// Windows names are UTF-16 text already: nothing to keep beyond what the toolkit keeps.
-QString pathText(const std::string& bytes) {
-    return QFile::decodeName(QByteArray::fromStdString(bytes));
-}
-std::string localPath(const QString& path) {
-    return QFile::encodeName(path).toStdString();
-}
-QString currentFolder() {
-    return QDir::currentPath();
-}
-bool setCurrentFolder(const QString& folder) {
-    return QDir::setCurrent(folder);
-}
-QString droppedPath(const QUrl& url) {
-    return url.toLocalFile();
-}
-#else
 QString pathText(const std::string& bytes) {
     QString text;
     text.reserve(static_cast<qsizetype>(bytes.size()));

@@ -5,6 +5,7 @@
 // window.
 #include "desktop_launch.h"
 #include "modal_helper.h"
+#include "system_path.h"
 
 #include <QMimeData>
 #include <QTemporaryDir>
@@ -134,6 +135,8 @@ class CommandLineTest : public QObject {
   private slots:
     void init();
     void cleanup();
+    void pathTextKeepsEveryByte_data();
+    void pathTextKeepsEveryByte();
     void filesAreNeverToolkitOptions_data();
     void filesAreNeverToolkitOptions();
     void namesKeepTheirBytes_data();
@@ -158,6 +161,37 @@ void CommandLineTest::cleanup() {
     // The toolkit cannot name what is not UTF-8; the folder goes by its bytes.
     std::filesystem::remove_all(QFile::encodeName(dir_->path()).toStdString());
     dir_.reset();
+}
+
+void CommandLineTest::pathTextKeepsEveryByte_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("shown"); // the text, where it is plain UTF-8
+    QTest::newRow("ASCII") << QByteArray("/m/a b.wav") << "/m/a b.wav";
+    QTest::newRow("UTF-8, two to four bytes")
+        << QByteArray("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xB5")
+        << QString::fromUtf8("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xB5");
+    QTest::newRow("U+FFFD itself")
+        << QByteArray::fromStdString(kDecoyByte) << QString(QChar(0xFFFD));
+    QTest::newRow("a stray byte") << QByteArray("a\xff.wav") << QString();
+    QTest::newRow("continuation without a lead") << QByteArray("\x80\xBF") << QString();
+    QTest::newRow("cut short") << QByteArray("\xE2\x82") << QString();
+    QTest::newRow("overlong slash") << QByteArray("\xC0\xAF") << QString();
+    QTest::newRow("UTF-8 of a surrogate") << QByteArray("\xED\xB3\xBF") << QString();
+    QTest::newRow("past U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << QString();
+    QTest::newRow("Latin-1") << QByteArray("caf\xe9 d\xe9j\xe0") << QString();
+}
+
+// Any name survives the trip into text and back; a name that is not UTF-8 never becomes
+// the text of another name, U+FFFD's above all.
+void CommandLineTest::pathTextKeepsEveryByte() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shown);
+    const QString text = pathText(bytes.toStdString());
+    QCOMPARE(QByteArray::fromStdString(localPath(text)), bytes);
+    if (!shown.isEmpty()) QCOMPARE(text, shown);
+    const QString decoy = QString::fromUtf8(bytes); // each bad byte as U+FFFD
+    if (shown.isEmpty()) QVERIFY(text != decoy);
+    QCOMPARE(QByteArray::fromStdString(localPath(decoy)), decoy.toUtf8());
 }
 
 void CommandLineTest::filesAreNeverToolkitOptions_data() {

@@ -6,6 +6,7 @@
 #include "Unit4.h"
 #include "app_title.h"
 #include "messages.h"
+#include "system_path.h"
 #include "ui_Unit1.h"
 
 #include <QAbstractItemView>
@@ -15,7 +16,6 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -38,6 +38,9 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
+
+#include <filesystem>
+#include <system_error>
 
 namespace {
 
@@ -480,8 +483,12 @@ void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
 void TMainForm::dropEvent(QDropEvent* event) {
     if (state_->busy) return;
     QStringList files;
-    for (const QUrl& url : event->mimeData()->urls())
-        if (url.isLocalFile() && !QFileInfo(url.toLocalFile()).isDir()) files << url.toLocalFile();
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (!url.isLocalFile()) continue;
+        const QString file = droppedPath(url);
+        std::error_code error;
+        if (!std::filesystem::is_directory(localPath(file), error)) files << file;
+    }
     if (files.isEmpty()) return;
     event->acceptProposedAction();
     // The batches ask questions in modal windows: they run once the drop has been answered,

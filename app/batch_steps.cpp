@@ -6,16 +6,19 @@
 #include "host.h"
 #include "messages.h"
 #include "problem_text.h"
+#include "system_path.h"
 #include "text.h"
 #include "threads.h"
 #include "ui_Unit1.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 
+#include <filesystem>
+#include <system_error>
+
 std::string TMainForm::localPath(const QString& path) {
-    return QFile::encodeName(path).toStdString();
+    return ::localPath(path);
 }
 
 void TMainForm::countBatchUnits(const QStringList& files) {
@@ -25,9 +28,11 @@ void TMainForm::countBatchUnits(const QStringList& files) {
     s.batchTotalUnits = 0;
     s.batchDoneUnits = 0;
     for (const QString& path : files) {
-        const QFileInfo info(path);
-        if (info.isFile() && info.size() > 0)
-            s.batchTotalUnits += static_cast<uint32_t>(static_cast<uint64_t>(info.size()) / 4096);
+        std::error_code error;
+        const std::filesystem::path file(localPath(path));
+        if (!std::filesystem::is_regular_file(file, error)) continue;
+        const uintmax_t size = std::filesystem::file_size(file, error);
+        if (!error) s.batchTotalUnits += static_cast<uint32_t>(size / 4096);
     }
 }
 
@@ -44,7 +49,7 @@ void TMainForm::showFileStart(const QString& path, int index, int count) {
 }
 
 QString TMainForm::displayName(const QString& name) {
-    return QString::fromStdString(kpz::displayText(name.toUtf8().toStdString()));
+    return QString::fromStdString(kpz::displayText(::localPath(name)));
 }
 
 kpz::ReplaceQuestion TMainForm::replaceQuestion() {
@@ -59,8 +64,7 @@ unsigned TMainForm::compressionThreads() const {
 
 kpz::Replace TMainForm::askReplace(const std::string& destination) {
     if (!ui_->OverWarnMI->isChecked()) return kpz::Replace::Yes;
-    const QString shownName =
-        boxName(displayName(QFileInfo(QFile::decodeName(destination.c_str())).fileName()));
+    const QString shownName = boxName(displayName(QFileInfo(pathText(destination)).fileName()));
     QMessageBox box(QMessageBox::NoIcon, "File Exists", "Overwrite '" + shownName + "'?",
                     QMessageBox::Ok | QMessageBox::Cancel, this);
     box.setDefaultButton(QMessageBox::Ok);
@@ -79,8 +83,7 @@ void TMainForm::endBatch(const kpz::Outcome& outcome, bool passwordOn) {
         if (outcome.problem == kpz::Problem::WriteFailed) batchFailure_ = kpz::msg::kWriteFailed;
     } else {
         // The file an output was already written from, in a box that stays within the screen.
-        const QString other =
-            boxName(displayName(QFileInfo(QFile::decodeName(outcome.detail.c_str())).fileName()));
+        const QString other = boxName(displayName(QFileInfo(pathText(outcome.detail)).fileName()));
         const QString text = problemText(outcome, passwordOn, other);
         showError(text);
         setStatusText(text);

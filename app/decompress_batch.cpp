@@ -9,7 +9,6 @@
 #include "ui_Unit1.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -43,7 +42,7 @@ void TMainForm::decompressBatch(const QStringList& files) {
     resetDisplay();
     // Outputs are named relative to the working directory: make it the folder of the
     // chosen files, so they are restored beside them.
-    if (!s.startedWithParameter) QDir::setCurrent(QFileInfo(files.first()).absolutePath());
+    if (!s.startedWithParameter) setCurrentFolder(QFileInfo(files.first()).path());
 
     setBusy();
     setStatusText("Decompressing...");
@@ -112,7 +111,7 @@ std::string TMainForm::restoreFolder() const {
     // Without a chosen folder the output goes to the working directory.
     if (ui_->OtherMI->isChecked() && !s.destinationFolder.isEmpty())
         return localPath(s.destinationFolder);
-    return localPath(QDir::currentPath());
+    return localPath(currentFolder());
 }
 
 kpz::Outcome TMainForm::finishRestored(kpz::RestoreJob& job) {

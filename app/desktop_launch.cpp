@@ -144,8 +144,8 @@ QString fileCount(qsizetype count) {
 // The name stored in a compressed file, which its restore took; empty when unreadable.
 QString storedName(TMainForm& form, const QString& source) {
     kpz::RestoreJob job(form.state());
-    if (job.open(QFile::encodeName(source).toStdString()).ok() && job.readHeader().ok())
-        return QFile::decodeName(job.outputName().c_str());
+    if (job.open(localPath(source)).ok() && job.readHeader().ok())
+        return pathText(job.outputName());
     return {};
 }
 

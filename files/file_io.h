@@ -72,10 +72,14 @@ class File final : public Stream {
 // writeStopsAt is a byte offset in every file opened for writing past which nothing more
 // is stored (the write reports a short count); negative = never.
 // noUnnamedFiles makes outputs take the path of file systems without unnamed files.
+// rewriteRead, where set, is called after each positional read (readAt) with the bytes it
+// read, which it may change as a file rewritten in place between two reads would be
+// (POSIX only).
 struct FaultPlan {
     int readFailsAt = 0;
     int64_t writeStopsAt = -1;
     bool noUnnamedFiles = false;
+    void (*rewriteRead)(uint64_t offset, void* bytes, uint32_t count) = nullptr;
 };
 void installFaultPlan(const FaultPlan& plan);
 void clearFaultPlan();

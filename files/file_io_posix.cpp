@@ -114,6 +114,8 @@ int64_t File::readAt(uint64_t offset, void* buffer, uint32_t count) {
     do {
         n = ::pread(fd_, buffer, count, static_cast<off_t>(offset));
     } while (n < 0 && errno == EINTR);
+    if (n > 0 && faultPlan.rewriteRead)
+        faultPlan.rewriteRead(offset, buffer, static_cast<uint32_t>(n));
     return n;
 }
 

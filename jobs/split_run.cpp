@@ -61,11 +61,16 @@ class TwoThreads {
                 return false;
             }
             if (!readPiece(first_, at, b.samples, kChunkBytes)) return false;
+            // What this thread codes, to compare with what the width pass read: coding
+            // turns the samples into residuals in place, so before it.
+            coded_.add(b.samples, kChunkBytes);
             if (!writeWords(first_, at, b.words, firstCoder_.code(b.samples, kBufferLength), pos))
                 return false;
             coded(kChunkBytes);
         }
         firstEnd_ = pos;
+        firstSide_ = firstCoder_.prevSide;
+        firstRight_ = firstCoder_.prevRight;
         int expected = kScanning;
         return phase_.compare_exchange_strong(expected, kFirstTakesAll);
     }
@@ -73,12 +78,17 @@ class TwoThreads {
     // The rest after codeFirst took it over, once the second thread has stopped: the part
     // of the source its width pass did not hash, then the second part.
     void codeRest(ThreadBuffers& b) {
-        if (run_.withCheck)
+        if (run_.withCheck) {
             for (uint64_t at = hashedUpTo_; at < run_.cut; at += kChunkBytes) {
                 if (stop_.load(std::memory_order_relaxed)) return;
                 if (!readPiece(first_, at, b.samples, kChunkBytes)) return;
                 hash_.add(b.samples, kChunkBytes);
             }
+            // The check value covers the first part as read for it, which must be what
+            // was coded.
+            seenValue_ = hash_.value();
+            compareFirstPart_ = true;
+        }
         secondStart_ = firstEnd_;
         codeToTheEnd(first_, b, firstCoder_, firstEnd_);
     }
@@ -88,6 +98,8 @@ class TwoThreads {
     void codeSecond(ThreadBuffers& b) {
         int16_t side = 0, right = 0;
         uint64_t firstBytes = 0;
+        // Without the check value the first part is hashed all the same, to compare.
+        ContentHash& seen = run_.withCheck ? hash_ : seen_;
         for (uint64_t at = 0; at < run_.cut; at += kChunkBytes) {
             if (stop_.load(std::memory_order_relaxed)) return;
             if (phase_.load(std::memory_order_acquire) == kFirstTakesAll) {
@@ -95,7 +107,7 @@ class TwoThreads {
                 return;
             }
             if (!readPiece(second_, at, b.samples, kChunkBytes)) return;
-            if (run_.withCheck) hash_.add(b.samples, kChunkBytes);
+            seen.add(b.samples, kChunkBytes);
             firstBytes += codedBlockBytes(b.samples, kBufferLength, side, right);
         }
         int expected = kScanning;
@@ -103,6 +115,10 @@ class TwoThreads {
             hashedUpTo_ = run_.cut;
             return;
         }
+        seenValue_ = seen.value();
+        seenSide_ = side;
+        seenRight_ = right;
+        compareFirstPart_ = true;
         // Every whole chunk codes to whole words, so the second part starts on a word of the
         // payload, with the prediction state the first part ends in.
         HalfCoder coder(b.words, side, right);
@@ -116,10 +132,8 @@ class TwoThreads {
         if (f.problem != Problem::None) {
             r.problem = f.problem;
             r.error = f.error;
-        } else if (firstEnd_ != secondStart_) {
-            // The first part coded to another length than its width pass gave: its bytes
-            // changed between the two reads, and the parts would not join.
-            r.problem = Problem::SizeChanged;
+        } else if (!firstPartAgrees()) {
+            r.ran = false;
         } else {
             r.outputEnd = outputEnd_;
         }
@@ -127,6 +141,23 @@ class TwoThreads {
     }
 
   private:
+    // Whether the first part was read the same both times it was read: by the calling
+    // thread that coded it and by the width pass (or, when the calling thread took the
+    // second part over, by the reads that hashed it for the check value). A source
+    // rewritten in place between the two reads, even where no block width changes, would
+    // otherwise join a first part of one version with a second part predicted from, or a
+    // check value of, another.
+    bool firstPartAgrees() const {
+        if (firstEnd_ != secondStart_) return false;
+        if (!compareFirstPart_) return true; // only the calling thread's read was used
+        if (coded_.value() != seenValue_) return false;
+        // The frame the second part was predicted from is the first part's real last
+        // frame (implied by equal hashes; checked outright as it costs nothing).
+        if (phase_.load(std::memory_order_acquire) == kSecondCodes)
+            return firstSide_ == seenSide_ && firstRight_ == seenRight_;
+        return true;
+    }
+
     // Counts a piece coded by either thread, and shows the progress of both when the
     // piece was the calling thread's: the caller's hooks run on its own thread only.
     void coded(uint64_t sourceBytes) {
@@ -212,6 +243,12 @@ class TwoThreads {
     // part, then the first's when that takes over (from hashedUpTo_ on).
     ContentHash hash_;
     uint64_t hashedUpTo_ = 0;
+    // The first part as the calling thread coded it, and as the other reads saw it (seen_
+    // serves when hash_ does not, without the check value): they must agree.
+    ContentHash coded_, seen_;
+    uint64_t seenValue_ = 0;
+    bool compareFirstPart_ = false;
+    int16_t firstSide_ = 0, firstRight_ = 0, seenSide_ = 0, seenRight_ = 0;
     uint64_t firstEnd_ = 0, secondStart_ = 1, outputEnd_ = 0;
 };
 
@@ -251,7 +288,15 @@ TwoThreadResult codeOnTwoThreads(const TwoThreadRun& run, const bool& cancel,
     const bool takesOver = work.codeFirst(*first);
     if (thread.joinable()) thread.join();
     if (takesOver) work.codeRest(*first);
-    return work.result();
+    TwoThreadResult r = work.result();
+    // The source changed between two reads of its first part: nothing written is kept,
+    // and the caller codes the file again on one thread, which reads each byte once.
+    if (!r.ran && !run.output.setLength(run.payloadStart)) {
+        r.ran = true;
+        r.problem = Problem::WriteFailed;
+        r.error = errno;
+    }
+    return r;
 }
 
 } // namespace kpz

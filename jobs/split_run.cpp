@@ -61,9 +61,9 @@ class TwoThreads {
                 return false;
             }
             if (!readPiece(first_, at, b.samples, kChunkBytes)) return false;
-            // What this thread codes, to compare with what the width pass read: coding
+            // What this thread codes, to compare with what the check value covers: coding
             // turns the samples into residuals in place, so before it.
-            coded_.add(b.samples, kChunkBytes);
+            if (run_.withCheck) coded_.add(b.samples, kChunkBytes);
             if (!writeWords(first_, at, b.words, firstCoder_.code(b.samples, kBufferLength), pos))
                 return false;
             coded(kChunkBytes);
@@ -98,8 +98,6 @@ class TwoThreads {
     void codeSecond(ThreadBuffers& b) {
         int16_t side = 0, right = 0;
         uint64_t firstBytes = 0;
-        // Without the check value the first part is hashed all the same, to compare.
-        ContentHash& seen = run_.withCheck ? hash_ : seen_;
         for (uint64_t at = 0; at < run_.cut; at += kChunkBytes) {
             if (stop_.load(std::memory_order_relaxed)) return;
             if (phase_.load(std::memory_order_acquire) == kFirstTakesAll) {
@@ -107,7 +105,7 @@ class TwoThreads {
                 return;
             }
             if (!readPiece(second_, at, b.samples, kChunkBytes)) return;
-            seen.add(b.samples, kChunkBytes);
+            if (run_.withCheck) hash_.add(b.samples, kChunkBytes);
             firstBytes += codedBlockBytes(b.samples, kBufferLength, side, right);
         }
         int expected = kScanning;
@@ -115,10 +113,12 @@ class TwoThreads {
             hashedUpTo_ = run_.cut;
             return;
         }
-        seenValue_ = seen.value();
+        if (run_.withCheck) {
+            seenValue_ = hash_.value();
+            compareFirstPart_ = true;
+        }
         seenSide_ = side;
         seenRight_ = right;
-        compareFirstPart_ = true;
         // Every whole chunk codes to whole words, so the second part starts on a word of the
         // payload, with the prediction state the first part ends in.
         HalfCoder coder(b.words, side, right);
@@ -141,21 +141,21 @@ class TwoThreads {
     }
 
   private:
-    // Whether the first part was read the same both times it was read: by the calling
-    // thread that coded it and by the width pass (or, when the calling thread took the
-    // second part over, by the reads that hashed it for the check value). A source
-    // rewritten in place between the two reads, even where no block width changes, would
-    // otherwise join a first part of one version with a second part predicted from, or a
-    // check value of, another.
+    // Whether the output restores to the bytes its coders read, as one thread's always
+    // does, although the first part was read twice: by the calling thread that coded it
+    // and by the width pass (or, after a takeover, by the reads that hashed it for the
+    // check value). A source rewritten in place between the two reads could otherwise
+    // join a first part of one version with a second part placed or predicted from
+    // another, or with a check value of another, where no block width changed. What the
+    // width pass gives the output is where the second part starts and the frame it is
+    // predicted from; with the check value, also the hash of the first part, which must be
+    // the hash of what was coded.
     bool firstPartAgrees() const {
         if (firstEnd_ != secondStart_) return false;
-        if (!compareFirstPart_) return true; // only the calling thread's read was used
-        if (coded_.value() != seenValue_) return false;
-        // The frame the second part was predicted from is the first part's real last
-        // frame (implied by equal hashes; checked outright as it costs nothing).
-        if (phase_.load(std::memory_order_acquire) == kSecondCodes)
-            return firstSide_ == seenSide_ && firstRight_ == seenRight_;
-        return true;
+        if (phase_.load(std::memory_order_acquire) == kSecondCodes &&
+            (firstSide_ != seenSide_ || firstRight_ != seenRight_))
+            return false;
+        return !compareFirstPart_ || coded_.value() == seenValue_;
     }
 
     // Counts a piece coded by either thread, and shows the progress of both when the
@@ -243,9 +243,9 @@ class TwoThreads {
     // part, then the first's when that takes over (from hashedUpTo_ on).
     ContentHash hash_;
     uint64_t hashedUpTo_ = 0;
-    // The first part as the calling thread coded it, and as the other reads saw it (seen_
-    // serves when hash_ does not, without the check value): they must agree.
-    ContentHash coded_, seen_;
+    // With the check value: the first part as the calling thread coded it, and the check
+    // value's hash at the end of the first part: they must agree.
+    ContentHash coded_;
     uint64_t seenValue_ = 0;
     bool compareFirstPart_ = false;
     int16_t firstSide_ = 0, firstRight_ = 0, seenSide_ = 0, seenRight_ = 0;

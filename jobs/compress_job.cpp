@@ -11,7 +11,6 @@
 #include "split_run.h"
 
 #include <cerrno>
-#include <sys/stat.h>
 
 namespace kpz {
 
@@ -63,9 +62,9 @@ Outcome CompressJob::spool(Stream& in) {
         if (n < static_cast<int32_t>(kChunkBytes)) break;
     }
     if (!source_.rewind()) return problem(Problem::SpoolFailed, errno);
-    if (::fstat(source_.descriptor(), &files_->attributes) != 0)
+    if (!descriptorInfo(source_.descriptor(), files_->attributes))
         return problem(Problem::SpoolFailed, errno);
-    sourceLength_ = static_cast<uint64_t>(files_->attributes.st_size);
+    sourceLength_ = files_->attributes.size;
     return {};
 }
 

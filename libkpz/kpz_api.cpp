@@ -9,6 +9,7 @@
 #include "container.h"
 #include "encoder.h"
 #include "file_job.h"
+#include "host.h"
 #include "password.h"
 #include "paths.h"
 #include "threads.h"
@@ -166,7 +167,8 @@ int compressFile(const char* source, const char* destination, const char* passwo
     kpz::CompressJob job(*state);
     job.setPassword(p);
     // A second thread while a processor is free for it; the bytes are the same.
-    job.setThreads(kpz::threadsForFile(kpz::ThreadSetting::Auto, 1));
+    job.setThreads(kpz::threadsForFile(kpz::ThreadSetting::Auto, 1, kpz::usableProcessors(),
+                                       kpz::otherRunnableThreads()));
     Outcome o = job.open(source);
     if (!o.ok()) return finish(o);
     o = prepareOutput(job, destination ? destination : job.outputFor({}), flags);

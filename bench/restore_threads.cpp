@@ -5,6 +5,8 @@
 //       restores the first PERMILLE thousandths of the blocks; the second decodes them too,
 //       writing nothing (that gives it the frame its own part starts from, where its part
 //       starts in the payload, and the check value's hash in order), then restores the rest
+//   restore_threads pipe IN OUT [DEPTH] [--hash]     one thread decodes into a ring of DEPTH
+//       512 KiB buffers (default 4) while a second writes them (and hashes them)
 //   restore_threads exp IN OUT                       experiments/parallel_coder's restore
 //       on two threads (one reader and one writer shared by the threads), when built
 // --hash hashes the restored bytes as the check value needs. Prints the wall time of the
@@ -25,6 +27,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <semaphore>
 #include <string>
 #include <thread>
 #include <vector>
@@ -151,6 +154,39 @@ int main(int argc, char** argv) {
         std::vector<uint16_t> out(kBufferLength);
         ContentHash hash;
         ok = restoreBlocks(j, r, 0, j.blocks, out.data(), withHash ? &hash : nullptr);
+    } else if (mode == "pipe") {
+        const size_t depth = permille == 640 ? 4 : permille;
+        std::vector<std::vector<uint16_t>> ring(depth, std::vector<uint16_t>(kBufferLength));
+        std::vector<uint32_t> lengths(depth, 0);
+        std::counting_semaphore<64> free(static_cast<ptrdiff_t>(depth)), full(0);
+        bool writeOk = true;
+        std::thread writer([&] {
+            ContentHash hash;
+            uint64_t at = 0;
+            for (size_t i = 0;; i = (i + 1) % depth) {
+                full.acquire();
+                const uint32_t n = lengths[i];
+                if (n == 0) break;
+                if (withHash) hash.add(ring[i].data(), n);
+                if (writeOk && j.out.writeAt(at, ring[i].data(), n) != n) writeOk = false;
+                at += n;
+                free.release();
+            }
+        });
+        PayloadReader r(j.in, j.payloadStart);
+        size_t i = 0;
+        for (uint64_t b = 0; b < j.blocks && ok; b += kBlocksPerPiece, i = (i + 1) % depth) {
+            const auto n = static_cast<int32_t>(std::min<uint64_t>(kBlocksPerPiece, j.blocks - b));
+            free.acquire();
+            ok = r.decode(ring[i].data(), n);
+            lengths[i] = static_cast<uint32_t>(std::min<uint64_t>(uint64_t(n) * 64, j.original - b * 64));
+            full.release();
+        }
+        free.acquire();
+        lengths[i] = 0;
+        full.release();
+        writer.join();
+        ok = ok && writeOk;
     } else {
         const uint64_t cut =
             std::max<uint64_t>(1, j.blocks * permille / 1000 / kBlocksPerPiece) * kBlocksPerPiece;

@@ -9,8 +9,9 @@
 //       512 KiB buffers (default 4) while a second writes them (and hashes them)
 //   restore_threads exp IN OUT                       experiments/parallel_coder's restore
 //       on two threads (one reader and one writer shared by the threads), when built
-// --hash hashes the restored bytes as the check value needs. Prints the wall time of the
-// restore alone. Files without a password only; no verdicts: a measuring tool.
+// --hash hashes the restored bytes as the check value needs. KPZ_PIECE_KIB=N in the
+// environment restores N KiB of output per write instead of 512 (a multiple of 64 bytes). Prints
+// the wall time of the restore alone. Files without a password only; no verdicts: a measuring tool.
 #include "check_trailer.h"
 #include "codec_state.h"
 #include "container.h"
@@ -25,6 +26,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <semaphore>
@@ -37,8 +39,8 @@ namespace {
 using namespace kpz;
 
 constexpr int kMaxBlockBits = 8 + 32 * 16;
-constexpr int32_t kBlocksPerPiece = kBufferLength / 32; // 512 KiB of output
-constexpr size_t kWords = kBufferLength + 64;           // payload words held
+int32_t kBlocksPerPiece = kBufferLength / 32; // 512 KiB of output
+constexpr size_t kWords = kBufferLength + 64; // payload words held
 
 // Reads a payload through positional reads and decodes it with the block kernels.
 struct PayloadReader {
@@ -119,6 +121,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string mode = argv[1];
+    if (const char* e = std::getenv("KPZ_PIECE_KIB"))
+        kBlocksPerPiece = std::max(1, std::atoi(e) * 1024 / 64);
     bool withHash = false;
     uint32_t permille = 640;
     for (int i = 4; i < argc; ++i) {
@@ -151,12 +155,13 @@ int main(int argc, char** argv) {
 #endif
     } else if (mode == "one") {
         PayloadReader r(j.in, j.payloadStart);
-        std::vector<uint16_t> out(kBufferLength);
+        std::vector<uint16_t> out(size_t(kBlocksPerPiece) * 32);
         ContentHash hash;
         ok = restoreBlocks(j, r, 0, j.blocks, out.data(), withHash ? &hash : nullptr);
     } else if (mode == "pipe") {
         const size_t depth = permille == 640 ? 4 : permille;
-        std::vector<std::vector<uint16_t>> ring(depth, std::vector<uint16_t>(kBufferLength));
+        std::vector<std::vector<uint16_t>> ring(
+            depth, std::vector<uint16_t>(size_t(kBlocksPerPiece) * 32));
         std::vector<uint32_t> lengths(depth, 0);
         std::counting_semaphore<64> free(static_cast<ptrdiff_t>(depth)), full(0);
         bool writeOk = true;
@@ -179,7 +184,8 @@ int main(int argc, char** argv) {
             const auto n = static_cast<int32_t>(std::min<uint64_t>(kBlocksPerPiece, j.blocks - b));
             free.acquire();
             ok = r.decode(ring[i].data(), n);
-            lengths[i] = static_cast<uint32_t>(std::min<uint64_t>(uint64_t(n) * 64, j.original - b * 64));
+            lengths[i] =
+                static_cast<uint32_t>(std::min<uint64_t>(uint64_t(n) * 64, j.original - b * 64));
             full.release();
         }
         free.acquire();
@@ -194,7 +200,7 @@ int main(int argc, char** argv) {
         double secondAt = 0, firstAt = 0;
         std::thread second([&] {
             PayloadReader r(j.in, j.payloadStart);
-            std::vector<uint16_t> out(kBufferLength);
+            std::vector<uint16_t> out(size_t(kBlocksPerPiece) * 32);
             ContentHash hash;
             for (uint64_t b = 0; b < cut && secondOk; b += kBlocksPerPiece) {
                 const auto n = static_cast<int32_t>(std::min<uint64_t>(kBlocksPerPiece, cut - b));
@@ -207,7 +213,7 @@ int main(int argc, char** argv) {
                     restoreBlocks(j, r, cut, j.blocks, out.data(), withHash ? &hash : nullptr);
         });
         PayloadReader r(j.in, j.payloadStart);
-        std::vector<uint16_t> out(kBufferLength);
+        std::vector<uint16_t> out(size_t(kBlocksPerPiece) * 32);
         ok = restoreBlocks(j, r, 0, cut, out.data(), nullptr);
         firstAt = now() - t0;
         second.join();

@@ -246,10 +246,11 @@ Outcome RestoreJob::restoreOnTwoThreads(uint64_t payloadStart, uint64_t cut) {
         s_.destWritten = static_cast<uint32_t>(restored);
         if (s_.hooks.showProgress) s_.hooks.showProgress(Direction::Decompressing);
     };
-    const TwoThreadRestoreResult r =
-        kpz::restoreOnTwoThreads({source_, output_.file(), payloadStart, size, cut,
-                                  header_.passwordOn ? password_.code : uint16_t{0}, expectCheck},
-                                 s_.cancelRequested, progress);
+    const TwoThreadRestoreResult r = kpz::restoreOnTwoThreads(
+        {source_, output_.file(), payloadStart, size, cut,
+         header_.passwordOn ? password_.code : uint16_t{0}, s_.outputBuffer,
+         reinterpret_cast<uint16_t*>(s_.sampleBuffer), expectCheck},
+        s_.cancelRequested, progress);
     if (!r.ran) return decodePayload(s_, *input_, header_, output_.file(), password_.code, end_);
     // As one thread: the closing progress may have let the user confirm a cancel.
     const bool cancelled = s_.cancelRequested;

@@ -35,17 +35,23 @@ constexpr int kMaxBlockBits = 8 + 32 * 16;
 constexpr uint64_t kBlockBytes = 2 * kBlockLength;
 // Blocks of one piece: 512 KiB restored, the one-thread restore's flush.
 constexpr int32_t kBlocksPerPiece = kBufferLength / kBlockLength;
-// Payload words a reader holds: a little more than one read of 512 KiB, and zero words past
+// A reader's buffer holds kBufferLength words: the payload words read, and zero words past
 // them that a block decoded at the payload's end may read beyond its last valid word.
-constexpr size_t kReadWords = kBufferLength + 64;
 constexpr size_t kSlackWords = 64;
+constexpr size_t kReadWords = kBufferLength - kSlackWords;
 
-// One thread's buffers, placed half way into a page as the codec state places its own, so
-// that reads into them and writes from them copy at full speed.
-struct alignas(4096) RestoreBuffers {
+// One thread's buffers: restored samples, and payload words.
+struct Buffers {
+    uint16_t* samples;
+    uint16_t* words;
+};
+
+// The second thread's buffers, placed half way into a page as the codec state places its
+// own, so that reads into them and writes from them copy at full speed.
+struct alignas(4096) SecondBuffers {
     char before[2048];
     uint16_t samples[kBufferLength];
-    uint16_t words[kReadWords + kSlackWords];
+    uint16_t words[kBufferLength];
 };
 
 // Reads a member's payload through positional reads, unscrambles it and decodes its blocks.
@@ -54,9 +60,7 @@ class PayloadReader {
     enum class Status { Ok, ReadFailed, Damaged };
 
     PayloadReader(File& file, uint64_t payloadStart, uint16_t code, uint16_t* words)
-        : file_(file), start_(payloadStart), next_(payloadStart), code_(code), words_(words) {
-        std::fill(words_, words_ + kReadWords + kSlackWords, 0);
-    }
+        : file_(file), start_(payloadStart), next_(payloadStart), code_(code), words_(words) {}
 
     // Decodes count blocks into out (32 samples each). Damaged when one of them reaches
     // past the payload's last whole word: every block that carries stored bytes must come
@@ -124,9 +128,11 @@ class PayloadReader {
 
     File& file_;
     const uint64_t start_;
-    uint64_t next_;   // where the next read starts in the file
-    uint16_t code_;   // the password's scramble code
-    uint16_t* words_; // kReadWords payload words, then kSlackWords zero words
+    uint64_t next_; // where the next read starts in the file
+    uint16_t code_; // the password's scramble code
+    // kReadWords payload words, then (once the source has ended) zero words to the buffer's
+    // end. Before that a block never reaches past the words read, so nothing else is cleared.
+    uint16_t* words_;
     size_t valid_ = 0;
     uint64_t dropped_ = 0; // words dropped from the buffer's front so far
     bool ended_ = false;
@@ -150,7 +156,7 @@ class TwoRestores {
     // The first part, on the calling thread. True when the second thread had not started
     // on its own part by then (still in its pass, short of a processor, or not running):
     // the calling thread then restores the rest, since it can go on at once.
-    bool restoreFirst(PayloadReader& reader, RestoreBuffers& b) {
+    bool restoreFirst(PayloadReader& reader, const Buffers& b) {
         for (uint64_t block = 0; block < cutBlocks_; block += kBlocksPerPiece) {
             if (cancel_) {
                 fail(first_, Problem::Cancelled, block);
@@ -171,7 +177,7 @@ class TwoRestores {
 
     // The rest, after restoreFirst took it over: the first thread's hash, when it kept one,
     // covers everything written.
-    void restoreRest(PayloadReader& reader, RestoreBuffers& b) {
+    void restoreRest(PayloadReader& reader, const Buffers& b) {
         hash_ = run_.hashFirstPart ? &firstHash_ : nullptr;
         restoreToTheEnd(first_, reader, b);
     }
@@ -180,7 +186,7 @@ class TwoRestores {
     // calling thread took it over first. A pass that cannot decode the first part leaves
     // it to the calling thread, which meets the same failure in its place, or none if the
     // source changed under the pass.
-    void restoreSecond(RestoreBuffers& b) {
+    void restoreSecond(const Buffers& b) {
         PayloadReader reader(run_.source, run_.payloadStart, run_.passwordCode, b.words);
         for (uint64_t block = 0; block < cutBlocks_; block += kBlocksPerPiece) {
             if (stop_.load(std::memory_order_relaxed) ||
@@ -293,7 +299,7 @@ class TwoRestores {
 
     // Restores the blocks from the cut to the last one that holds stored bytes, then checks
     // that the payload holds its end pad.
-    void restoreToTheEnd(Failure& mine, PayloadReader& reader, RestoreBuffers& b) {
+    void restoreToTheEnd(Failure& mine, PayloadReader& reader, const Buffers& b) {
         const bool caller = &mine == &first_;
         for (uint64_t block = cutBlocks_; block < blocks_; block += kBlocksPerPiece) {
             if (!caller && stop_.load(std::memory_order_relaxed)) return;
@@ -354,20 +360,22 @@ uint64_t restoreCut(uint64_t originalSize, unsigned threads) {
 
 TwoThreadRestoreResult restoreOnTwoThreads(const TwoThreadRestore& run, const bool& cancel,
                                            const TwoThreadRestoreProgress& progress, bool helper) {
-    std::unique_ptr<RestoreBuffers> first(new (std::nothrow) RestoreBuffers);
-    std::unique_ptr<RestoreBuffers> second(new (std::nothrow) RestoreBuffers);
-    if (!first || !second) {
+    // The calling thread's buffers are the caller's, already in memory: every new page costs
+    // a fault, which on a virtual machine takes about as long as restoring 10 KB.
+    std::unique_ptr<SecondBuffers> owned(new (std::nothrow) SecondBuffers);
+    if (!owned) {
         TwoThreadRestoreResult none;
         none.ran = false;
         return none;
     }
     TwoRestores work(run, cancel, progress);
-    PayloadReader reader(run.source, run.payloadStart, run.passwordCode, first->words);
+    const Buffers first{run.samples, run.words}, second{owned->samples, owned->words};
+    PayloadReader reader(run.source, run.payloadStart, run.passwordCode, first.words);
     std::thread thread;
     if (helper) {
         try {
             thread = std::thread([&] {
-                work.restoreSecond(*second);
+                work.restoreSecond(second);
                 work.secondDone();
             });
         } catch (const std::system_error&) {
@@ -375,7 +383,7 @@ TwoThreadRestoreResult restoreOnTwoThreads(const TwoThreadRestore& run, const bo
         }
     }
     // After a takeover the second thread only stops: the calling thread goes on at once.
-    if (work.restoreFirst(reader, *first)) work.restoreRest(reader, *first);
+    if (work.restoreFirst(reader, first)) work.restoreRest(reader, first);
     if (thread.joinable()) {
         work.waitForSecond();
         thread.join();

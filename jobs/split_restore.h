@@ -27,6 +27,10 @@ struct TwoThreadRestore {
     uint64_t originalSize; // the stored size
     uint64_t cut;          // from restoreCut
     uint16_t passwordCode; // 0 without a password
+    // The calling thread's buffers, kBufferLength words each (the codec state's): restored
+    // samples, and payload words.
+    uint16_t* samples;
+    uint16_t* words;
     // A check trailer is expected after the payload: the first thread hashes what it
     // writes, so that the check value is known to cover the bytes written although the
     // first part was read twice.

@@ -414,6 +414,8 @@ TEST_F(SplitRestore, TheCallingThreadRestoresTheRestWhenItGetsThereFirst) {
                                             size,
                                             kpz::restoreCut(size, 2),
                                             password ? kCode : uint16_t{0},
+                                            state_->outputBuffer,
+                                            reinterpret_cast<uint16_t*>(state_->sampleBuffer),
                                             hashed};
             const bool cancel = false;
             const kpz::TwoThreadRestoreResult r = kpz::restoreOnTwoThreads(run, cancel, {}, false);

@@ -360,9 +360,14 @@ uint64_t restoreCut(uint64_t originalSize, unsigned threads) {
 
 TwoThreadRestoreResult restoreOnTwoThreads(const TwoThreadRestore& run, const bool& cancel,
                                            const TwoThreadRestoreProgress& progress, bool helper) {
-    // The calling thread's buffers are the caller's, already in memory: every new page costs
-    // a fault, which on a virtual machine takes about as long as restoring 10 KB.
-    std::unique_ptr<SecondBuffers> owned(new (std::nothrow) SecondBuffers);
+    // The calling thread's buffers are the caller's, already in memory, and the second
+    // thread's pages are mapped present at once: on a virtual machine a fault on each new
+    // page would cost about as long as restoring 10 KB (2.7 ms for 1 MiB, measured).
+    struct Release {
+        void operator()(SecondBuffers* b) const { freePages(b, sizeof(SecondBuffers)); }
+    };
+    void* pages = allocatePages(sizeof(SecondBuffers));
+    std::unique_ptr<SecondBuffers, Release> owned(pages ? ::new (pages) SecondBuffers : nullptr);
     if (!owned) {
         TwoThreadRestoreResult none;
         none.ran = false;

@@ -16,7 +16,7 @@ namespace kpz {
 
 // Restored bytes the first thread restores of a member of originalSize bytes on threads
 // threads, or 0 when the member is restored on one thread: one thread asked for, a member
-// under 8 MiB, a fault plan that counts one thread's reads and writes, or a system where
+// under 48 MiB, a fault plan that counts one thread's reads and writes, or a system where
 // threads cannot read and write at their own offsets.
 uint64_t restoreCut(uint64_t originalSize, unsigned threads);
 

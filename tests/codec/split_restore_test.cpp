@@ -7,6 +7,7 @@
 #include "container.h"
 #include "file_io.h"
 #include "file_job.h"
+#include "split_coder.h"
 #include "split_restore.h"
 #include "test_support.h"
 
@@ -25,7 +26,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr uint64_t kChunk = kpz::kChunkBytes;
-constexpr uint64_t kThreshold = 16 * kChunk; // the smallest member restored on two threads
+constexpr uint64_t kThreshold = 96 * kChunk; // the smallest member restored on two threads
 constexpr uint16_t kCode = 0x5A3C;
 
 kpz::Replace yes(const std::string&) {
@@ -166,9 +167,11 @@ TEST_F(SplitRestore, TwoThreadsRestoreTheOneThreadBytes) {
     };
     // Around the smallest member split, a last block cut short, odd tails, noise.
     const Case cases[] = {
-        {kThreshold - 1, true, false, 1},      {kThreshold, true, false, 2},
-        {kThreshold + 1, false, true, 3},      {kThreshold + 37, true, true, 4},
-        {17 * kChunk + 4097, false, false, 5}, {20 * kChunk + 1, true, false, 0},
+        {kThreshold - 1, true, false, 1},
+        {kThreshold, true, false, 2},
+        {kThreshold + 1, false, true, 3},
+        {kThreshold + 37, true, true, 4},
+        {kThreshold + 2 * kChunk + 1, true, false, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("size " + std::to_string(c.size) + ", check " + std::to_string(c.check) +
@@ -197,7 +200,7 @@ TEST_F(SplitRestore, TwoThreadsRestoreTheOneThreadBytes) {
 // damaged payload restores to) is the one thread's.
 TEST_F(SplitRestore, ADamagedPayloadGivesTheOneThreadVerdict) {
     if (!twoThreadsHere()) GTEST_SKIP() << "no positional reads and writes from threads here";
-    const std::vector<uint8_t> source = kpztest::audioLike(20 * kChunk + 3, 21);
+    const std::vector<uint8_t> source = kpztest::audioLike(kThreshold + 4 * kChunk + 3, 21);
     for (const bool check : {true, false}) {
         const std::vector<uint8_t> good = compressed(source, check, false);
         const size_t payload = good.size() - kPayloadStart - (check ? kpz::kTrailerBytes : 0);
@@ -234,9 +237,9 @@ TEST_F(SplitRestore, ADamagedPayloadGivesTheOneThreadVerdict) {
 // member on one thread after all (the first thread did not hash what it wrote).
 TEST_F(SplitRestore, EveryMemberOfAFileAsOneThreadRestoresIt) {
     if (!twoThreadsHere()) GTEST_SKIP() << "no positional reads and writes from threads here";
-    const std::vector<uint8_t> a = kpztest::audioLike(18 * kChunk + 5, 31);
+    const std::vector<uint8_t> a = kpztest::audioLike(kThreshold + 2 * kChunk + 5, 31);
     const std::vector<uint8_t> b = kpztest::audioLike(3 * kChunk + 2, 32);
-    const std::vector<uint8_t> c = kpztest::audioLike(kThreshold + 64, 33);
+    const std::vector<uint8_t> c = kpztest::audioLike(2 * kChunk + 64, 33);
     for (const bool lastChecked : {true, false}) {
         SCOPED_TRACE(lastChecked ? "last member checked" : "last member unchecked");
         std::vector<uint8_t> file = compressed(a, true, true);
@@ -260,7 +263,7 @@ TEST_F(SplitRestore, EveryMemberOfAFileAsOneThreadRestoresIt) {
 // system's reason for a write, and nothing left.
 TEST_F(SplitRestore, AFailedReadOrWriteOnEitherThreadGivesTheOneThreadVerdict) {
     if (!twoThreadsHere()) GTEST_SKIP() << "no positional reads and writes from threads here";
-    const uint64_t size = 22 * kChunk + 11;
+    const uint64_t size = kThreshold + 6 * kChunk + 11;
     const std::vector<uint8_t> source = kpztest::audioLike(size, 41);
     const std::vector<uint8_t> file = compressed(source, true, false);
     const uint64_t cut = kpz::restoreCut(size, 2);
@@ -322,7 +325,7 @@ void rewriteForOneThread(uint64_t offset, void* bytes, uint32_t count) {
 // the restore the changed file's, as one thread that read the change would give it.
 TEST_F(SplitRestore, ASourceRewrittenDuringTheRunIsRestoredOnOneThread) {
     if (!twoThreadsHere()) GTEST_SKIP() << "no positional reads and writes from threads here";
-    const uint64_t size = 20 * kChunk + 7;
+    const uint64_t size = kThreshold + 4 * kChunk + 7;
     const std::vector<uint8_t> source = kpztest::audioLike(size, 51);
     // The first part alone codes to the same blocks, followed by the 4-byte end pad.
     const uint64_t cut = kpz::restoreCut(size, 2);
@@ -337,7 +340,7 @@ TEST_F(SplitRestore, ASourceRewrittenDuringTheRunIsRestoredOnOneThread) {
                              (caller ? ", seen by the calling thread" : ", seen by the other"));
                 std::vector<uint8_t> changed = file;
                 changed[at] ^= 0x04;
-                const Restored asChanged = restore(changed, 1);
+                const Restored asChanged = caller ? restore(changed, 1) : Restored{};
                 callingThread = std::this_thread::get_id();
                 callerSeesIt = caller;
                 rewriteAt = at;
@@ -360,7 +363,7 @@ TEST_F(SplitRestore, ASourceRewrittenDuringTheRunIsRestoredOnOneThread) {
 // (or before the run) ends the run as on one thread.
 TEST_F(SplitRestore, TheCallersHooksRunOnItsThreadAndACancelEndsTheRun) {
     if (!twoThreadsHere()) GTEST_SKIP() << "no positional reads and writes from threads here";
-    const uint64_t size = 24 * kChunk + 5;
+    const uint64_t size = kThreshold + 8 * kChunk + 5;
     const std::vector<uint8_t> source = kpztest::audioLike(size, 61);
     const std::vector<uint8_t> file = compressed(source, true, false);
     for (const int cancelAt : {0, 1, 3}) { // 0: never; 1: set before the run
@@ -412,7 +415,7 @@ TEST_F(SplitRestore, TheCallingThreadRestoresTheRestWhenItGetsThereFirst) {
                                             out,
                                             kPayloadStart,
                                             size,
-                                            kpz::restoreCut(size, 2),
+                                            kpz::splitPoint(size, 640),
                                             password ? kCode : uint16_t{0},
                                             state_->outputBuffer,
                                             reinterpret_cast<uint16_t*>(state_->sampleBuffer),

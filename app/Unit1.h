@@ -171,8 +171,8 @@ class TMainForm : public QMainWindow {
     // overwrite warning is on.
     // The overwrite question, asked through the Overwrite Warning option.
     kpz::ReplaceQuestion replaceQuestion();
-    // Threads for the next file's compression.
-    unsigned compressionThreads() const;
+    // Threads for the next file's compression or restore.
+    unsigned fileThreads() const;
     // Asks whether the existing file at destination may be replaced.
     kpz::Replace askReplace(const std::string& destination);
     // The one way a batch ends early: a failure in a box and the status line, a cancel

@@ -56,7 +56,7 @@ kpz::ReplaceQuestion TMainForm::replaceQuestion() {
     return [this](const std::string& path) { return askReplace(path); };
 }
 
-unsigned TMainForm::compressionThreads() const {
+unsigned TMainForm::fileThreads() const {
     // One file at a time: a second thread whenever a processor is free for it.
     return kpz::threadsForFile(kpz::ThreadSetting::Auto, 1, kpz::usableProcessors(),
                                kpz::otherRunnableThreads());

@@ -60,7 +60,7 @@ bool TMainForm::compressOne(const QString& path, int index, int count) {
     const bool passwordOn = ui_->PwUseMI->isChecked();
     job.setPassword(
         {passwordOn, PasswordForm && passwordOn ? PasswordForm->codeWord() : uint16_t(0)});
-    job.setThreads(compressionThreads());
+    job.setThreads(fileThreads());
     if (o.ok()) o = job.run();
     if (o.ok()) o = finishCompressed(job);
     if (o.ok())

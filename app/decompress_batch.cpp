@@ -72,6 +72,7 @@ bool TMainForm::decompressOne(const QString& path, int index, int count) {
 
     kpz::RestoreJob job(s);
     job.setLedger(ledger_.get());
+    job.setThreads(fileThreads());
     // A declined prompt stops the batch as a cancel does.
     job.setPasswordQuestion([&](const std::string&) {
         if (!askPassword(QFileInfo(path).fileName()))

@@ -81,7 +81,8 @@ batch_bytes=$(cat "${batch[@]}" | wc -c)
 
 compressors=("cp" "kpz" "kpz --check" "kpz 1 thread" "kpz --check 1 thread" "kpz 2 threads"
     "kpz portable" "cp one core" "kpz one core" "flac -0" "wavpack -f" "zstd -1")
-decompressors=("kpz -d" "kpz -d checked" "kpz -d portable" "kpz -d one core" "flac -d" "zstd -d")
+decompressors=("kpz -d" "kpz -d checked" "kpz -d 1 thread" "kpz -d 2 threads" "kpz -d portable"
+    "kpz -d one core" "flac -d" "zstd -d")
 batches=("cp batch" "kpz -j2 batch")
 tools=("${compressors[@]}" "${decompressors[@]}" "${batches[@]}")
 
@@ -115,6 +116,14 @@ set_command() {
     "kpz 2 threads")
         outfile=$dir/two/all.kpz
         cmd=(env KPZ_THREADS=2 "$kpz" --no-check -q -f -o "$dir/two" "$src")
+        ;;
+    "kpz -d 1 thread")
+        outfile=$dir/one/all.wav
+        cmd=(env KPZ_THREADS=1 "$kpz" -d -q -f -o "$dir/one" "$work/ref/all.kpz")
+        ;;
+    "kpz -d 2 threads")
+        outfile=$dir/two/all.wav
+        cmd=(env KPZ_THREADS=2 "$kpz" -d -q -f -o "$dir/two" "$work/ref/all.kpz")
         ;;
     "kpz portable")
         outfile=$dir/portable/all.kpz
@@ -186,6 +195,8 @@ cmp "$work/ref/all.kpz" "$work/ref/one/all.kpz" || die "kpz on one thread gave a
 cmp "$work/ref/all.kpz" "$work/ref/two/all.kpz" || die "kpz on two threads gave another file"
 cmp "$work/ref/check/all.kpz" "$work/ref/one/check/all.kpz" ||
     die "kpz --check on one thread gave another file"
+cmp "$src" "$work/out/one/all.wav" || die "kpz -d on one thread did not restore all.wav exactly"
+cmp "$src" "$work/out/two/all.wav" || die "kpz -d on two threads did not restore all.wav exactly"
 cmp "$src" "$work/out/zstd.wav" || die "zstd -d did not restore all.wav exactly"
 cmp "$src" "$work/out/check/all.wav" || die "kpz -d did not restore the checked all.kpz exactly"
 [[ $(($(stat -c %s "$work/ref/check/all.kpz") - $(stat -c %s "$work/ref/all.kpz"))) == 16 ]] ||
@@ -281,4 +292,9 @@ awk -v c="${med[kpz]}" -v c1="${med["kpz 1 thread"]}" -v c2="${med["kpz 2 thread
     -v cc="${med["kpz --check"]}" -v cc1="${med["kpz --check 1 thread"]}" -v cp="${med[cp]}" 'BEGIN {
         printf "threads: kpz 1 thread %.2fx cp, 2 threads %.2fx cp; as chosen %.2fx 1 thread, --check as chosen %.2fx --check 1 thread\n",
                c1 / cp, c2 / cp, c / c1, cc / cc1
+    }'
+awk -v d="${med["kpz -d"]}" -v d1="${med["kpz -d 1 thread"]}" -v d2="${med["kpz -d 2 threads"]}" \
+    -v cp="${med[cp]}" 'BEGIN {
+        printf "threads: kpz -d 1 thread %.2fx cp, 2 threads %.2fx cp; as chosen %.2fx 1 thread\n",
+               d1 / cp, d2 / cp, d / d1
     }'

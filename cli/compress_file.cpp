@@ -68,7 +68,7 @@ bool compressOne(TaskContext& task, const std::string& path) {
     ProgressMeter meter(task.showProgress, task.sharedProgress);
     meter.start(path, verify ? 2 * size : size);
     task.state.hooks.showProgress = [&](kpz::Direction) { meter.update(file.progressDone()); };
-    file.setThreads(compressionThreads(task));
+    file.setThreads(fileThreads(task));
     kpz::Outcome outcome = file.run(o.check);
     if (outcome.ok() && verify) {
         // The decode counts restored bytes.

@@ -155,7 +155,7 @@ bool reportMemberEnd(const TaskContext& task, const std::string& path,
     return true;
 }
 
-unsigned compressionThreads(const TaskContext& task) {
+unsigned fileThreads(const TaskContext& task) {
     // KPZ_THREADS=1: always one thread; 2: two whatever else the machine runs.
     kpz::ThreadSetting setting = kpz::ThreadSetting::Auto;
     if (const char* n = std::getenv("KPZ_THREADS")) {

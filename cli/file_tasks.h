@@ -59,8 +59,8 @@ bool testOne(TaskContext& task, const std::string& path);
 // True when there was such data (a warning).
 bool reportMemberEnd(const TaskContext& task, const std::string& path, const kpz::RestoreJob& file);
 
-// Threads for the compression of one file, from KPZ_THREADS and the machine.
-unsigned compressionThreads(const TaskContext& task);
+// Threads for the compression or restore of one file, from KPZ_THREADS and the machine.
+unsigned fileThreads(const TaskContext& task);
 
 // The -l table: a header row before the first file, one row per file, and a totals row
 // when more than one file was listed. Rows go to stdout.

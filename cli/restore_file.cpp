@@ -52,6 +52,7 @@ bool restoreOne(TaskContext& task, const std::string& path) {
     const Options& o = task.options;
     kpz::RestoreJob file(task.state);
     if (!openForDecoding(task, file, path)) return false;
+    file.setThreads(fileThreads(task));
 
     const bool toStdout = isStandardInput(path) || o.toStdout;
     // --rm takes away the only other copy: the job proves every member first.

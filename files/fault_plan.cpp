@@ -3,6 +3,7 @@
 #include "fault_plan.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace kpz {
 
@@ -26,6 +27,14 @@ void clearFaultPlan() {
 
 bool plannedReadFails() {
     return faultPlan.readFailsAt > 0 && ++readCalls == faultPlan.readFailsAt;
+}
+
+bool plannedReadFailsAt(uint64_t offset, uint32_t count) {
+    if (faultPlan.readsFailFrom < 0 || count == 0 ||
+        offset + count <= static_cast<uint64_t>(faultPlan.readsFailFrom))
+        return false;
+    errno = EIO;
+    return true;
 }
 
 void plannedReadRewrite(uint64_t offset, void* bytes, int64_t count) {

@@ -12,6 +12,8 @@ namespace kpz {
 // writeStopsAt is a byte offset in every file opened for writing past which nothing more
 // is stored (the write reports a short count); negative = never.
 // noUnnamedFiles makes outputs take the path of file systems without unnamed files.
+// readsFailFrom is a byte offset in every file opened for reading: a read, in order or at a
+// position, that would deliver that byte or one past it fails (EIO); negative = never.
 // rewriteRead, where set, is called after each positional read (readAt, POSIX) with the
 // bytes it read, which it may change as a file rewritten in place between two reads would
 // be.
@@ -19,6 +21,7 @@ struct FaultPlan {
     int readFailsAt = 0;
     int64_t writeStopsAt = -1;
     bool noUnnamedFiles = false;
+    int64_t readsFailFrom = -1;
     void (*rewriteRead)(uint64_t offset, void* bytes, uint32_t count) = nullptr;
 };
 void installFaultPlan(const FaultPlan& plan);
@@ -27,6 +30,8 @@ const FaultPlan& activeFaultPlan();
 
 // For File: whether the plan fails this read() call (each call counts once).
 bool plannedReadFails();
+// For File: whether the plan fails a read of count bytes at offset (errno is set then).
+bool plannedReadFailsAt(uint64_t offset, uint32_t count);
 // For File: lets the plan change the count bytes a positional read at offset gave.
 void plannedReadRewrite(uint64_t offset, void* bytes, int64_t count);
 // For File: how many of count bytes a write at offset may store under the plan.

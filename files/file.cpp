@@ -46,6 +46,10 @@ void File::adopt(int fd, bool forWriting) {
 int32_t File::read(void* buffer, uint32_t count) {
     if (fd_ < 0) return -1;
     if (plannedReadFails()) return -1;
+    if (activeFaultPlan().readsFailFrom >= 0) {
+        const int64_t at = position();
+        if (at >= 0 && plannedReadFailsAt(static_cast<uint64_t>(at), count)) return -1;
+    }
     auto* p = static_cast<char*>(buffer);
     uint32_t total = 0;
     while (total < count) {

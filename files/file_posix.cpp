@@ -96,7 +96,7 @@ bool File::adoptCopy(int fd, bool forWriting) {
 }
 
 int64_t File::readAt(uint64_t offset, void* buffer, uint32_t count) {
-    if (fd_ < 0) return -1;
+    if (fd_ < 0 || plannedReadFailsAt(offset, count)) return -1;
     ssize_t n;
     do {
         n = ::pread(fd_, buffer, count, static_cast<off_t>(offset));

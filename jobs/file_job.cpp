@@ -66,7 +66,11 @@ Outcome decodePayload(CodecState& s, MemberInput& input, const Header& header, S
     // What follows the payload is read from where the payload ends, not from where the
     // decoder's last read stopped.
     if (!input.rewindTo(s.reader.payloadLength)) return problem(Problem::Damaged);
-    switch (judgeMemberEnd(input, hash.value(), end)) {
+    return outcomeOf(judgeMemberEnd(input, hash.value(), end));
+}
+
+Outcome outcomeOf(EndVerdict verdict) {
+    switch (verdict) {
     case EndVerdict::Good:
         return {};
     case EndVerdict::CheckMismatch:

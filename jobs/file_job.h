@@ -248,6 +248,11 @@ class RestoreJob : public FileJob {
     // does not depend on the way the file came in.
     bool endsWithCheck();
 
+    // Restores a large member of a compressed file read from disk into an output file on
+    // up to threads threads (the bytes and verdicts are the same on any number); the
+    // caller decides how many the machine can spare.
+    void setThreads(unsigned threads) { threads_ = threads; }
+
     // A caller that restores every member in turn says so; for any other caller, a file
     // with more than one member fails with MoreMembers, as it holds more than was restored.
     void takeEveryMember() { everyMember_ = true; }
@@ -286,6 +291,10 @@ class RestoreJob : public FileJob {
   private:
     struct Member;
     Outcome decodeInto(Stream& sink);
+    // The member's payload restored into the output file on two threads, and what follows
+    // it judged from the payload's end; on one thread when the two threads could not
+    // tell that their restore is the file's (the source changed during the run).
+    Outcome restoreOnTwoThreads(uint64_t payloadStart, uint64_t cut);
     Outcome readMarker(bool& passwordOn);
     // Asks the question for a protected member without a password.
     Outcome obtainPassword();
@@ -300,6 +309,7 @@ class RestoreJob : public FileJob {
     bool streamed_ = false;
     bool everyMember_ = false;
     bool everyMemberProven_ = true;
+    unsigned threads_ = 1;
     uint64_t memberStart_ = 0;   // where the member's header starts in the input
     uint64_t nextStart_ = 0;     // where the next one's starts, once known
     uint64_t payloadLength_ = 0; // its payload's bytes, once decoded

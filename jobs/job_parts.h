@@ -9,6 +9,8 @@
 #include "member_input.h"
 #include "output_file.h"
 
+#include <memory>
+
 namespace kpz {
 
 struct FileJob::Files {
@@ -23,6 +25,8 @@ struct FileJob::Files {
 struct RestoreJob::Member {
     Header header;
     MemberEnd end;
+    // The source after a payload restored on two threads, read at its own offsets.
+    std::unique_ptr<Stream> rest;
 };
 
 } // namespace kpz

@@ -6,6 +6,7 @@
 
 #include "check_trailer.h"
 #include "codec_state.h"
+#include "file.h"
 #include "outcome.h"
 #include "stream.h"
 
@@ -36,6 +37,30 @@ class ReplayedByte final : public Stream {
     uint8_t byte_;
     Stream& rest_;
     bool pending_ = true;
+};
+
+// Reads a file from a byte position on through positional reads, leaving the file's own
+// position alone: the rest of a compressed file after a payload restored on two threads.
+class FileFrom final : public Stream {
+  public:
+    FileFrom(File& file, uint64_t at) : file_(file), at_(at) {}
+    int32_t read(void* buffer, uint32_t count) override {
+        auto* bytes = static_cast<uint8_t*>(buffer);
+        uint32_t done = 0;
+        while (done < count) {
+            const int64_t n = file_.readAt(at_, bytes + done, count - done);
+            if (n < 0) return -1;
+            if (n == 0) break;
+            done += static_cast<uint32_t>(n);
+            at_ += static_cast<uint64_t>(n);
+        }
+        return static_cast<int32_t>(done);
+    }
+    uint32_t write(const void*, uint32_t) override { return 0; }
+
+  private:
+    File& file_;
+    uint64_t at_;
 };
 
 // Passes writes on and keeps the system's reason (errno) for the first one that came back

@@ -10,6 +10,7 @@
 #include "stream.h"
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace kpz {
@@ -17,6 +18,13 @@ namespace kpz {
 class MemberInput final : public Stream {
   public:
     explicit MemberInput(Stream& source) : source_(source) {}
+    // An input that goes on at byte position of a longer source, the first byte source
+    // gives: before holds the kTrailerBytes bytes before it. What follows a payload read by
+    // other means is judged from there as from the input that read the whole source.
+    MemberInput(Stream& source, uint64_t position, const uint8_t (&before)[kTrailerBytes])
+        : source_(source), total_(position) {
+        std::memcpy(tail_, before, kTrailerBytes);
+    }
 
     int32_t read(void* buffer, uint32_t count) override;
     uint32_t write(const void*, uint32_t) override { return 0; }

@@ -25,4 +25,8 @@ Outcome readCompressedHeader(Stream& in, uint64_t length, Header& header);
 Outcome decodePayload(CodecState& s, MemberInput& in, const Header& header, Stream& sink,
                       uint16_t passwordCode, MemberEnd& end, uint64_t* produced = nullptr);
 
+// The outcome of a member whose payload restored and whose end was judged so (errno holds
+// the reason for a failed read).
+Outcome outcomeOf(EndVerdict verdict);
+
 } // namespace kpz

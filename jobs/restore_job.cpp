@@ -10,9 +10,11 @@
 #include "paths.h"
 #include "payload.h"
 #include "sinks.h"
+#include "split_restore.h"
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 namespace kpz {
 
@@ -214,7 +216,12 @@ Outcome RestoreJob::decodeInto(Stream& sink) {
     // A protected member is never decoded without a password: its bytes would be noise.
     if (header_.passwordOn && !password_.given) return problem(Problem::PasswordNeeded);
     const uint64_t payloadStart = memberStart_ + kHeaderFixedBytes + header_.nameLength;
-    Outcome o = decodePayload(s_, *input_, header_, sink, password_.code, end_);
+    // A large member of a file on disk, restored into an output file, may take two threads.
+    const bool positional = !destination_ && &sink == &output_.file() && !streamed_ &&
+                            source_.isOpen() && input_->position() == payloadStart;
+    const uint64_t cut = positional ? restoreCut(header_.originalSize, threads_) : 0;
+    Outcome o = cut != 0 ? restoreOnTwoThreads(payloadStart, cut)
+                         : decodePayload(s_, *input_, header_, sink, password_.code, end_);
     payloadLength_ = s_.reader.payloadLength;
     if (!o.ok()) return o;
     if (end_.nextMember && !everyMember_) return problem(Problem::MoreMembers);
@@ -223,6 +230,56 @@ Outcome RestoreJob::decodeInto(Stream& sink) {
         nextStart_ = payloadStart + payloadLength_ + (end_.checked ? kTrailerBytes : 0);
     moreToRead_ = end_.nextMember;
     return o;
+}
+
+Outcome RestoreJob::restoreOnTwoThreads(uint64_t payloadStart, uint64_t cut) {
+    end_ = {};
+    resetDecoder(s_);
+    s_.sourceProcessed += header_.nameLength;
+    s_.originalSize = header_.originalSize;
+    const uint64_t size = header_.originalSize;
+    // A file that ends with a check trailer was made with the check value, and so, as a
+    // rule, was each of its members: the first thread then hashes what it writes.
+    const bool expectCheck = hasCheck();
+    // The hooks run on this thread, after each piece it restores, as after each flush.
+    const TwoThreadRestoreProgress progress = [&](uint64_t restored) {
+        s_.destWritten = static_cast<uint32_t>(restored);
+        if (s_.hooks.showProgress) s_.hooks.showProgress(Direction::Decompressing);
+    };
+    const TwoThreadRestoreResult r = kpz::restoreOnTwoThreads(
+        {source_, output_.file(), payloadStart, size, cut,
+         header_.passwordOn ? password_.code : uint16_t{0}, s_.outputBuffer,
+         reinterpret_cast<uint16_t*>(s_.sampleBuffer), expectCheck},
+        s_.cancelRequested, progress);
+    if (!r.ran) return decodePayload(s_, *input_, header_, output_.file(), password_.code, end_);
+    // As one thread: the closing progress may have let the user confirm a cancel.
+    const bool cancelled = s_.cancelRequested;
+    s_.cancelRequested = false;
+    if (r.problem == Problem::WriteFailed && s_.hooks.reportWriteFailure)
+        s_.hooks.reportWriteFailure();
+    if (r.problem != Problem::None) return problem(r.problem, r.error);
+    if (cancelled) return problem(Problem::Cancelled);
+    s_.destWritten = static_cast<uint32_t>(size);
+    s_.reader.payloadLength = r.payloadLength;
+
+    // What follows the payload is judged from its end, as the input that read the whole
+    // payload would judge it.
+    const uint64_t payloadEnd = payloadStart + r.payloadLength;
+    uint8_t before[kTrailerBytes];
+    if (source_.readAt(payloadEnd - kTrailerBytes, before, kTrailerBytes) != kTrailerBytes)
+        return problem(Problem::SourceRead, errno);
+    auto rest = std::make_unique<FileFrom>(source_, payloadEnd);
+    auto judged = std::make_unique<MemberInput>(*rest, payloadEnd, before);
+    const EndVerdict verdict = judgeMemberEnd(*judged, r.hash, end_);
+    if (!r.hashConfirmed && (verdict == EndVerdict::CheckMismatch || end_.checked)) {
+        // A check trailer the first thread did not hash for: the check value would cover a
+        // first part read twice. One thread reads it once.
+        if (!output_.file().setLength(0)) return problem(Problem::WriteFailed, errno);
+        return decodePayload(s_, *input_, header_, output_.file(), password_.code, end_);
+    }
+    input_ = std::move(judged);
+    member_->rest = std::move(rest);
+    return outcomeOf(verdict);
 }
 
 Outcome RestoreJob::run() {

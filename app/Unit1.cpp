@@ -135,7 +135,7 @@ void keepNoToolkitSettings() {
 
 TMainForm::TMainForm(QWidget* parent)
     : QMainWindow(parent), ui_(std::make_unique<Ui::TMainForm>()),
-      state_(std::make_unique<PackerState>()) {
+      state_(kpz::makeRecord<PackerState>()) {
     // Pixel-sized font, so the fixed layout does not grow with the screen resolution. It is
     // the whole program's font: the other windows, the menus and the message boxes use it
     // too rather than the desktop's. Set on the window before its controls are made, they

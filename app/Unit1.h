@@ -198,7 +198,7 @@ class TMainForm : public QMainWindow {
     std::unique_ptr<Ui::TMainForm> ui_;
     QFileDialog* compressDialog_ = nullptr;
     QFileDialog* decompressDialog_ = nullptr;
-    std::unique_ptr<PackerState> state_;
+    kpz::RecordPointer<PackerState> state_;
     QLabel* statusPanel_ = nullptr;
     bool writeFailureShown_ = false;
     bool framed_ = false; // the window manager's frame has been seen once

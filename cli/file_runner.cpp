@@ -3,6 +3,7 @@
 // own; the main thread prints each file's messages in the order the files were given.
 #include "file_runner.h"
 
+#include "codec_record.h"
 #include "progress_meter.h"
 #include "terminal.h"
 
@@ -54,7 +55,7 @@ bool runFiles(FileTask task, const std::vector<Input>& inputs, const Options& op
     const size_t count = inputs.size();
     if (workers <= 1) {
         // The codec's working record is large: one on the heap serves every file.
-        auto state = std::make_unique<kpz::CodecState>();
+        auto state = kpz::makeRecord();
         TaskContext context{*state, options, report, password, progressWanted(options.verbosity)};
         context.ledger = ledger;
         bool allGood = true;
@@ -79,7 +80,7 @@ bool runFiles(FileTask task, const std::vector<Input>& inputs, const Options& op
     uint64_t total = 0;
     if (showProgress) {
         // Headers only, read through the same job steps as every file.
-        auto probe = std::make_unique<kpz::CodecState>();
+        auto probe = kpz::makeRecord();
         for (const Input& input : inputs)
             total += progressSize(*probe, options, input.path);
     }
@@ -87,7 +88,7 @@ bool runFiles(FileTask task, const std::vector<Input>& inputs, const Options& op
     std::condition_variable finished;
 
     auto work = [&] {
-        auto state = std::make_unique<kpz::CodecState>();
+        auto state = kpz::makeRecord();
         for (size_t i = next++; i < count; i = next++) {
             std::string messages;
             const Reporter collected(options.verbosity, &messages);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // kpz: the command-line compressor. Parses the arguments, gets the password, then runs the
 // chosen mode over every file and sums up the exit status.
+#include "codec_record.h"
 #include "file_runner.h"
 #include "file_tasks.h"
 #include "host.h"
@@ -143,7 +144,7 @@ int main(int argc, char** argv) {
         withoutStandardOutput(gatherInputs(options, report, allGood), options, report, allGood);
     if (options.mode == Mode::List) {
         // One pass, in order: each row is printed as its file is read.
-        auto state = std::make_unique<kpz::CodecState>();
+        auto state = kpz::makeRecord();
         TaskContext task{*state, options, report, password, false};
         Lister lister(task);
         for (const Input& input : inputs)

@@ -3,6 +3,7 @@
 // the errno rule, passwords, flags, the codec record and the progress hook.
 #pragma once
 
+#include "codec_record.h"
 #include "file_job.h"
 #include "kpz.h"
 
@@ -54,7 +55,7 @@ bool readPassword(const char* text, Password& password);
 int restoreCode(const Outcome& o, bool passwordOn, bool hasCheck);
 
 // The codec's working record, with its tables built; about 1 MiB. NULL without memory.
-std::unique_ptr<kpz::CodecState> newState();
+kpz::RecordPointer<> newState();
 // Restoring: flushes often enough for a file of bytes to report progress several times.
 void pickBufferLength(kpz::CodecState& s, uint64_t bytes);
 // Runs progress at every flush with done of total; a nonzero answer cancels.

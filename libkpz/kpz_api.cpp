@@ -133,8 +133,8 @@ bool readPassword(const char* text, Password& password) {
 }
 
 // The codec's working record, with its tables built; about 1 MiB.
-std::unique_ptr<kpz::CodecState> newState() {
-    return std::unique_ptr<kpz::CodecState>(new (std::nothrow) kpz::CodecState);
+kpz::RecordPointer<> newState() {
+    return kpz::newRecord();
 }
 
 // Runs the caller's progress callback at every flush and turns a nonzero answer into a

@@ -21,7 +21,7 @@ using namespace kpzapi;
 // once, straight from the decoder's buffer, and memory stays at one codec record whatever
 // the file's size.
 struct kpz_reader {
-    std::unique_ptr<kpz::CodecState> state;
+    kpz::RecordPointer<> state;
     std::unique_ptr<kpz::RestoreJob> job;     // its verdict is the reader's
     std::unique_ptr<CallbackInput> callbacks; // for the caller's functions
     bool passwordOn = false;

@@ -5,14 +5,14 @@
 
 #include "display_text.h"
 #include "problem_text.h"
+#include "system_path.h"
 #include "ui_Unit1.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 
 std::string TMainForm::localPath(const QString& path) {
-    return QFile::encodeName(path).toStdString();
+    return filePathBytes(path);
 }
 
 void TMainForm::countBatchUnits(const QStringList& files) {
@@ -51,8 +51,7 @@ kpz::Outcome TMainForm::prepareOutput(kpz::FileJob& job, const std::string& dest
 
 kpz::Replace TMainForm::askReplace(const std::string& destination) {
     if (!ui_->OverWarnMI->isChecked()) return kpz::Replace::Yes;
-    const QString shownName =
-        boxName(displayName(QFileInfo(QFile::decodeName(destination.c_str())).fileName()));
+    const QString shownName = boxName(displayName(QFileInfo(filePathText(destination)).fileName()));
     QMessageBox box(QMessageBox::NoIcon, "File Exists", "Overwrite '" + shownName + "'?",
                     QMessageBox::Ok | QMessageBox::Cancel, this);
     box.setDefaultButton(QMessageBox::Ok);
@@ -70,7 +69,7 @@ void TMainForm::endBatch(const kpz::Outcome& outcome, bool passwordOn) {
     } else {
         // The file an output was already written from, in a box that stays within the screen.
         const QString other =
-            boxName(displayName(QFileInfo(QFile::decodeName(outcome.detail.c_str())).fileName()));
+            boxName(displayName(QFileInfo(filePathText(outcome.detail)).fileName()));
         const QString text = problemText(outcome, passwordOn, other);
         showError(text);
         setStatusText(text);

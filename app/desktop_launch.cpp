@@ -89,9 +89,9 @@ QString stoppedAt(TMainForm& form) {
 QString storedName(TMainForm& form, const QString& source) {
     kpz::RestoreJob job(form.state());
     bool passwordOn = false;
-    if (job.open(QFile::encodeName(source).toStdString()).ok() && job.readMarker(passwordOn).ok() &&
+    if (job.open(filePathBytes(source)).ok() && job.readMarker(passwordOn).ok() &&
         job.readHeader().ok())
-        return QFile::decodeName(job.outputName().c_str());
+        return filePathText(job.outputName());
     return {};
 }
 

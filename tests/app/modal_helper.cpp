@@ -17,6 +17,17 @@
 
 #include <memory>
 
+#ifdef _WIN32
+namespace {
+// The tests answer the toolkit's own file dialogs, which the program shows elsewhere; the
+// native ones of Windows cannot be driven from inside the program.
+void useToolkitDialogs() {
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+}
+} // namespace
+Q_CONSTRUCTOR_FUNCTION(useToolkitDialogs)
+#endif
+
 AppWindows::AppWindows() {
     // Window tests start past the first activation, so showing the main window neither
     // opens the about window nor records the file type; the start-up tests set it back.

@@ -5,7 +5,6 @@
 #include "Unit2.h"
 #include "Unit4.h"
 #include "app_title.h"
-#include "encoder.h"
 #include "messages.h"
 #include "ui_Unit1.h"
 
@@ -311,10 +310,9 @@ void TMainForm::Initialize() {
     setIdle();
     s.firstActivation = true;
     s.startedWithParameter = QCoreApplication::arguments().size() > 1;
-    s.bufferLength = kpz::kBufferLength;
+    s.bufferLength = kpz::kProgramBufferLength;
     s.destinationFolder.clear();
     resetDisplay();
-    kpz::buildCodecTables(s);
     setStatusText(QString());
 }
 

@@ -2,7 +2,7 @@
 // TMainForm: the main window, owner of the packer state and of the two batches.
 #pragma once
 
-#include "codec_state.h"
+#include "codec_record.h"
 #include "file_job.h"
 
 #include <QMainWindow>
@@ -160,7 +160,10 @@ class TMainForm : public QMainWindow {
     void showFileStart(const QString& path, int index, int count);
     // The output step of a file: the job's checks, with the overwrite question when the
     // overwrite warning is on.
-    kpz::Outcome prepareOutput(kpz::FileJob& job, const std::string& destination);
+    // The overwrite question, asked through the Overwrite Warning option.
+    kpz::ReplaceQuestion replaceQuestion();
+    // Threads for the next file's compression.
+    unsigned compressionThreads() const;
     // Asks whether the existing file at destination may be replaced.
     kpz::Replace askReplace(const std::string& destination);
     // The one way a batch ends early: a failure in a box and the status line, a cancel
@@ -173,7 +176,8 @@ class TMainForm : public QMainWindow {
     // One step of the decompression batch; returns false when the batch has ended.
     bool decompressOne(const QString& path, int index, int count);
     // Where a restored file goes; empty when its stored name cannot name a file.
-    std::string restoredPath(const kpz::RestoreJob& job) const;
+    // The folder the restore writes into: the chosen one, or the working directory.
+    std::string restoreFolder() const;
     kpz::Outcome finishRestored(kpz::RestoreJob& job);
     // Asks for the password of a protected file; false when the user cancelled.
     bool askPassword(const QString& fileName);

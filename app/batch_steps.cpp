@@ -3,9 +3,10 @@
 // output step with the overwrite question, and the one way a batch ends.
 #include "Unit1.h"
 
-#include "display_text.h"
 #include "problem_text.h"
 #include "system_path.h"
+#include "text.h"
+#include "threads.h"
 #include "ui_Unit1.h"
 
 #include <QFileInfo>
@@ -44,9 +45,13 @@ QString TMainForm::displayName(const QString& name) {
     return QString::fromStdString(kpz::displayText(name.toUtf8().toStdString()));
 }
 
-kpz::Outcome TMainForm::prepareOutput(kpz::FileJob& job, const std::string& destination) {
-    return job.prepareOutput(
-        destination, [this](const std::string& path) { return askReplace(path); }, ledger_.get());
+kpz::ReplaceQuestion TMainForm::replaceQuestion() {
+    return [this](const std::string& path) { return askReplace(path); };
+}
+
+unsigned TMainForm::compressionThreads() const {
+    // One file at a time: a second thread whenever a processor is free for it.
+    return kpz::threadsForFile(kpz::ThreadSetting::Auto, 1);
 }
 
 kpz::Replace TMainForm::askReplace(const std::string& destination) {

@@ -30,7 +30,7 @@ void TMainForm::compressBatch(const QStringList& files) {
     setBusy();
     setStatusText("Compressing...");
     countBatchUnits(files);
-    s.blockLength = kpz::kBlockLength;
+    s.blockLength = kpz::kProgramBlockLength;
     startLedger(files);
     recordStartTime();
 
@@ -49,14 +49,19 @@ bool TMainForm::compressOne(const QString& path, int index, int count) {
     showFileStart(path, index, count);
 
     kpz::CompressJob job(s);
+    job.setLedger(ledger_.get());
     kpz::Outcome o = job.open(localPath(path));
     if (o.ok()) {
         const bool other = ui_->OtherMI->isChecked() && !s.destinationFolder.isEmpty();
-        o = prepareOutput(job, job.outputFor(other ? localPath(s.destinationFolder) : ""));
+        o = job.prepareOutput(job.outputFor(other ? localPath(s.destinationFolder) : ""),
+                              replaceQuestion());
     }
     // Options are read per file, so a change made during the batch applies from here on.
     const bool passwordOn = ui_->PwUseMI->isChecked();
-    if (o.ok()) o = job.run(passwordOn, PasswordForm && passwordOn ? PasswordForm->codeWord() : 0);
+    job.setPassword(
+        {passwordOn, PasswordForm && passwordOn ? PasswordForm->codeWord() : uint16_t(0)});
+    job.setThreads(compressionThreads());
+    if (o.ok()) o = job.run();
     if (o.ok()) o = finishCompressed(job);
     if (!o.ok()) endBatch(o);
     return o.ok();
@@ -67,7 +72,7 @@ kpz::Outcome TMainForm::finishCompressed(kpz::CompressJob& job) {
     s.sourceProcessed = s.sourceSize;
     showFileEnd(kpz::Direction::Compressing);
     // Data the system could not store is a failed file, not a finished one.
-    const kpz::Outcome o = job.commit(false);
+    const kpz::Outcome o = job.finish({});
     if (o.ok()) s.batchDoneUnits += s.sourceSize / 4096;
     return o;
 }

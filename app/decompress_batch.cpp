@@ -62,49 +62,47 @@ void TMainForm::decompressBatch(const QStringList& files) {
     setStatusText("Decompressing... Done");
 }
 
-// One file: open it, ask for its password when it is marked, check the header, prepare
-// the output under the stored name, run the decoder, finish.
+// One file: open it (its password asked for between the marker and the rest of the
+// header when it is protected), prepare the output under the stored name, run the decoder,
+// finish; then every further member the same way.
 bool TMainForm::decompressOne(const QString& path, int index, int count) {
     PackerState& s = *state_;
     showFileStart(path, index, count);
 
     kpz::RestoreJob job(s);
+    job.setLedger(ledger_.get());
+    // A declined prompt stops the batch as a cancel does.
+    job.setPasswordQuestion([&](const std::string&) {
+        if (!askPassword(QFileInfo(path).fileName()))
+            return kpz::PasswordReply{kpz::PasswordReply::Kind::Cancel, 0};
+        return kpz::PasswordReply{kpz::PasswordReply::Kind::Given, s.passwordCode};
+    });
     kpz::Outcome o = job.open(localPath(path));
     if (o.ok() && s.startedWithParameter)
         s.batchTotalUnits = static_cast<uint32_t>(job.sourceLength() / 4096);
-    bool passwordOn = false;
-    if (o.ok()) o = job.readMarker(passwordOn);
-    if (o.ok() && passwordOn && !askPassword(QFileInfo(path).fileName()))
-        o.problem = kpz::Problem::Cancelled;
     if (o.ok()) o = job.readHeader();
     // Every member of the file, each under its own stored name.
     job.takeEveryMember();
     bool decoding = false;
     while (o.ok()) {
-        if (job.header().passwordOn && !passwordOn) {
-            passwordOn = true;
-            if (!askPassword(QFileInfo(path).fileName())) o.problem = kpz::Problem::Cancelled;
-        }
-        const std::string output = o.ok() ? restoredPath(job) : std::string();
-        if (o.ok() && output.empty()) o = kpz::Outcome{kpz::Problem::NoUsableName, 0, {}};
-        if (o.ok()) o = prepareOutput(job, output);
+        o = job.prepareOutputIn(restoreFolder(), replaceQuestion());
         // Only a payload that ends in the wrong place hints at a wrong password.
         decoding = o.ok();
-        if (o.ok()) o = job.run(s.passwordCode);
+        if (o.ok()) o = job.run();
         if (o.ok()) o = finishRestored(job);
-        if (!o.ok() || !job.memberEnd().nextMember) break;
+        if (!o.ok() || !job.moreMembers()) break;
         o = job.nextMember();
     }
-    if (!o.ok()) endBatch(o, passwordOn && decoding);
+    if (!o.ok()) endBatch(o, job.passwordOn() && decoding);
     return o.ok();
 }
 
-std::string TMainForm::restoredPath(const kpz::RestoreJob& job) const {
+std::string TMainForm::restoreFolder() const {
     const PackerState& s = *state_;
     // Without a chosen folder the output goes to the working directory.
     if (ui_->OtherMI->isChecked() && !s.destinationFolder.isEmpty())
-        return job.restoredPath(localPath(s.destinationFolder));
-    return job.restoredPath(localPath(QDir::currentPath()));
+        return localPath(s.destinationFolder);
+    return localPath(QDir::currentPath());
 }
 
 kpz::Outcome TMainForm::finishRestored(kpz::RestoreJob& job) {
@@ -115,7 +113,7 @@ kpz::Outcome TMainForm::finishRestored(kpz::RestoreJob& job) {
     QCoreApplication::processEvents();
 
     // Data the system could not store is a failed file, not a finished one.
-    kpz::Outcome o = job.commit(false);
+    kpz::Outcome o = job.finish({});
     if (!o.ok()) return o;
     s.batchDoneUnits += s.sourceProcessed / 4096;
     // A cancel confirmed while the finished file's figures were shown.

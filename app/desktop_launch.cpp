@@ -88,9 +88,7 @@ QString stoppedAt(TMainForm& form) {
 // The name stored in a compressed file, which its restore took; empty when unreadable.
 QString storedName(TMainForm& form, const QString& source) {
     kpz::RestoreJob job(form.state());
-    bool passwordOn = false;
-    if (job.open(filePathBytes(source)).ok() && job.readMarker(passwordOn).ok() &&
-        job.readHeader().ok())
+    if (job.open(filePathBytes(source)).ok() && job.readHeader().ok())
         return filePathText(job.outputName());
     return {};
 }

@@ -7,8 +7,8 @@
 #include "Unit5.h"
 #include "app_title.h"
 #include "desktop_launch.h"
-#include "file_io.h"
 #include "font_warmup.h"
+#include "host.h"
 #include "program_icon.h"
 
 #include <QApplication>

@@ -30,12 +30,17 @@ QString problemText(const kpz::Outcome& outcome, bool passwordOn, const QString&
         // Scrambled with the wrong code, a payload almost always ends in the wrong place,
         // and never matches its check value.
         return passwordOn ? kpz::msg::kWrongPasswordOrDamaged : kpz::msg::kDamaged;
+    case Problem::PasswordNeeded:
+        // The window asks for every password, so only a file read without its prompt
+        // gets here.
+        return kpz::msg::kWrongPasswordOrDamaged;
     case Problem::VerifyMismatch:
     case Problem::VerifyHeader:
     case Problem::NotProven:
     case Problem::MoreMembers:
         return kpz::msg::kDamaged;
     case Problem::SourceChanged:
+    case Problem::SourceHoldsMore:
     case Problem::RemoveFailed:
         return kpz::msg::kOpenSourceFailed;
     case Problem::StepOutOfOrder:

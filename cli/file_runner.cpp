@@ -3,11 +3,7 @@
 // own; the main thread prints each file's messages in the order the files were given.
 #include "file_runner.h"
 
-#include "container.h"
-#include "encoder.h"
-#include "file_io.h"
 #include "progress_meter.h"
-#include "split_run.h"
 #include "terminal.h"
 
 #include <algorithm>
@@ -17,7 +13,6 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
-#include <sys/stat.h>
 #include <thread>
 
 namespace kpzcli {
@@ -37,37 +32,36 @@ namespace {
 
 // How many bytes a file's progress counts up to: the source for compression (twice with
 // --verify, which reads it again), the stored original size for restoring and testing.
+// Read through the same job steps as every file.
 uint64_t progressSize(kpz::CodecState& state, const Options& options, const std::string& path) {
     if (isStandardInput(path)) return 0;
     if (options.mode == Mode::Compress) {
-        struct stat st {};
-        const uint64_t size =
-            ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : 0;
-        return options.verify ? 2 * size : size;
+        kpz::CompressJob file(state);
+        if (!file.open(path).ok()) return 0;
+        return options.verify ? 2 * file.sourceLength() : file.sourceLength();
     }
     kpz::RestoreJob file(state);
     kpz::Outcome o = file.open(path);
     if (o.ok()) o = file.readHeader();
-    return o.ok() ? file.header().originalSize : 0;
+    return o.ok() ? file.originalSize() : 0;
 }
 
 } // namespace
 
-bool runFiles(FileTask job, const std::vector<Input>& inputs, const Options& options,
+bool runFiles(FileTask task, const std::vector<Input>& inputs, const Options& options,
               const Reporter& report, const Password& password, int workers,
               kpz::RunLedger* ledger) {
     const size_t count = inputs.size();
     if (workers <= 1) {
         // The codec's working record is large: one on the heap serves every file.
         auto state = std::make_unique<kpz::CodecState>();
-        kpz::buildCodecTables(*state);
-        JobContext context{*state, options, report, password, progressWanted(options.verbosity)};
+        TaskContext context{*state, options, report, password, progressWanted(options.verbosity)};
         context.ledger = ledger;
         bool allGood = true;
         for (size_t i = 0; i < count; ++i) {
             context.order = i;
             context.input = inputs[i];
-            allGood = job(context, inputs[i].path) && allGood;
+            allGood = task(context, inputs[i].path) && allGood;
             if (ledger) ledger->settle(i);
         }
         return allGood;
@@ -93,20 +87,20 @@ bool runFiles(FileTask job, const std::vector<Input>& inputs, const Options& opt
     std::condition_variable finished;
 
     auto work = [&] {
-        // The workers keep the processors busy: no file takes a second thread of its own.
-        const kpz::BusyThread busy;
         auto state = std::make_unique<kpz::CodecState>();
-        kpz::buildCodecTables(*state);
         for (size_t i = next++; i < count; i = next++) {
             std::string messages;
             const Reporter collected(options.verbosity, &messages);
             // One progress line cannot follow several files: side by side, none is shown.
-            JobContext context{*state,   options, collected,
-                               password, false,   showProgress ? &handled : nullptr,
-                               ledger};
+            TaskContext context{*state,   options, collected,
+                                password, false,   showProgress ? &handled : nullptr,
+                                ledger};
             context.order = i;
             context.input = inputs[i];
-            const bool good = job(context, inputs[i].path);
+            // The workers keep the processors busy: a compression takes a second thread
+            // only while a processor is free beside all of them.
+            context.busyThreads = static_cast<unsigned>(workers);
+            const bool good = task(context, inputs[i].path);
             // A file that failed before claiming its output must not hold up later ones.
             if (ledger) ledger->settle(i);
             std::lock_guard<std::mutex> guard(lock);

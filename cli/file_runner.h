@@ -2,7 +2,7 @@
 // Runs one mode's work over the given files, one at a time or several side by side.
 #pragma once
 
-#include "jobs.h"
+#include "file_tasks.h"
 #include "options.h"
 
 #include <string>
@@ -10,12 +10,12 @@
 
 namespace kpzcli {
 
-using FileTask = bool (*)(JobContext&, const std::string&);
+using FileTask = bool (*)(TaskContext&, const std::string&);
 
-// Handles every input with job on up to `workers` threads, each with its own codec state.
+// Handles every input with task on up to `workers` threads, each with its own codec state.
 // Messages come out in the order the inputs were given, whatever order they finish in.
 // Every output is claimed in ledger first. Returns true when every file succeeded.
-bool runFiles(FileTask job, const std::vector<Input>& inputs, const Options& options,
+bool runFiles(FileTask task, const std::vector<Input>& inputs, const Options& options,
               const Reporter& report, const Password& password, int workers,
               kpz::RunLedger* ledger);
 

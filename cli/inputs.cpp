@@ -2,7 +2,7 @@
 // Expanding -r folders into files, in a stable order.
 #include "inputs.h"
 
-#include "paths.h"
+#include "host.h"
 
 #include <algorithm>
 #include <filesystem>

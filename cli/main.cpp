@@ -1,19 +1,19 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // kpz: the command-line compressor. Parses the arguments, gets the password, then runs the
 // chosen mode over every file and sums up the exit status.
-#include "encoder.h"
 #include "file_runner.h"
+#include "file_tasks.h"
+#include "host.h"
 #include "inputs.h"
-#include "jobs.h"
 #include "options.h"
 #include "password_input.h"
-#include "paths.h"
 #include "report.h"
 #include "signals.h"
 #include "terminal.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <unistd.h>
 
@@ -63,16 +63,14 @@ std::vector<kpzcli::Input> withoutStandardOutput(std::vector<kpzcli::Input> inpu
     using namespace kpzcli;
     const bool readsStdin = std::any_of(inputs.begin(), inputs.end(),
                                         [](const Input& i) { return isStandardInput(i.path); });
-    kpz::FileIdentity out;
     if (options.mode == Mode::Test || options.mode == Mode::List ||
-        !(options.toStdout || readsStdin) || !kpz::descriptorIdentity(STDOUT_FILENO, out))
+        !(options.toStdout || readsStdin))
         return inputs;
     std::vector<Input> kept;
     for (Input& input : inputs) {
-        kpz::FileIdentity id;
         const bool same = isStandardInput(input.path)
-                              ? kpz::descriptorIdentity(STDIN_FILENO, id) && id == out
-                              : kpz::fileIdentity(input.path, id) && id == out;
+                              ? kpz::sameFileOnDescriptors(STDIN_FILENO, STDOUT_FILENO)
+                              : kpz::isFileOnDescriptor(input.path, STDOUT_FILENO);
         if (same) {
             report.error(input.path, "is also standard output; skipped");
             allGood = false;
@@ -81,6 +79,13 @@ std::vector<kpzcli::Input> withoutStandardOutput(std::vector<kpzcli::Input> inpu
         }
     }
     return kept;
+}
+
+// KPZ_KERNELS=portable or avx2 picks the block coding kernels (to compare them); otherwise
+// the fastest this processor runs. An unknown name or a set the processor lacks changes
+// nothing.
+void chooseKernels() {
+    if (const char* name = std::getenv("KPZ_KERNELS")) kpz::useKernels(name);
 }
 
 // Whether the mode sends data to stdout: the list, and compressed or restored bytes with
@@ -114,6 +119,7 @@ int main(int argc, char** argv) {
     }
     const Options& options = parsed.options;
     const Reporter report(options.verbosity);
+    chooseKernels();
     if (options.showHelp) {
         std::fputs(helpText().c_str(), stdout);
         return finish(report, kExitOk, true);
@@ -138,20 +144,20 @@ int main(int argc, char** argv) {
     if (options.mode == Mode::List) {
         // One pass, in order: each row is printed as its file is read.
         auto state = std::make_unique<kpz::CodecState>();
-        JobContext job{*state, options, report, password, false};
-        Lister lister(job);
+        TaskContext task{*state, options, report, password, false};
+        Lister lister(task);
         for (const Input& input : inputs)
             allGood = lister.list(input.path) && allGood;
         lister.finish();
     } else {
-        const FileTask job = options.mode == Mode::Compress     ? compressOne
-                             : options.mode == Mode::Decompress ? restoreOne
-                                                                : testOne;
+        const FileTask task = options.mode == Mode::Compress     ? compressOne
+                              : options.mode == Mode::Decompress ? restoreOne
+                                                                 : testOne;
         // Outputs never replace an input of the same run, nor each other.
         kpz::RunLedger ledger;
         for (const Input& input : inputs)
             if (!isStandardInput(input.path)) ledger.addInput(input.path);
-        allGood = runFiles(job, inputs, options, report, password,
+        allGood = runFiles(task, inputs, options, report, password,
                            workerCount(options, inputs.size()), &ledger) &&
                   allGood;
     }

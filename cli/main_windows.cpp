@@ -9,7 +9,7 @@
 
 #include <windows.h>
 
-#include "windows_text.h"
+#include "host.h"
 
 // main.cpp's main, renamed for this system by the build.
 int kpzMain(int argc, char** argv);

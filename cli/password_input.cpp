@@ -3,9 +3,8 @@
 // environment variable KPZ_PASSWORD.
 #include "password_input.h"
 
-#include "charset.h"
-#include "password.h"
 #include "terminal.h"
+#include "text.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -95,7 +94,7 @@ std::optional<std::string> fromFile(const std::string& path, const Reporter& rep
 bool fitsWindows1252(const std::string& text) {
     const std::string bytes = kpz::utf8ToCp1252(text);
     return text.starts_with(kpz::cp1252ToUtf8(
-        std::string_view(bytes).substr(0, static_cast<size_t>(kpz::kMaxPasswordLength))));
+        std::string_view(bytes).substr(0, static_cast<size_t>(kpz::kPasswordCharacters))));
 }
 
 } // namespace
@@ -117,7 +116,7 @@ bool obtainPassword(const Options& options, const Reporter& report, Password& pa
         report.error("the password is empty");
         return false;
     }
-    if (characterCount(*text) > static_cast<size_t>(kpz::kMaxPasswordLength))
+    if (characterCount(*text) > static_cast<size_t>(kpz::kPasswordCharacters))
         report.warning("only the first 16 characters of the password are used");
     if (!fitsWindows1252(*text))
         report.warning("the password has characters outside Windows-1252; each counts as '?', "

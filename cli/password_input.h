@@ -3,7 +3,7 @@
 // environment variable KPZ_PASSWORD.
 #pragma once
 
-#include "jobs.h"
+#include "file_tasks.h"
 #include "options.h"
 #include "report.h"
 

@@ -3,9 +3,9 @@
 // terminal's own file draws the line.
 #include "progress_meter.h"
 
-#include "display_text.h"
 #include "progress_text.h"
 #include "terminal.h"
+#include "text.h"
 
 #include <cstdio>
 

@@ -2,8 +2,8 @@
 // Messages to the user on stderr, in the form "kpz: FILE: message", and the end of stdout.
 #include "report.h"
 
-#include "display_text.h"
 #include "terminal.h"
+#include "text.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -4,7 +4,7 @@
 // file system has no unnamed files, are removed here before the program dies.
 #include "signals.h"
 
-#include "output_file.h"
+#include "host.h"
 #include "terminal.h"
 
 #include <csignal>

@@ -5,7 +5,7 @@
 // handler also covers file systems where that mark is not available.
 #include "signals.h"
 
-#include "output_file.h"
+#include "host.h"
 #include "terminal.h"
 
 #include <windows.h>

@@ -3,8 +3,8 @@
 // console itself (CONIN$ and CONOUT$), with echo off while the password is typed.
 #include "terminal.h"
 
+#include "host.h"
 #include "progress_text.h"
-#include "windows_text.h"
 
 #include <cstdio>
 #include <cstring>

@@ -3,9 +3,12 @@
 # completion for kpz, the licence, and the Debian packages made by cpack -G DEB.
 
 # Man pages from their scdoc sources in doc/: plain text a reader can edit, turned into
-# roff by a small tool, with no need to run the programs being documented. Each page goes
-# to the package of its program.
+# roff by a small tool, with no need to run the programs being documented, then read by
+# groff with every warning on (cmake/man_page.sh), so a page that groff warns about fails
+# the build. Each page goes to the package of its program.
 find_program(BRISKO_SCDOC scdoc)
+# groff and preconv come together (Debian's groff-base).
+find_program(BRISKO_GROFF groff)
 set(man_pages kpz)
 set(man_component_kpz tool)
 if(BRISKO_BUILD_GUI)
@@ -14,19 +17,16 @@ if(BRISKO_BUILD_GUI)
 endif()
 # The pages name installed files by their full path.
 set(BRISKO_DATA_DIR ${CMAKE_INSTALL_FULL_DATADIR})
-if(BRISKO_SCDOC)
+if(BRISKO_SCDOC AND BRISKO_GROFF)
   set(man_outputs)
   foreach(page ${man_pages})
     set(source ${PROJECT_BINARY_DIR}/doc/${page}.1.scd)
     configure_file(${PROJECT_SOURCE_DIR}/doc/${page}.1.scd ${source} @ONLY)
     set(output ${PROJECT_BINARY_DIR}/doc/${page}.1.gz)
-    # roff takes a line that starts with a dot or an apostrophe for a request and drops it,
-    # text and all, so such a line (say, one starting with ".kpz") fails the build.
     add_custom_command(OUTPUT ${output}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/doc
-      COMMAND sh -c "if grep -n \"^[[:space:]]*[.']\" \"$1\" >&2; then echo \"$1: a line starts with . or '; roff would drop it\" >&2; exit 1; fi; \"$0\" < \"$1\" | gzip -9n > \"$2\""
-              ${BRISKO_SCDOC} ${source} ${output}
-      DEPENDS ${source}
+      COMMAND sh ${PROJECT_SOURCE_DIR}/cmake/man_page.sh ${BRISKO_SCDOC} ${source} ${output}
+      DEPENDS ${source} ${PROJECT_SOURCE_DIR}/cmake/man_page.sh
       COMMENT "Man page ${page}(1)"
       VERBATIM)
     list(APPEND man_outputs ${output})
@@ -35,7 +35,7 @@ if(BRISKO_SCDOC)
   endforeach()
   add_custom_target(man-pages ALL DEPENDS ${man_outputs})
 else()
-  message(WARNING "scdoc not found: the man pages are neither built nor installed")
+  message(WARNING "scdoc or groff not found: the man pages are neither built nor installed")
 endif()
 
 if(NOT WIN32)

@@ -2,8 +2,7 @@
 // TPasswordForm: the password dialog.
 #include "Unit5.h"
 
-#include "charset.h"
-#include "password.h"
+#include "text.h"
 
 #include <QCheckBox>
 #include <QEvent>

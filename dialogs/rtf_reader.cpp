@@ -3,7 +3,7 @@
 // tabs, Windows-1252 escapes and Unicode escapes. Everything else is skipped.
 #include "rtf_reader.h"
 
-#include "charset.h"
+#include "text.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -126,6 +126,13 @@ struct FastWriter {
     void put16(const int16_t* v, int n);
 };
 
+// Every payload ends with 32 zero bits after its last block, so that a decoder reading a
+// field ahead never runs off the data; the bits past the last whole word are not stored.
+inline constexpr int kEndPadBytes = 4;
+// Appends the end pad: the one place both the one-thread coder and the split coder end a
+// payload.
+void writeEndPad(FastWriter& writer);
+
 // Codes the blocks of nSamples samples at 'samples' (blocks of kBlockLength samples, the
 // last one padded with whatever lies past them), turning them into residuals in place,
 // with the kernels chosen for this processor. Between blocks the writer holds no bits or

@@ -61,7 +61,7 @@ void ContentHash::reset() {
 
 void ContentHash::add(const void* data, size_t size) {
 #if defined(KPZ_HASH_AVX2)
-    // The same kernels choice as the block coder's, so KPZ_KERNELS=portable covers both.
+    // The same kernels choice as the block coder's, so choosing the portable ones covers both.
     if (activeKernels() == Kernels::Avx2) {
         detail::updateHashAvx2(&state_->xxh, data, size);
         return;

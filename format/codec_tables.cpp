@@ -4,19 +4,23 @@
 
 namespace kpz {
 
-void buildCodecTables(CodecState& s) {
+CodecTables::CodecTables() {
     for (int i = 0; i < 16; ++i) {
-        s.tables.powersOfTwo[i] = static_cast<uint16_t>(1u << i);
-        s.tables.lowMasks[i] = static_cast<uint16_t>((1u << (i + 1)) - 1);
+        powersOfTwo[i] = static_cast<uint16_t>(1u << i);
+        lowMasks[i] = static_cast<uint16_t>((1u << (i + 1)) - 1);
     }
     for (int v = -32768; v <= 32767; ++v)
-        s.tables.bitsNeeded[v + 32768] = static_cast<uint8_t>(widthCode(static_cast<int16_t>(v)));
+        bitsNeeded[v + 32768] = static_cast<uint8_t>(widthCode(static_cast<int16_t>(v)));
     for (int p = 0; p < 16; ++p) {
         for (int w = 0; w < 16; ++w) {
             uint32_t m = ((1u << (w + 1)) - 1) << (16 + p - w);
-            s.tables.fieldMasks[p][w] = FieldMask{m >> 16, m & 0xFFFFu};
+            fieldMasks[p][w] = FieldMask{m >> 16, m & 0xFFFFu};
         }
     }
+}
+
+void buildCodecTables(CodecState& s) {
+    s.tables = CodecTables();
 }
 
 } // namespace kpz

@@ -4,6 +4,7 @@
 
 #include "container.h"
 #include "kernels.h"
+#include "scramble.h"
 
 #include <algorithm>
 #include <cstring>
@@ -42,13 +43,9 @@ void refillInput(CodecState& s) {
     // A lone trailing byte is the low half of a word whose high half never came: its
     // stream bits are not valid payload.
     s.reader.inputWordsValid = s.bytesRead / 2;
-    if (s.passwordOn) {
-        auto* words = reinterpret_cast<uint16_t*>(s.sampleBuffer);
-        const uint16_t code = s.passwordCode;
-        const int32_t n = (s.bytesRead + 1) / 2;
-        for (int32_t i = 0; i < n; ++i)
-            words[i] ^= code;
-    }
+    if (s.passwordOn)
+        scramble(reinterpret_cast<uint16_t*>(s.sampleBuffer),
+                 static_cast<size_t>((s.bytesRead + 1) / 2), s.passwordCode);
 }
 
 static inline uint16_t inputWord(const CodecState& s, int32_t index) {

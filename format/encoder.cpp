@@ -6,6 +6,7 @@
 #include "block_coder.h"
 #include "container.h"
 #include "kernels.h"
+#include "scramble.h"
 
 #include <bit>
 #include <cstring>
@@ -61,11 +62,7 @@ void putField(CodecState& s, int32_t value, int w) {
 
 void flushOutput(CodecState& s) {
     const int32_t words = s.outputIndex;
-    if (s.passwordOn) {
-        const uint16_t code = s.passwordCode;
-        for (int32_t i = 0; i < words; ++i)
-            s.outputBuffer[i] ^= code;
-    }
+    if (s.passwordOn) scramble(s.outputBuffer, static_cast<size_t>(words), s.passwordCode);
     const uint32_t bytes = 2u * static_cast<uint32_t>(words);
     const uint32_t stored = bytes ? s.destination->write(s.outputBuffer, bytes) : 0;
     if (stored < bytes) {
@@ -121,6 +118,11 @@ void FastWriter::put16(const int16_t* v, int n) {
     }
 }
 
+void writeEndPad(FastWriter& writer) {
+    for (int k = 0; k < kEndPadBytes; ++k)
+        writer.putByte(0);
+}
+
 uint32_t encodeBlocksPortable(int16_t* samples, int32_t nSamples, int16_t& prevSide,
                               int16_t& prevRight, FastWriter& writer) {
     uint32_t widths = 0;
@@ -149,27 +151,36 @@ uint32_t encodeBlocks(int16_t* samples, int32_t nSamples, int16_t& prevSide, int
 
 namespace {
 
-// Codes one chunk of the open file through the state's output buffer.
-void encodeChunk(CodecState& s, int32_t nSamples) {
-    // The packer takes over the unfinished word: its bits are the top ones of the word at
-    // outputIndex (pendingWord holds nothing still needed between calls).
+// The block packer, taking over the word the word-by-word writer left unfinished: its bits
+// are the top ones of the word at outputIndex (pendingWord holds nothing still needed
+// between calls).
+detail::FastWriter packerFor(CodecState& s) {
     const int count = 15 - s.writer.bitPosition;
-    detail::FastWriter packer{
+    return detail::FastWriter{
         s.outputBuffer,
         s.outputIndex,
         s.bufferLength,
         count ? static_cast<uint64_t>(s.outputBuffer[s.outputIndex] >> (16 - count)) : 0u,
         count,
         &s};
-    const uint32_t widths =
-        detail::encodeBlocks(s.sampleBuffer, nSamples, s.previousSide, s.previousRight, packer);
-    s.writer.sideWidth = static_cast<uint8_t>(widths & 0xFF);
-    s.writer.rightWidth = static_cast<uint8_t>(widths >> 8);
-    // Hand the unfinished word back to the word-by-word writer.
+}
+
+// Hands the unfinished word back to the word-by-word writer.
+void handBack(CodecState& s, const detail::FastWriter& packer) {
     s.outputIndex = packer.index;
     s.writer.bitPosition = 15 - packer.count;
     if (packer.count)
         s.outputBuffer[packer.index] = static_cast<uint16_t>(packer.pending << (16 - packer.count));
+}
+
+// Codes one chunk of the open file through the state's output buffer.
+void encodeChunk(CodecState& s, int32_t nSamples) {
+    detail::FastWriter packer = packerFor(s);
+    const uint32_t widths =
+        detail::encodeBlocks(s.sampleBuffer, nSamples, s.previousSide, s.previousRight, packer);
+    s.writer.sideWidth = static_cast<uint8_t>(widths & 0xFF);
+    s.writer.rightWidth = static_cast<uint8_t>(widths >> 8);
+    handBack(s, packer);
 }
 
 } // namespace
@@ -183,8 +194,9 @@ EncodeOutcome encodeFile(CodecState& s) {
         encodeChunk(s, (s.bytesRead + 1) / 2);
     }
     if (s.cancelRequested) return EncodeOutcome::Cancelled;
-    putField(s, 0, 15);
-    putField(s, 0, 15);
+    detail::FastWriter packer = packerFor(s);
+    detail::writeEndPad(packer);
+    handBack(s, packer);
     flushOutput(s);
     return EncodeOutcome::Complete;
 }

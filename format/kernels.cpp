@@ -3,25 +3,14 @@
 #include "kernels.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
 
 namespace kpz {
 
 namespace {
 
-Kernels initialChoice() {
-    const char* named = std::getenv("KPZ_KERNELS");
-    if (named) {
-        if (std::strcmp(named, "portable") == 0) return Kernels::Portable;
-        if (std::strcmp(named, "avx2") == 0 && kernelsSupported(Kernels::Avx2))
-            return Kernels::Avx2;
-    }
-    return fastestKernels();
-}
-
 std::atomic<Kernels>& chosen() {
-    static std::atomic<Kernels> k{initialChoice()};
+    static std::atomic<Kernels> k{fastestKernels()};
     return k;
 }
 
@@ -55,6 +44,18 @@ bool selectKernels(Kernels k) {
     if (!kernelsSupported(k)) return false;
     chosen().store(k, std::memory_order_relaxed);
     return true;
+}
+
+bool kernelsNamed(const char* name, Kernels& k) {
+    if (std::strcmp(name, "portable") == 0) {
+        k = Kernels::Portable;
+        return true;
+    }
+    if (std::strcmp(name, "avx2") == 0) {
+        k = Kernels::Avx2;
+        return true;
+    }
+    return false;
 }
 
 const char* kernelsName(Kernels k) {

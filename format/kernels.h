@@ -16,14 +16,16 @@ bool kernelsSupported(Kernels k);
 // The fastest kernels this processor can run.
 Kernels fastestKernels();
 
-// The kernels the codec uses: the fastest this processor supports, unless the environment
-// variable KPZ_KERNELS names another ("portable" or "avx2"; a set the processor lacks is
-// ignored) or selectKernels has chosen one.
+// The kernels the codec uses: the fastest this processor supports, unless selectKernels
+// has chosen others.
 Kernels activeKernels();
 
 // Chooses the kernels for every later call on any thread; returns false, changing
-// nothing, when the processor lacks them. For tests and benchmarks.
+// nothing, when the processor lacks them. The programs choose from their own settings
+// (kpz from KPZ_KERNELS); tests and benchmarks choose directly.
 bool selectKernels(Kernels k);
+// The kernels called name ("portable" or "avx2"); false for another name.
+bool kernelsNamed(const char* name, Kernels& k);
 
 const char* kernelsName(Kernels k);
 

@@ -115,8 +115,7 @@ int32_t HalfCoder::code(int16_t* samples, int32_t nSamples) {
 
 int32_t HalfCoder::finish() {
     writer.index = 0;
-    for (int k = 0; k < 4; ++k)
-        writer.putByte(0);
+    detail::writeEndPad(writer);
     return writer.index;
 }
 

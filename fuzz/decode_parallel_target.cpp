@@ -11,6 +11,7 @@
 #include "file_job.h"
 #include "fuzz_state.h"
 #include "parallel_decoder.h"
+#include "payload.h"
 #include "stream.h"
 
 #include <cstdint>

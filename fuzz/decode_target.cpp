@@ -6,6 +6,7 @@
 #include "file_job.h"
 #include "fuzz_state.h"
 #include "password.h"
+#include "payload.h"
 #include "sinks.h"
 #include "stream.h"
 

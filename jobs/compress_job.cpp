@@ -3,8 +3,10 @@
 #include "file_job.h"
 
 #include "encoder.h"
+#include "job_parts.h"
 #include "job_streams.h"
 #include "paths.h"
+#include "payload.h"
 #include "sinks.h"
 #include "split_run.h"
 
@@ -14,7 +16,7 @@
 namespace kpz {
 
 Outcome CompressJob::open(const std::string& path) {
-    if (!at({Stage::Fresh})) return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
+    if (!at({Stage::Fresh})) return refuse("open");
     resetEncoder(s_);
     if (Outcome o = openSource(path); !o.ok()) return settle(o, Stage::Failed);
     // The header holds 32-bit sizes and at most 255 name bytes: refuse what it cannot
@@ -35,7 +37,7 @@ std::string CompressJob::outputFor(const std::string& folder) const {
 }
 
 Outcome CompressJob::openStream(Stream& in, const std::string& name) {
-    if (!at({Stage::Fresh})) return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
+    if (!at({Stage::Fresh})) return refuse("open");
     const Outcome o = spool(in);
     if (!o.ok()) return settle(o, Stage::Failed);
     resetEncoder(s_);
@@ -61,55 +63,62 @@ Outcome CompressJob::spool(Stream& in) {
         if (n < static_cast<int32_t>(kChunkBytes)) break;
     }
     if (!source_.rewind()) return problem(Problem::SpoolFailed, errno);
-    if (::fstat(source_.descriptor(), &attributes_) != 0)
+    if (::fstat(source_.descriptor(), &files_->attributes) != 0)
         return problem(Problem::SpoolFailed, errno);
-    sourceLength_ = static_cast<uint64_t>(attributes_.st_size);
+    sourceLength_ = static_cast<uint64_t>(files_->attributes.st_size);
     return {};
 }
 
 Outcome CompressJob::setStoredName(const std::string& name) {
-    if (!at({Stage::Opened})) return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
+    if (!at({Stage::Opened})) return refuse("naming");
     storedName_ = storedNameFor(name);
     if (storedName_.size() > kMaxNameLength)
         return settle(problem(Problem::NameTooLong), Stage::Failed);
     return {};
 }
 
-Outcome CompressJob::run(bool passwordOn, uint16_t passwordCode, bool withCheck) {
+Outcome CompressJob::run(bool withCheck) {
     const bool ready = destination_ ? at({Stage::Opened}) : at({Stage::OutputReady});
-    if (!ready) return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
-    return settle(encode(passwordOn, passwordCode, withCheck), Stage::Ran);
+    if (!ready) return refuse("run");
+    return settle(encode(withCheck), Stage::Ran);
 }
 
-Outcome CompressJob::encode(bool passwordOn, uint16_t passwordCode, bool withCheck) {
+Outcome CompressJob::encode(bool withCheck) {
     // The source may have changed while the caller asked questions.
     const int64_t sizeNow = source_.length();
     if (sizeNow < 0) return problem(Problem::SourceRead, errno);
     if (static_cast<uint64_t>(sizeNow) > kMaxSourceSize) return problem(Problem::TooLarge);
     s_.sourceSize = static_cast<uint32_t>(sizeNow);
-    s_.passwordOn = passwordOn;
-    s_.passwordCode = passwordOn ? passwordCode : 0;
-    passwordOn_ = passwordOn;
+    s_.passwordOn = password_.given;
+    s_.passwordCode = password_.given ? password_.code : 0;
     withCheck_ = withCheck;
 
-    // A large file read from disk into an output file codes on two threads, before the run's
-    // own hooks are installed (the caller's rule it out).
-    const BusyThread busy;
-    const uint64_t cut = destination_ || spooled_ ? 0 : twoThreadCut(s_, s_.sourceSize);
+    // A large file read from disk into an output file codes on two threads when the caller
+    // gave two.
+    const uint64_t cut = destination_ || spooled_ ? 0 : twoThreadCut(s_, s_.sourceSize, threads_);
     ContentHash hash;
     HashedSource hashed(source_, hash);
     Stream& in = withCheck ? static_cast<Stream&>(hashed) : source_;
     RunScope scope(s_, in, destination());
     // A failing output shows up at the first flush, which reports it.
-    if (!writeHeader(destination(), passwordOn, s_.sourceSize, storedName_))
+    if (!writeHeader(destination(), s_.passwordOn, s_.sourceSize, storedName_))
         scope.writeFailed = true;
     s_.destWritten += static_cast<uint32_t>(storedName_.size());
     if (cut != 0 && !scope.writeFailed) {
-        const TwoThreadResult r = codeOnTwoThreads({source_, output_.file(), s_.sourceSize, cut,
-                                                    s_.destWritten, s_.passwordCode, withCheck},
-                                                   s_.cancelRequested);
+        const uint32_t headerBytes = s_.destWritten;
+        // The hooks run on this thread, after each piece it codes, as after each flush.
+        const TwoThreadProgress progress = [&](uint64_t sourceDone, uint64_t outputDone) {
+            s_.sourceProcessed = static_cast<uint32_t>(sourceDone);
+            s_.destWritten = headerBytes + static_cast<uint32_t>(outputDone);
+            if (s_.hooks.showProgress) s_.hooks.showProgress(Direction::Compressing);
+        };
+        const TwoThreadResult r = codeOnTwoThreads(
+            {source_, output_.file(), s_.sourceSize, cut, headerBytes, s_.passwordCode, withCheck},
+            s_.cancelRequested, progress);
         if (r.ran) {
             s_.cancelRequested = false;
+            if (r.problem == Problem::WriteFailed && s_.hooks.reportWriteFailure)
+                s_.hooks.reportWriteFailure();
             if (r.problem != Problem::None) return problem(r.problem, r.error);
             s_.sourceProcessed = s_.sourceSize;
             s_.destWritten = static_cast<uint32_t>(r.outputEnd);
@@ -128,9 +137,9 @@ Outcome CompressJob::encode(bool passwordOn, uint16_t passwordCode, bool withChe
     // A file that grew or shrank while it was read would restore to the wrong length.
     if (s_.sourceProcessed != s_.sourceSize) return problem(Problem::SizeChanged);
     if (withCheck) {
-        uint8_t trailer[kTrailerBytes];
-        encodeTrailer(hash.value(), trailer);
-        if (destination().write(trailer, kTrailerBytes) != kTrailerBytes)
+        Stream& out = destination();
+        if (!writeCheckTrailer(hash.value(),
+                               [&](const void* t, uint32_t n) { return out.write(t, n); }))
             return problem(Problem::WriteFailed);
         s_.destWritten += kTrailerBytes;
     }
@@ -138,13 +147,27 @@ Outcome CompressJob::encode(bool passwordOn, uint16_t passwordCode, bool withChe
     return {};
 }
 
-Outcome CompressJob::verify(uint16_t passwordCode) {
-    if (destination_ || !at({Stage::Ran}))
-        return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
-    return settle(compareWithSource(passwordCode), Stage::Ran);
+Outcome CompressJob::verify() {
+    if (destination_ || !at({Stage::Ran})) return refuse("verification");
+    const Outcome o = compareWithSource();
+    proven_ = o.ok();
+    return settle(o, Stage::Ran);
 }
 
-Outcome CompressJob::compareWithSource(uint16_t passwordCode) {
+Outcome CompressJob::finish(const Finish& how) {
+    if (!at({Stage::Ran})) return refuse("finish");
+    // Standard output: nothing to name, and the source is never removed.
+    if (destination_) {
+        stage_ = Stage::Committed;
+        return {};
+    }
+    if (how.removeSource && !proven_)
+        if (Outcome o = verify(); !o.ok()) return o;
+    if (Outcome o = commit(how.copyAttributes, how.removeSource); !o.ok()) return o;
+    return how.removeSource ? removeSource() : Outcome{};
+}
+
+Outcome CompressJob::compareWithSource() {
     File reader;
     if (!output_.openReader(reader)) return problem(Problem::SourceRead, errno);
     Header h;
@@ -152,7 +175,7 @@ Outcome CompressJob::compareWithSource(uint16_t passwordCode) {
     if (readHeader(reader, h) != HeaderStatus::Ok || length < 0)
         return problem(Problem::VerifyHeader);
     const uint64_t payload = static_cast<uint64_t>(length) - kHeaderFixedBytes - h.nameLength;
-    if (h.originalSize != s_.sourceSize || h.passwordOn != passwordOn_ ||
+    if (h.originalSize != s_.sourceSize || h.passwordOn != password_.given ||
         h.storedName != storedName_.substr(0, storedName_.find('\0')) ||
         payload < minimumPayloadBytes(h.originalSize))
         return problem(Problem::VerifyHeader);
@@ -170,7 +193,7 @@ Outcome CompressJob::compareWithSource(uint16_t passwordCode) {
     ComparingSink sink(reference, h.originalSize, &s_.cancelRequested);
     MemberInput input(reader);
     MemberEnd end;
-    const Outcome decoded = decodePayload(s_, input, h, sink, passwordCode, end);
+    const Outcome decoded = decodePayload(s_, input, h, sink, password_.code, end);
     if (decoded.problem == Problem::SourceRead || sink.referenceReadFailed())
         return problem(Problem::SourceRead);
     if ((!decoded.ok() && decoded.problem != Problem::Cancelled) || !sink.matched())

@@ -4,8 +4,10 @@
 #include "file_job.h"
 
 #include "decoder.h"
+#include "job_parts.h"
 #include "job_streams.h"
 #include "paths.h"
+#include "payload.h"
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -74,11 +76,46 @@ Outcome decodePayload(CodecState& s, MemberInput& input, const Header& header, S
     return problem(Problem::Damaged);
 }
 
-bool FileJob::at(std::initializer_list<Stage> stages) {
+FileJob::FileJob(CodecState& state)
+    : files_(std::make_unique<Files>()), source_(files_->source), output_(files_->output),
+      s_(state) {}
+
+FileJob::~FileJob() = default;
+
+Stream& FileJob::destination() {
+    return destination_ ? *destination_ : output_.file();
+}
+
+const char* FileJob::stageName(Stage stage) {
+    switch (stage) {
+    case Stage::Fresh:
+        return "before the source was opened";
+    case Stage::Opened:
+        return "with the source open";
+    case Stage::HeaderRead:
+        return "with the header read";
+    case Stage::OutputReady:
+        return "with the output ready";
+    case Stage::Ran:
+        return "after the run";
+    case Stage::Committed:
+        return "after the commit";
+    case Stage::Failed:
+        return "after a failed step";
+    }
+    return "at an unknown stage";
+}
+
+bool FileJob::at(std::initializer_list<Stage> stages) const {
     for (Stage s : stages)
         if (stage_ == s) return true;
-    stage_ = Stage::Failed;
     return false;
+}
+
+Outcome FileJob::refuse(const char* step) {
+    Outcome o = problem(Problem::StepOutOfOrder);
+    o.detail = std::string(step) + " " + stageName(stage_);
+    return settle(o, Stage::Failed);
 }
 
 Outcome FileJob::settle(Outcome o, Stage next) {
@@ -89,16 +126,16 @@ Outcome FileJob::settle(Outcome o, Stage next) {
 
 Outcome FileJob::openSource(const std::string& path) {
     sourcePath_ = path;
-    if (::stat(path.c_str(), &attributes_) != 0) return problem(Problem::OpenSource, errno);
-    if (S_ISDIR(attributes_.st_mode)) return problem(Problem::SourceIsFolder);
-    if (!S_ISREG(attributes_.st_mode)) return problem(Problem::SourceNotRegular);
+    struct stat& attributes = files_->attributes;
+    if (::stat(path.c_str(), &attributes) != 0) return problem(Problem::OpenSource, errno);
+    if (S_ISDIR(attributes.st_mode)) return problem(Problem::SourceIsFolder);
+    if (!S_ISREG(attributes.st_mode)) return problem(Problem::SourceNotRegular);
     if (!source_.openRead(path)) return problem(Problem::OpenSource, errno);
     // The file opened may not be the one looked at: judge the open one.
-    if (::fstat(source_.descriptor(), &attributes_) != 0)
-        return problem(Problem::SourceRead, errno);
-    if (!S_ISREG(attributes_.st_mode)) return problem(Problem::SourceNotRegular);
-    sourceLength_ = static_cast<uint64_t>(attributes_.st_size);
-    haveIdentity_ = descriptorIdentity(source_.descriptor(), identity_);
+    if (::fstat(source_.descriptor(), &attributes) != 0) return problem(Problem::SourceRead, errno);
+    if (!S_ISREG(attributes.st_mode)) return problem(Problem::SourceNotRegular);
+    sourceLength_ = static_cast<uint64_t>(attributes.st_size);
+    files_->haveIdentity = descriptorIdentity(source_.descriptor(), files_->identity);
     return {};
 }
 
@@ -106,10 +143,8 @@ void FileJob::sendOutputTo(Stream& out) {
     destination_ = &out;
 }
 
-Outcome FileJob::prepareOutput(const std::string& finalPath, const ReplaceQuestion& mayReplace,
-                               RunLedger* ledger, size_t order) {
-    if (destination_ || !at({Stage::Opened, Stage::HeaderRead}))
-        return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
+Outcome FileJob::prepareOutput(const std::string& finalPath, const ReplaceQuestion& mayReplace) {
+    if (destination_ || !at({Stage::Opened, Stage::HeaderRead})) return refuse("output");
     outputPath_ = finalPath;
     // Creating the output over its own source (a .kpz compressed beside itself, a stored
     // name equal to its own file, or a link to it) would lose the source.
@@ -130,9 +165,11 @@ Outcome FileJob::prepareOutput(const std::string& finalPath, const ReplaceQuesti
         return settle(problem(Problem::OpenDestination, errno), Stage::Failed);
     }
     // Before the question: a file the run itself wrote is not the user's to replace.
-    if (ledger) {
-        Outcome claimed = order == kNoOrder ? ledger->claim(finalPath, sourcePath_)
-                                            : ledger->claim(finalPath, sourcePath_, order);
+    if (ledger_) {
+        Outcome claimed = order_ == kNoOrder ? ledger_->claim(finalPath, sourcePath_)
+                                             : ledger_->claim(finalPath, sourcePath_, order_);
+        // Only the first member of a file takes the file's place in the run's order.
+        order_ = kNoOrder;
         if (!claimed.ok()) return settle(claimed, Stage::Failed);
     }
     mayReplace_ = false;
@@ -154,12 +191,11 @@ Outcome FileJob::prepareOutput(const std::string& finalPath, const ReplaceQuesti
 }
 
 Outcome FileJob::commit(bool copyAttributes, bool durable) {
-    if (destination_ || !at({Stage::Ran}))
-        return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
+    if (destination_ || !at({Stage::Ran})) return refuse("commit");
     if (!moreToRead_) source_.close();
     OutputFile::Attributes attributes;
     attributes.copy = copyAttributes;
-    attributes.from = attributes_;
+    attributes.from = files_->attributes;
     attributes.durable = durable;
     int error = 0;
     switch (output_.commit(mayReplace_, attributes, error)) {
@@ -179,13 +215,15 @@ Outcome FileJob::commit(bool copyAttributes, bool durable) {
 }
 
 Outcome FileJob::removeSource() {
-    if (destination_ || !at({Stage::Committed}))
-        return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
+    if (destination_ || !at({Stage::Committed})) return refuse("removal");
+    // Only a proven output may take the source's place.
+    if (!proven_) return problem(Problem::NotProven);
+    const struct stat& read = files_->attributes;
     struct stat now {};
     FileIdentity id;
-    if (!haveIdentity_ || !fileIdentity(sourcePath_, id) || id != identity_ ||
+    if (!files_->haveIdentity || !fileIdentity(sourcePath_, id) || id != files_->identity ||
         ::stat(sourcePath_.c_str(), &now) != 0 || !S_ISREG(now.st_mode) ||
-        now.st_size != attributes_.st_size || now.st_mtime != attributes_.st_mtime)
+        now.st_size != read.st_size || now.st_mtime != read.st_mtime)
         return problem(Problem::SourceChanged);
     if (!removeFile(sourcePath_)) return problem(Problem::RemoveFailed, errno);
     return {};

@@ -101,6 +101,15 @@ class RestoredBytes final : public Stream {
     ContentHash* hash_;
 };
 
+// Writes the check trailer for a source whose bytes hash to hash, through write (a
+// stream's write, or a write at a place in a file): every compression ends its checked
+// payload here. False when fewer than all its bytes were stored.
+template <class Write> bool writeCheckTrailer(uint64_t hash, Write&& write) {
+    uint8_t trailer[kTrailerBytes];
+    encodeTrailer(hash, trailer);
+    return write(static_cast<const void*>(trailer), kTrailerBytes) == kTrailerBytes;
+}
+
 inline Outcome problem(Problem p, int error = 0) {
     return Outcome{p, error, {}};
 }

@@ -3,6 +3,7 @@
 #include "member_input.h"
 
 #include "codec_state.h"
+#include "scramble.h"
 #include "sinks.h"
 
 #include <algorithm>
@@ -89,12 +90,7 @@ bool MemberInput::rewindTo(uint64_t length) {
 }
 
 void MemberInput::rescramble(uint8_t* bytes, size_t count, size_t offset) const {
-    if (code_ == 0) return;
-    // The code as the decoder XORs it onto a word in memory.
-    uint8_t key[2];
-    std::memcpy(key, &code_, sizeof key);
-    for (size_t i = 0; i < count; ++i)
-        bytes[i] ^= key[(offset + i) % 2];
+    scrambleBytes(bytes, count, offset, code_);
 }
 
 void MemberInput::putBack(const uint8_t* bytes, size_t count) {

@@ -20,6 +20,7 @@ enum class Problem {
     Damaged,          // the payload is cut short or does not decode
     MoreMembers,      // the file holds more members than the caller restores
     NoUsableName,     // the stored name cannot name a file
+    PasswordNeeded,   // a protected member, and no password was given
     SameFile,         // the output would replace its own source
     OutputIsFolder,   // a folder is in the way of the output
     OutputIsSpecial,  // a FIFO, device or socket is in the way of the output
@@ -40,14 +41,17 @@ enum class Problem {
     NotProven,        // a restore without a check value that coding again does not repeat
     SpoolFailed,      // standard input could not be kept in a temporary file; error holds errno
     SourceChanged,    // the source's name holds another file than the one read: not removed
+    SourceHoldsMore,  // the source holds data past its restored members: not removed
     RemoveFailed,     // the source could not be removed; error holds errno
-    StepOutOfOrder,   // a step asked for before the steps it needs, or after a failure
+    StepOutOfOrder,   // a step asked for before the steps it needs, or after a failure;
+                      // detail names the step and the stage the job was at
 };
 
 struct Outcome {
     Problem problem = Problem::None;
     int error = 0;      // errno, for the problems that come from a system call
-    std::string detail; // a path, for the problems that name another file
+    std::string detail; // a path, for the problems that name another file; the step and
+                        // stage for StepOutOfOrder
 
     bool ok() const { return problem == Problem::None; }
 };

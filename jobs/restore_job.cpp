@@ -5,8 +5,10 @@
 
 #include "decoder.h"
 #include "encoder.h"
+#include "job_parts.h"
 #include "job_streams.h"
 #include "paths.h"
+#include "payload.h"
 #include "sinks.h"
 
 #include <cerrno>
@@ -53,11 +55,36 @@ class StretchComparer final : public Stream {
 
 } // namespace
 
-RestoreJob::RestoreJob(CodecState& state) : FileJob(state) {}
+RestoreJob::RestoreJob(CodecState& state)
+    : FileJob(state), member_(std::make_unique<Member>()), header_(member_->header),
+      end_(member_->end) {}
 RestoreJob::~RestoreJob() = default;
 
+bool RestoreJob::passwordOn() const {
+    return header_.passwordOn;
+}
+uint64_t RestoreJob::originalSize() const {
+    return header_.originalSize;
+}
+const std::string& RestoreJob::storedName() const {
+    return header_.storedName;
+}
+bool RestoreJob::checked() const {
+    return end_.checked;
+}
+bool RestoreJob::moreMembers() const {
+    return end_.nextMember;
+}
+uint64_t RestoreJob::trailingBytes() const {
+    return end_.trailingBytes;
+}
+uint64_t RestoreJob::memberLength() const {
+    return kHeaderFixedBytes + header_.nameLength + payloadLength_ +
+           (end_.checked ? kTrailerBytes : 0);
+}
+
 Outcome RestoreJob::open(const std::string& path) {
-    if (!at({Stage::Fresh})) return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
+    if (!at({Stage::Fresh})) return refuse("open");
     resetDecoder(s_);
     markerRead_ = false;
     streamed_ = false;
@@ -67,26 +94,26 @@ Outcome RestoreJob::open(const std::string& path) {
 }
 
 Outcome RestoreJob::openDescriptor(int fd, const std::string& label) {
-    if (!at({Stage::Fresh})) return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
+    if (!at({Stage::Fresh})) return refuse("open");
     resetDecoder(s_);
     markerRead_ = false;
     sourcePath_ = label;
     input_ = std::make_unique<MemberInput>(source_);
     if (!source_.adoptCopy(fd, false))
         return settle(problem(Problem::OpenSource, errno), Stage::Failed);
-    if (::fstat(source_.descriptor(), &attributes_) != 0)
+    struct stat& attributes = files_->attributes;
+    if (::fstat(source_.descriptor(), &attributes) != 0)
         return settle(problem(Problem::SourceRead, errno), Stage::Failed);
-    if (S_ISDIR(attributes_.st_mode))
-        return settle(problem(Problem::SourceIsFolder), Stage::Failed);
+    if (S_ISDIR(attributes.st_mode)) return settle(problem(Problem::SourceIsFolder), Stage::Failed);
     // The header's size checks need the payload's length, known only for a regular file
     // read from its start.
-    streamed_ = !S_ISREG(attributes_.st_mode) || source_.position() != 0;
-    sourceLength_ = streamed_ ? 0 : static_cast<uint64_t>(attributes_.st_size);
+    streamed_ = !S_ISREG(attributes.st_mode) || source_.position() != 0;
+    sourceLength_ = streamed_ ? 0 : static_cast<uint64_t>(attributes.st_size);
     return settle({}, Stage::Opened);
 }
 
 Outcome RestoreJob::openStream(Stream& in, uint64_t length, const std::string& label) {
-    if (!at({Stage::Fresh})) return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
+    if (!at({Stage::Fresh})) return refuse("open");
     resetDecoder(s_);
     markerRead_ = false;
     sourcePath_ = label;
@@ -97,8 +124,6 @@ Outcome RestoreJob::openStream(Stream& in, uint64_t length, const std::string& l
 }
 
 Outcome RestoreJob::readMarker(bool& passwordOn) {
-    if (markerRead_ || !at({Stage::Opened}))
-        return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
     const int32_t got = input_->read(&marker_, 1);
     if (got < 0) return settle(problem(Problem::SourceRead, errno), Stage::Failed);
     if (got == 0 || (marker_ != kMarkerPlain && marker_ != kMarkerPassword))
@@ -108,12 +133,28 @@ Outcome RestoreJob::readMarker(bool& passwordOn) {
     return {};
 }
 
-Outcome RestoreJob::readHeader() {
-    if (!markerRead_) {
-        bool passwordOn = false;
-        if (Outcome o = readMarker(passwordOn); !o.ok()) return o;
+Outcome RestoreJob::obtainPassword() {
+    if (password_.given || !askPassword_) return {};
+    const PasswordReply reply = askPassword_(sourcePath_);
+    switch (reply.kind) {
+    case PasswordReply::Kind::Given:
+        password_ = Password{true, reply.code};
+        return {};
+    case PasswordReply::Kind::Missing:
+        return {};
+    case PasswordReply::Kind::Cancel:
+        break;
     }
-    if (!at({Stage::Opened})) return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
+    return settle(problem(Problem::Cancelled), Stage::Failed);
+}
+
+Outcome RestoreJob::readHeader() {
+    if (markerRead_ || !at({Stage::Opened})) return refuse("header");
+    bool protectedFile = false;
+    if (Outcome o = readMarker(protectedFile); !o.ok()) return o;
+    // The password is asked for before the rest of the header is read.
+    if (protectedFile)
+        if (Outcome o = obtainPassword(); !o.ok()) return o;
     ReplayedByte headerStream(marker_, *input_);
     memberStart_ = 0;
     return settle(
@@ -131,6 +172,10 @@ bool RestoreJob::hasCheck() {
            decodeTrailer(tail, kTrailerBytes, hash);
 }
 
+std::string RestoreJob::outputName() const {
+    return safeOutputName(header_.storedName);
+}
+
 std::string RestoreJob::restoredPath(const std::string& folder, const std::string& name) const {
     // Only the name part of the stored name counts, so a stored "../x" or "/etc/x" still
     // lands in the folder.
@@ -142,9 +187,22 @@ std::string RestoreJob::restoredPath(const std::string& folder, const std::strin
     return joinPath(folderOf(sourcePath_), file);
 }
 
-Outcome RestoreJob::decodeInto(Stream& sink, uint16_t passwordCode) {
+Outcome RestoreJob::prepareOutputIn(const std::string& folder, const ReplaceQuestion& mayReplace,
+                                    const std::string& name) {
+    if (destination_ || !at({Stage::HeaderRead})) return refuse("output");
+    // No output is made for a protected member that cannot be decoded.
+    if (header_.passwordOn && !password_.given)
+        return settle(problem(Problem::PasswordNeeded), Stage::Failed);
+    const std::string path = restoredPath(folder, name);
+    if (path.empty()) return settle(problem(Problem::NoUsableName), Stage::Failed);
+    return prepareOutput(path, mayReplace);
+}
+
+Outcome RestoreJob::decodeInto(Stream& sink) {
+    // A protected member is never decoded without a password: its bytes would be noise.
+    if (header_.passwordOn && !password_.given) return problem(Problem::PasswordNeeded);
     const uint64_t payloadStart = memberStart_ + kHeaderFixedBytes + header_.nameLength;
-    Outcome o = decodePayload(s_, *input_, header_, sink, passwordCode, end_);
+    Outcome o = decodePayload(s_, *input_, header_, sink, password_.code, end_);
     payloadLength_ = s_.reader.payloadLength;
     if (!o.ok()) return o;
     if (end_.nextMember && !everyMember_) return problem(Problem::MoreMembers);
@@ -155,35 +213,38 @@ Outcome RestoreJob::decodeInto(Stream& sink, uint16_t passwordCode) {
     return o;
 }
 
-Outcome RestoreJob::run(uint16_t passwordCode) {
+Outcome RestoreJob::run() {
     const bool ready = destination_ ? at({Stage::HeaderRead}) : at({Stage::OutputReady});
-    if (!ready) return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
-    return settle(decodeInto(destination(), passwordCode), Stage::Ran);
+    if (!ready) return refuse("run");
+    proven_ = false;
+    return settle(decodeInto(destination()), Stage::Ran);
 }
 
-Outcome RestoreJob::test(uint16_t passwordCode) {
-    if (destination_ || !at({Stage::HeaderRead}))
-        return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
+Outcome RestoreJob::test() {
+    if (destination_ || !at({Stage::HeaderRead})) return refuse("test");
     CountingSink sink;
-    return settle(decodeInto(sink, passwordCode), Stage::Ran);
+    return settle(decodeInto(sink), Stage::Ran);
 }
 
 Outcome RestoreJob::nextMember() {
-    if (!end_.nextMember || !at({Stage::Ran, Stage::Committed}))
-        return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
+    if (!end_.nextMember || !at({Stage::Ran, Stage::Committed})) return refuse("next member");
     header_ = end_.next;
     memberStart_ = nextStart_;
-    end_ = {};
+    end_ = MemberEnd{};
     output_.discard();
     mayReplace_ = false;
+    proven_ = false;
     stage_ = Stage::HeaderRead;
+    if (header_.passwordOn) return obtainPassword();
     return {};
 }
 
-Outcome RestoreJob::prove(uint16_t passwordCode) {
-    if (destination_ || streamed_ || !source_.isOpen() || !at({Stage::Ran}))
-        return settle(problem(Problem::StepOutOfOrder), Stage::Failed);
-    if (end_.checked) return {};
+Outcome RestoreJob::prove() {
+    if (destination_ || streamed_ || !source_.isOpen() || !at({Stage::Ran})) return refuse("proof");
+    if (end_.checked) {
+        proven_ = true;
+        return {};
+    }
     // Code the restored bytes again, as the member was coded, and compare with the member
     // in the compressed file.
     File restored;
@@ -194,7 +255,7 @@ Outcome RestoreJob::prove(uint16_t passwordCode) {
     resetEncoder(s_);
     s_.sourceSize = header_.originalSize;
     s_.passwordOn = header_.passwordOn;
-    s_.passwordCode = header_.passwordOn ? passwordCode : 0;
+    s_.passwordCode = header_.passwordOn ? password_.code : 0;
     EncodeOutcome outcome;
     {
         RunScope scope(s_, restored, comparer);
@@ -206,7 +267,26 @@ Outcome RestoreJob::prove(uint16_t passwordCode) {
         return settle(problem(Problem::SourceRead), Stage::Failed);
     if (stopped || outcome != EncodeOutcome::Complete || !comparer.matched())
         return settle(problem(Problem::NotProven), Stage::Failed);
+    proven_ = true;
     return {};
+}
+
+Outcome RestoreJob::finish(const Finish& how) {
+    if (!at({Stage::Ran})) return refuse("finish");
+    // Standard output: nothing to name, and the source is never removed.
+    if (destination_) {
+        stage_ = Stage::Committed;
+        return {};
+    }
+    if (how.removeSource && !proven_)
+        if (Outcome o = prove(); !o.ok()) return o;
+    everyMemberProven_ = everyMemberProven_ && proven_;
+    if (Outcome o = commit(how.copyAttributes, how.removeSource); !o.ok()) return o;
+    if (!how.removeSource || end_.nextMember) return {};
+    // The source holds more than its restored files: they would be lost with it.
+    if (end_.trailingBytes != 0) return problem(Problem::SourceHoldsMore);
+    proven_ = everyMemberProven_;
+    return removeSource();
 }
 
 } // namespace kpz

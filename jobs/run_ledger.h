@@ -3,16 +3,11 @@
 // over one of its own inputs, however the paths are spelt.
 #pragma once
 
-#include "file_io.h"
 #include "outcome.h"
 
-#include <condition_variable>
-#include <map>
-#include <mutex>
-#include <set>
+#include <cstddef>
+#include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace kpz {
 
@@ -34,20 +29,14 @@ class RunLedger {
     // Marks the file at position order as past its claim, whether it made one or not.
     void settle(size_t order);
 
-  private:
-    using Key = std::pair<FileIdentity, std::string>; // folder, name
-    static Key keyFor(const std::string& finalPath);
-    Outcome claimLocked(const Key& key, bool exists, const FileIdentity& id,
-                        const std::string& source);
-    void settleLocked(size_t order);
+    RunLedger();
+    ~RunLedger();
+    RunLedger(const RunLedger&) = delete;
+    RunLedger& operator=(const RunLedger&) = delete;
 
-    std::mutex lock_;
-    std::condition_variable turn_;
-    std::set<FileIdentity> inputs_;
-    std::map<Key, std::string> outputs_;           // output -> its source
-    std::map<FileIdentity, std::string> existing_; // outputs that existed -> their source
-    std::vector<bool> settled_;                    // by position, for ordered claims
-    size_t firstUnsettled_ = 0;
+  private:
+    struct State; // the files as the system knows them, behind a lock
+    std::unique_ptr<State> state_;
 };
 
 } // namespace kpz

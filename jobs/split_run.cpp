@@ -5,12 +5,13 @@
 #include "split_run.h"
 
 #include "check_trailer.h"
+#include "job_streams.h"
+#include "scramble.h"
 #include "split_coder.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -41,17 +42,10 @@ struct Failure {
     int error = 0; // the system's reason, for a failed read or write
 };
 
-std::atomic<unsigned> busyThreads{0};
-
-void scramble(uint16_t* words, int32_t count, uint16_t code) {
-    if (code == 0) return;
-    for (int32_t i = 0; i < count; ++i)
-        words[i] ^= code;
-}
-
 class TwoThreads {
   public:
-    TwoThreads(const TwoThreadRun& run, const bool& cancel) : run_(run), cancel_(cancel) {}
+    TwoThreads(const TwoThreadRun& run, const bool& cancel, const TwoThreadProgress& progress)
+        : run_(run), cancel_(cancel), progress_(progress) {}
 
     // The first part, on the calling thread. True when the second thread had not started
     // on the second part by then (still in its width pass, short of a processor, or not
@@ -69,6 +63,7 @@ class TwoThreads {
             if (!readPiece(first_, at, b.samples, kChunkBytes)) return false;
             if (!writeWords(first_, at, b.words, firstCoder_.code(b.samples, kBufferLength), pos))
                 return false;
+            coded(kChunkBytes);
         }
         firstEnd_ = pos;
         int expected = kScanning;
@@ -132,6 +127,14 @@ class TwoThreads {
     }
 
   private:
+    // Counts a piece coded by either thread, and shows the progress of both when the
+    // piece was the calling thread's: the caller's hooks run on its own thread only.
+    void coded(uint64_t sourceBytes) {
+        const uint64_t done = sourceDone_.fetch_add(sourceBytes, std::memory_order_relaxed);
+        if (progress_ && std::this_thread::get_id() == caller_)
+            progress_(done + sourceBytes, outputDone_.load(std::memory_order_relaxed));
+    }
+
     void fail(Failure& mine, Problem p, uint64_t at, int error = 0) {
         mine = {p, at, error};
         stop_.store(true, std::memory_order_relaxed);
@@ -149,13 +152,14 @@ class TwoThreads {
     }
 
     bool writeWords(Failure& mine, uint64_t at, uint16_t* words, int32_t count, uint64_t& pos) {
-        scramble(words, count, run_.passwordCode);
+        scramble(words, static_cast<size_t>(count), run_.passwordCode);
         const uint32_t bytes = 2u * static_cast<uint32_t>(count);
         if (run_.output.writeAt(pos, words, bytes) != bytes) {
             fail(mine, Problem::WriteFailed, at, errno);
             return false;
         }
         pos += bytes;
+        outputDone_.fetch_add(bytes, std::memory_order_relaxed);
         return true;
     }
 
@@ -172,6 +176,7 @@ class TwoThreads {
             // its last block padded with what the previous piece left in the buffer.
             const auto samples = static_cast<int32_t>((want + 1) / 2);
             if (!writeWords(mine, at, b.words, coder.code(b.samples, samples), pos)) return;
+            coded(want);
         }
         // A source that grew since its length was taken: one thread would read on and find
         // the size changed.
@@ -182,10 +187,10 @@ class TwoThreads {
                         run_.sourceBytes, extra < 0 ? errno : 0);
         if (!writeWords(mine, run_.sourceBytes, b.words, coder.finish(), pos)) return;
         if (run_.withCheck) {
-            uint8_t trailer[kTrailerBytes];
-            encodeTrailer(hash_.value(), trailer);
-            if (run_.output.writeAt(pos, trailer, kTrailerBytes) != kTrailerBytes)
-                return fail(mine, Problem::WriteFailed, run_.sourceBytes, errno);
+            const bool stored = writeCheckTrailer(hash_.value(), [&](const void* t, uint32_t n) {
+                return run_.output.writeAt(pos, t, n);
+            });
+            if (!stored) return fail(mine, Problem::WriteFailed, run_.sourceBytes, errno);
             pos += kTrailerBytes;
         }
         outputEnd_ = pos;
@@ -196,6 +201,9 @@ class TwoThreads {
 
     const TwoThreadRun& run_;
     const bool& cancel_;
+    const TwoThreadProgress& progress_;
+    const std::thread::id caller_ = std::this_thread::get_id();
+    std::atomic<uint64_t> sourceDone_{0}, outputDone_{0};
     std::atomic<bool> stop_{false};
     std::atomic<int> phase_{kScanning};
     Failure first_, second_;
@@ -209,39 +217,21 @@ class TwoThreads {
 
 } // namespace
 
-BusyThread::BusyThread() {
-    busyThreads.fetch_add(1, std::memory_order_relaxed);
-}
-
-BusyThread::~BusyThread() {
-    busyThreads.fetch_sub(1, std::memory_order_relaxed);
-}
-
-uint64_t twoThreadCut(const CodecState& s, uint64_t sourceBytes) {
+uint64_t twoThreadCut(const CodecState& s, uint64_t sourceBytes, unsigned threads) {
+    if (threads < 2) return 0;
     const uint64_t cut = splitPoint(sourceBytes, kFirstPermille);
     if (cut == 0) return 0;
-    if (s.hooks.showProgress || s.hooks.reportWriteFailure) return 0;
     // The halves read the usual 512 KiB chunks; a state set to other pieces codes a
     // different end of payload.
     if (s.bufferLength != kBufferLength || s.blockLength != kBlockLength) return 0;
     const FaultPlan& plan = activeFaultPlan();
     if (plan.readFailsAt != 0 || plan.writeStopsAt >= 0 || plan.noUnnamedFiles) return 0;
     if (!positionalIoFromThreads()) return 0;
-    // KPZ_THREADS=1: always one thread; 2: two whatever else the machine runs.
-    const char* threads = std::getenv("KPZ_THREADS");
-    if (threads && std::strcmp(threads, "1") == 0) return 0;
-    const bool whateverTheLoad = threads && std::strcmp(threads, "2") == 0;
-    // Every busy thread has a processor, and this compression needs one more. Two threads
-    // that share a processor with other work lose to one: the part that waits for its
-    // turns holds up the whole file.
-    const unsigned running = std::max(busyThreads.load(std::memory_order_relaxed), 1u);
-    const unsigned processors = usableProcessors();
-    if (processors < running + 1) return 0;
-    if (!whateverTheLoad && processors < running + 1 + otherRunnableThreads()) return 0;
     return cut;
 }
 
-TwoThreadResult codeOnTwoThreads(const TwoThreadRun& run, const bool& cancel, bool helper) {
+TwoThreadResult codeOnTwoThreads(const TwoThreadRun& run, const bool& cancel,
+                                 const TwoThreadProgress& progress, bool helper) {
     std::unique_ptr<ThreadBuffers> first(new (std::nothrow) ThreadBuffers);
     std::unique_ptr<ThreadBuffers> second(new (std::nothrow) ThreadBuffers);
     if (!first || !second) {
@@ -249,7 +239,7 @@ TwoThreadResult codeOnTwoThreads(const TwoThreadRun& run, const bool& cancel, bo
         none.ran = false;
         return none;
     }
-    TwoThreads work(run, cancel);
+    TwoThreads work(run, cancel, progress);
     std::thread thread;
     if (helper) {
         try {

@@ -11,29 +11,16 @@
 #include "outcome.h"
 
 #include <cstdint>
+#include <functional>
 
 namespace kpz {
 
-// A thread of this process busy with files, for as long as it lives: each compression
-// counts one, and so does each worker of a run that handles files side by side (kpz -j),
-// so that a compression takes a second thread only while a processor is left for it.
-class BusyThread {
-  public:
-    BusyThread();
-    ~BusyThread();
-    BusyThread(const BusyThread&) = delete;
-    BusyThread& operator=(const BusyThread&) = delete;
-};
-
 // Where the compression of a source of sourceBytes is cut for two threads, or 0 when it
-// runs on one: a source too small to gain from it, no processor free for a second thread
-// (one usable processor, other busy threads beside this one, or other work ready to run
-// on the machine unless KPZ_THREADS=2 in the environment), hooks installed
-// by the caller (they run after every 512 KiB flush on the caller's thread, and may cancel
-// there), a state whose buffer is not the usual 512 KiB, a fault plan installed, a system whose
-// positional reads and writes cannot be shared by threads, or KPZ_THREADS=1 in the environment. The
-// calling thread counts as busy.
-uint64_t twoThreadCut(const CodecState& s, uint64_t sourceBytes);
+// runs on one: threads below 2 (the caller decides how many the machine can spare), a
+// source too small to gain from it, a state whose buffer is not the usual 512 KiB, a fault
+// plan installed, or a system whose positional reads and writes cannot be shared by
+// threads.
+uint64_t twoThreadCut(const CodecState& s, uint64_t sourceBytes, unsigned threads);
 
 struct TwoThreadRun {
     File& source;
@@ -52,6 +39,10 @@ struct TwoThreadResult {
     uint64_t outputEnd = 0;          // the output's length, trailer included
 };
 
+// Called on the calling thread after each piece it codes: source bytes coded and payload
+// bytes written so far by both threads.
+using TwoThreadProgress = std::function<void(uint64_t sourceDone, uint64_t outputDone)>;
+
 // Codes the source into the output after its header, which the caller has written, with
 // the end pad and the check trailer when asked for. The calling thread codes the first
 // part; a second thread runs the width pass and codes the second part, unless the calling
@@ -60,6 +51,7 @@ struct TwoThreadResult {
 // cancel is read on the calling thread between its pieces, as the one-thread coder reads
 // it between reads. A failure stops both threads; the problem is the one met first in the
 // source's order, as one thread would have met it.
-TwoThreadResult codeOnTwoThreads(const TwoThreadRun& run, const bool& cancel, bool helper = true);
+TwoThreadResult codeOnTwoThreads(const TwoThreadRun& run, const bool& cancel,
+                                 const TwoThreadProgress& progress = {}, bool helper = true);
 
 } // namespace kpz

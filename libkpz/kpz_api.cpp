@@ -11,6 +11,7 @@
 #include "file_job.h"
 #include "password.h"
 #include "paths.h"
+#include "threads.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -46,6 +47,8 @@ int errorCode(const Outcome& o) {
         return KPZ_ERROR_NOT_KPZ;
     case Problem::NoUsableName:
         return KPZ_ERROR_NO_USABLE_NAME;
+    case Problem::PasswordNeeded:
+        return KPZ_ERROR_PASSWORD_REQUIRED;
     case Problem::SameFile:
     case Problem::OutputIsInput:
         return KPZ_ERROR_SAME_FILE;
@@ -68,6 +71,7 @@ int errorCode(const Outcome& o) {
     case Problem::OutputAppeared:
         return KPZ_ERROR_OUTPUT_EXISTS;
     case Problem::SourceChanged:
+    case Problem::SourceHoldsMore:
     case Problem::RemoveFailed:
         return KPZ_ERROR_WRITE;
     case Problem::StepOutOfOrder:
@@ -131,9 +135,7 @@ bool readPassword(const char* text, Password& password) {
 
 // The codec's working record, with its tables built; about 1 MiB.
 std::unique_ptr<kpz::CodecState> newState() {
-    auto state = std::unique_ptr<kpz::CodecState>(new (std::nothrow) kpz::CodecState);
-    if (state) kpz::buildCodecTables(*state);
-    return state;
+    return std::unique_ptr<kpz::CodecState>(new (std::nothrow) kpz::CodecState);
 }
 
 // Runs the caller's progress callback at every flush and turns a nonzero answer into a
@@ -162,6 +164,9 @@ int compressFile(const char* source, const char* destination, const char* passwo
     auto state = newState();
     if (!state) return KPZ_ERROR_NO_MEMORY;
     kpz::CompressJob job(*state);
+    job.setPassword(p);
+    // A second thread while a processor is free for it; the bytes are the same.
+    job.setThreads(kpz::threadsForFile(kpz::ThreadSetting::Auto, 1));
     Outcome o = job.open(source);
     if (!o.ok()) return finish(o);
     o = prepareOutput(job, destination ? destination : job.outputFor({}), flags);
@@ -170,18 +175,19 @@ int compressFile(const char* source, const char* destination, const char* passwo
     // The first report, before the first piece is coded: a file under 512 KiB is coded in
     // one piece and would otherwise report only its end.
     if (progress && progress(0, job.progressTotal(), user) != 0) return KPZ_ERROR_CANCELLED;
-    o = job.run(p.given, p.code, (flags & KPZ_CHECK) != 0);
+    o = job.run((flags & KPZ_CHECK) != 0);
     state->hooks = {};
-    if (o.ok()) o = job.commit(!(flags & KPZ_FRESH_ATTRIBUTES));
+    if (o.ok()) o = job.finish({.copyAttributes = !(flags & KPZ_FRESH_ATTRIBUTES)});
     return finish(o);
 }
 
 // Opens path and reads its header; a protected file needs a password.
 int openCompressed(kpz::RestoreJob& job, const char* path, const Password& p) {
+    job.setPassword(p);
     Outcome o = job.open(path);
     if (o.ok()) o = job.readHeader();
     if (!o.ok()) return finish(o);
-    if (job.header().passwordOn && !p.given) return KPZ_ERROR_PASSWORD_REQUIRED;
+    if (job.passwordOn() && !p.given) return KPZ_ERROR_PASSWORD_REQUIRED;
     return KPZ_OK;
 }
 
@@ -201,13 +207,13 @@ int restoreFile(const char* source, const char* destination, const char* passwor
     if (output.empty()) return KPZ_ERROR_NO_USABLE_NAME;
     Outcome o = prepareOutput(job, output, flags);
     if (!o.ok()) return finish(o);
-    pickBufferLength(*state, job.header().originalSize);
-    installProgress(*state, progress, user, state->destWritten, job.header().originalSize);
+    pickBufferLength(*state, job.originalSize());
+    installProgress(*state, progress, user, state->destWritten, job.originalSize());
     const bool hasCheck = job.hasCheck();
-    o = job.run(p.code);
+    o = job.run();
     state->hooks = {};
-    if (!o.ok()) return restoreCode(o, job.header().passwordOn, hasCheck);
-    return finish(job.commit(!(flags & KPZ_FRESH_ATTRIBUTES)));
+    if (!o.ok()) return restoreCode(o, job.passwordOn(), hasCheck);
+    return finish(job.finish({.copyAttributes = !(flags & KPZ_FRESH_ATTRIBUTES)}));
 }
 
 } // namespace kpzapi

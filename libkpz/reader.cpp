@@ -25,9 +25,9 @@ struct kpz_reader {
     std::unique_ptr<kpz::CodecState> state;
     std::unique_ptr<kpz::RestoreJob> job;     // its verdict is the reader's
     std::unique_ptr<CallbackInput> callbacks; // for the caller's functions
-    kpz::Header header;
+    bool passwordOn = false;
+    uint64_t originalSize = 0;
     int64_t knownLength = -1; // the compressed file's length, when it can be had up front
-    uint16_t passwordCode = 0;
     std::string storedName;
     std::string outputName;
     bool hasCheck = false; // the file's last bytes are a check trailer, where that was seen
@@ -58,12 +58,13 @@ struct kpz_reader {
 
     // Takes the header and what the reader tells about it; a protected file needs its
     // password.
-    int accept(const kpz::Header& h, const Password& p) {
-        header = h;
-        if (h.passwordOn && !p.given) return KPZ_ERROR_PASSWORD_REQUIRED;
-        passwordCode = p.code;
-        storedName = h.storedName;
-        outputName = kpz::safeOutputName(h.storedName);
+    int accept(kpz::RestoreJob& j, const Password& p) {
+        passwordOn = j.passwordOn();
+        originalSize = j.originalSize();
+        if (passwordOn && !p.given) return KPZ_ERROR_PASSWORD_REQUIRED;
+        j.setPassword(p);
+        storedName = j.storedName();
+        outputName = j.outputName();
         return KPZ_OK;
     }
 
@@ -96,17 +97,16 @@ struct kpz_reader {
         Outcome o;
         try {
             job->sendOutputTo(sink);
-            o = job->run(passwordCode);
+            o = job->run();
         } catch (...) {
             o.problem = Problem::SourceRead;
         }
         std::lock_guard<std::mutex> guard(lock);
         result = o;
         if (o.ok()) {
-            const kpz::MemberEnd& end = job->memberEnd();
-            checked = end.checked;
-            bytesAfter = static_cast<int64_t>(end.trailingBytes);
-            compressedSize = static_cast<int64_t>(job->memberLength() + end.trailingBytes);
+            checked = job->checked();
+            bytesAfter = static_cast<int64_t>(job->trailingBytes());
+            compressedSize = static_cast<int64_t>(job->memberLength() + job->trailingBytes());
         }
         finished = true;
         changed.notify_all();
@@ -120,10 +120,10 @@ struct kpz_reader {
         if (size == 0) return 0;
         if (!started) {
             started = true;
-            pickBufferLength(*state, header.originalSize);
+            pickBufferLength(*state, originalSize);
             decoder = std::thread([this] { decode(); });
         }
-        const uint64_t total = header.originalSize;
+        const uint64_t total = originalSize;
         for (;;) {
             changed.wait(guard, [this] { return pieceLeft > 0 || finished; });
             if (pieceLeft > 0) {
@@ -141,8 +141,7 @@ struct kpz_reader {
             }
             // The decoder has finished: the end of the file, or why it stopped.
             if (!result.ok() || delivered != total) {
-                error = result.ok() ? KPZ_ERROR_DAMAGED
-                                    : restoreCode(result, header.passwordOn, hasCheck);
+                error = result.ok() ? KPZ_ERROR_DAMAGED : restoreCode(result, passwordOn, hasCheck);
                 return error;
             }
             return 0;
@@ -180,7 +179,7 @@ kpz_reader* openJob(const char* path, int fd, const char* password, int* error) 
             r->job = std::make_unique<kpz::RestoreJob>(*r->state);
             Outcome o = path ? r->job->open(path) : r->job->openDescriptor(fd, "descriptor");
             if (o.ok()) o = r->job->readHeader();
-            code = o.ok() ? r->accept(r->job->header(), p) : finish(o);
+            code = o.ok() ? r->accept(*r->job, p) : finish(o);
             if (code == KPZ_OK) {
                 r->hasCheck = r->job->hasCheck();
                 // The length is known for a regular file read from its start.
@@ -260,7 +259,7 @@ kpz_reader* kpz_reader_open_callbacks(kpz_read_callback read, kpz_seek_callback 
                 r->job = std::make_unique<kpz::RestoreJob>(*r->state);
                 Outcome o = r->job->openStream(*r->callbacks, length, "callbacks");
                 if (o.ok()) o = r->job->readHeader();
-                code = o.ok() ? r->accept(r->job->header(), p) : finish(o);
+                code = o.ok() ? r->accept(*r->job, p) : finish(o);
                 if (length != kpz::RestoreJob::kUnknownLength)
                     r->knownLength = static_cast<int64_t>(length);
                 if (code == KPZ_OK) reader = r.release();
@@ -274,7 +273,7 @@ kpz_reader* kpz_reader_open_callbacks(kpz_read_callback read, kpz_seek_callback 
 }
 
 uint64_t kpz_reader_size(const kpz_reader* reader) {
-    return reader ? reader->header.originalSize : 0;
+    return reader ? reader->originalSize : 0;
 }
 
 const char* kpz_reader_stored_name(const kpz_reader* reader) {
@@ -286,7 +285,7 @@ const char* kpz_reader_output_name(const kpz_reader* reader) {
 }
 
 int kpz_reader_has_password(const kpz_reader* reader) {
-    return reader && reader->header.passwordOn ? 1 : 0;
+    return reader && reader->passwordOn ? 1 : 0;
 }
 
 int kpz_reader_has_check(const kpz_reader* reader) {

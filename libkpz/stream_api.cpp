@@ -5,6 +5,7 @@
 #include "api_internal.h"
 #include "check_trailer.h"
 #include "container.h"
+#include "host.h"
 #include "memory_codec.h"
 #include "stream.h"
 
@@ -67,12 +68,13 @@ int compressStream(kpz::Stream& in, kpz::Stream& out, const char* name, const ch
     auto state = newState();
     if (!state) return KPZ_ERROR_NO_MEMORY;
     kpz::CompressJob job(*state);
+    job.setPassword(p);
     Outcome o = job.openStream(in, name);
     if (!o.ok()) return finish(o);
     job.sendOutputTo(out);
     installProgress(*state, progress, user, state->sourceProcessed, job.progressTotal());
     if (progress && progress(0, job.progressTotal(), user) != 0) return KPZ_ERROR_CANCELLED;
-    o = job.run(p.given, p.code, (flags & KPZ_CHECK) != 0);
+    o = job.run((flags & KPZ_CHECK) != 0);
     state->hooks = {};
     return finish(o);
 }
@@ -117,13 +119,13 @@ int restoreBuffer(const void* source, size_t size, const char* password, void* d
     const auto* bytes = static_cast<const uint8_t*>(source);
     kpz::ByteReader in(bytes, size);
     kpz::RestoreJob job(*state);
+    job.setPassword(p);
     Outcome o = job.openStream(in, size, "buffer");
     if (o.ok()) o = job.readHeader();
     if (!o.ok()) return finish(o);
-    const kpz::Header& header = job.header();
-    if (header.passwordOn && !p.given) return KPZ_ERROR_PASSWORD_REQUIRED;
-    if (header.originalSize > capacity) {
-        *restored = header.originalSize;
+    if (job.passwordOn() && !p.given) return KPZ_ERROR_PASSWORD_REQUIRED;
+    if (job.originalSize() > capacity) {
+        *restored = job.originalSize();
         return KPZ_ERROR_BUFFER_TOO_SMALL;
     }
     uint64_t hash = 0;
@@ -132,8 +134,8 @@ int restoreBuffer(const void* source, size_t size, const char* password, void* d
         kpz::decodeTrailer(bytes + size - kpz::kTrailerBytes, kpz::kTrailerBytes, hash);
     BufferSink sink(destination, capacity);
     job.sendOutputTo(sink);
-    o = job.run(p.code);
-    if (!o.ok()) return restoreCode(o, header.passwordOn, hasCheck);
+    o = job.run();
+    if (!o.ok()) return restoreCode(o, job.passwordOn(), hasCheck);
     *restored = sink.used();
     return KPZ_OK;
 }
@@ -145,12 +147,12 @@ int testFile(const char* path, const char* password, kpz_progress_callback progr
     if (!state) return KPZ_ERROR_NO_MEMORY;
     kpz::RestoreJob job(*state);
     if (int e = openCompressed(job, path, p); e != KPZ_OK) return e;
-    pickBufferLength(*state, job.header().originalSize);
-    installProgress(*state, progress, user, state->destWritten, job.header().originalSize);
+    pickBufferLength(*state, job.originalSize());
+    installProgress(*state, progress, user, state->destWritten, job.originalSize());
     const bool hasCheck = job.hasCheck();
-    const Outcome o = job.test(p.code);
+    const Outcome o = job.test();
     state->hooks = {};
-    return o.ok() ? KPZ_OK : restoreCode(o, job.header().passwordOn, hasCheck);
+    return o.ok() ? KPZ_OK : restoreCode(o, job.passwordOn(), hasCheck);
 }
 
 // Runs one of the calls above with the library's errno rule and no exception escaping.
@@ -171,11 +173,11 @@ int kpz_compress_fd(int in_fd, int out_fd, const char* stored_name, const char* 
                     unsigned flags, kpz_progress_callback progress, void* user_data) {
     return guarded([&] {
         if (in_fd < 0 || out_fd < 0) return int{KPZ_ERROR_ARGUMENT};
-        kpz::File in, out;
-        if (!in.adoptCopy(in_fd, false)) return finish(Outcome{Problem::OpenSource, errno, {}});
-        if (!out.adoptCopy(out_fd, true))
-            return finish(Outcome{Problem::OpenDestination, errno, {}});
-        return compressStream(in, out, stored_name, password, flags, progress, user_data);
+        const std::unique_ptr<kpz::Stream> in = kpz::standardStream(in_fd, false);
+        if (!in) return finish(Outcome{Problem::OpenSource, errno, {}});
+        const std::unique_ptr<kpz::Stream> out = kpz::standardStream(out_fd, true);
+        if (!out) return finish(Outcome{Problem::OpenDestination, errno, {}});
+        return compressStream(*in, *out, stored_name, password, flags, progress, user_data);
     });
 }
 

@@ -10,7 +10,7 @@ build_dir=${BRISKO_BUILD_DIR:-$repo_root/build}
 packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev libbenchmark-dev libxxhash-dev
   fonts-liberation
   dbus-daemon libglib2.0-bin # the desktop tests: a private session bus, GIO reading our entry
-  scdoc                      # the man pages
+  scdoc groff-base           # the man pages, and groff to check them
   strace python3             # the test that fails each system call of kpz in turn
   appstream desktop-file-utils dpkg-dev) # metadata validators; cpack's dependency list
 

@@ -186,12 +186,17 @@ std::string percent(uint64_t part, uint64_t whole) {
 }
 
 TEST_F(Modes, ListShowsOneRowPerFileAndTotals) {
-    writeBytes(path("music.wav"), audioLike(100000, 9));
+    // Compressed to more than one 512 KiB buffer: each listed member is decoded to its end,
+    // through the refills a small file never needs.
+    const uint64_t musicBytes = 3 * 524288 + 1;
+    const std::string music = std::to_string(musicBytes);
+    writeBytes(path("music.wav"), audioLike(musicBytes, 9));
     writeBytes(path("silence.raw"), {});
     ASSERT_EQ(run({"music.wav"}).exitCode, 0);
     ASSERT_EQ(run({"silence.raw"}, passwordInEnvironment("pw")).exitCode, 0);
     writeBytes(path("junk.kpz"), {'n', 'o', 'p', 'e'});
     const uint64_t musicSize = readBytes(path("music.kpz")).size();
+    ASSERT_GT(musicSize, 524288u);
     const uint64_t silenceSize = readBytes(path("silence.kpz")).size();
 
     const RunResult r = run({"-l", "music.kpz", "junk.kpz", "silence.kpz"});
@@ -204,14 +209,15 @@ TEST_F(Modes, ListShowsOneRowPerFileAndTotals) {
     ASSERT_EQ(rows.size(), 4u) << r.out;
     EXPECT_EQ(rows[0], (std::vector<std::string>{"Pw", "Original", "Compressed", "Ratio", "Check",
                                                  "Stored", "name"}));
-    EXPECT_EQ(rows[1], (std::vector<std::string>{"-", "100000", std::to_string(musicSize),
-                                                 percent(musicSize, 100000), "xxh3", "music.wav"}));
+    EXPECT_EQ(rows[1],
+              (std::vector<std::string>{"-", music, std::to_string(musicSize),
+                                        percent(musicSize, musicBytes), "xxh3", "music.wav"}));
     // Without its password a scrambled file's end cannot be found, nor its check value.
     EXPECT_EQ(rows[2], (std::vector<std::string>{"?", "0", std::to_string(silenceSize), "--", "?",
                                                  "silence.raw"}));
     const uint64_t total = musicSize + silenceSize;
     EXPECT_EQ(rows[3],
-              (std::vector<std::string>{"100000", std::to_string(total), percent(total, 100000),
+              (std::vector<std::string>{music, std::to_string(total), percent(total, musicBytes),
                                         "(totals,", "2", "files)"}));
 }
 

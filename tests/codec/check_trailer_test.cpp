@@ -4,6 +4,7 @@
 #include "check_trailer.h"
 #include "file_job.h"
 #include "password.h"
+#include "payload.h"
 #include "sinks.h"
 #include "test_support.h"
 
@@ -91,9 +92,10 @@ class CheckTrailer : public ::testing::Test {
         EXPECT_TRUE(job.prepareOutput(dir_ + "/out.kpz",
                                       [](const std::string&) { return kpz::Replace::Yes; })
                         .ok());
-        EXPECT_TRUE(job.run(code != 0, code, check).ok());
-        EXPECT_TRUE(job.verify(code).ok());
-        EXPECT_TRUE(job.commit(false).ok());
+        job.setPassword({code != 0, code});
+        EXPECT_TRUE(job.run(check).ok());
+        EXPECT_TRUE(job.verify().ok());
+        EXPECT_TRUE(job.finish({}).ok());
         return readAll(dir_ + "/out.kpz");
     }
 
@@ -102,11 +104,15 @@ class CheckTrailer : public ::testing::Test {
                       bool* hasCheck = nullptr) {
         writeAll(dir_ + "/in.kpz", file);
         kpz::RestoreJob job(*state_);
+        job.setPassword({true, code});
         kpz::Outcome o = job.open(dir_ + "/in.kpz");
         if (o.ok()) o = job.readHeader();
         if (hasCheck) *hasCheck = o.ok() && job.hasCheck();
-        if (o.ok()) o = job.test(code);
-        end = job.memberEnd();
+        if (o.ok()) o = job.test();
+        end = kpz::MemberEnd{};
+        end.checked = job.checked();
+        end.nextMember = job.moreMembers();
+        end.trailingBytes = job.trailingBytes();
         return o;
     }
 

@@ -44,8 +44,8 @@ kpz::Problem compressFile(kpz::CodecState& s, const std::string& from, const std
     kpz::CompressJob job(s);
     kpz::Outcome o = job.open(from);
     if (o.ok()) o = job.prepareOutput(to, replace);
-    if (o.ok()) o = job.run(false, 0);
-    if (o.ok()) o = job.commit(false);
+    if (o.ok()) o = job.run();
+    if (o.ok()) o = job.finish({});
     return o.problem;
 }
 
@@ -55,8 +55,8 @@ kpz::Problem restoreFile(kpz::CodecState& s, const std::string& from, const std:
     kpz::Outcome o = job.open(from);
     if (o.ok()) o = job.readHeader();
     if (o.ok()) o = job.prepareOutput(to, replace);
-    if (o.ok()) o = job.run(0);
-    if (o.ok()) o = job.commit(false);
+    if (o.ok()) o = job.run();
+    if (o.ok()) o = job.finish({});
     return o.problem;
 }
 

@@ -28,12 +28,12 @@ class JobSteps : public ::testing::Test {
         source_ = kpztest::audioLike(5000, 3);
         kpztest::writeAll(dir_ + "/a.wav", source_);
     }
-    // A compression of a.wav committed to a.kpz; the job stays for the steps after it.
+    // A compression of a.wav to a.kpz, run and proven; the job stays for its finish.
     void compress(kpz::CompressJob& job) {
         ASSERT_TRUE(job.open(dir_ + "/a.wav").ok());
         ASSERT_TRUE(job.prepareOutput(dir_ + "/a.kpz", yes).ok());
-        ASSERT_TRUE(job.run(false, 0, true).ok());
-        ASSERT_TRUE(job.commit(true, true).ok());
+        ASSERT_TRUE(job.run(true).ok());
+        ASSERT_TRUE(job.verify().ok());
     }
 
     std::string dir_;
@@ -51,17 +51,17 @@ TEST_F(JobSteps, AStepOutOfOrderOrAfterAFailureIsRefused) {
     };
     const std::string a = dir_ + "/a.wav", out = dir_ + "/a.kpz";
     const Case cases[] = {
-        {"RunBeforeOpen", [](kpz::CompressJob& j) { return j.run(false, 0); }},
+        {"RunBeforeOpen", [](kpz::CompressJob& j) { return j.run(); }},
         {"RunBeforeTheOutput",
          [&](kpz::CompressJob& j) {
              (void)j.open(a);
-             return j.run(false, 0);
+             return j.run();
          }},
-        {"CommitBeforeRun",
+        {"FinishBeforeRun",
          [&](kpz::CompressJob& j) {
              (void)j.open(a);
              (void)j.prepareOutput(out, yes);
-             return j.commit(false);
+             return j.finish({});
          }},
         {"AfterAFailedOpen",
          [&](kpz::CompressJob& j) {
@@ -72,26 +72,36 @@ TEST_F(JobSteps, AStepOutOfOrderOrAfterAFailureIsRefused) {
          [&](kpz::CompressJob& j) {
              (void)j.open(a);
              (void)j.prepareOutput(a, yes); // its own source
-             return j.run(false, 0);
+             return j.run();
          }},
         {"OpenTwice",
          [&](kpz::CompressJob& j) {
              (void)j.open(a);
              return j.open(a);
          }},
-        {"RemoveBeforeCommit",
+        {"RemoveBeforeRun",
          [&](kpz::CompressJob& j) {
              (void)j.open(a);
-             return j.removeSource();
+             return j.finish({.removeSource = true});
          }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         kpz::CompressJob job(*state_);
-        EXPECT_EQ(c.steps(job).problem, Problem::StepOutOfOrder);
+        const kpz::Outcome o = c.steps(job);
+        EXPECT_EQ(o.problem, Problem::StepOutOfOrder);
+        // The refusal names the step asked for and where the job stood.
+        EXPECT_FALSE(o.detail.empty());
         EXPECT_FALSE(fs::exists(out));
         EXPECT_TRUE(fs::exists(a));
     }
+}
+
+TEST_F(JobSteps, TheRefusalNamesTheStepAndTheStage) {
+    kpz::CompressJob job(*state_);
+    ASSERT_TRUE(job.open(dir_ + "/a.wav").ok());
+    EXPECT_EQ(job.finish({}).detail, "finish with the source open");
+    EXPECT_EQ(job.run().detail, "run after a failed step");
 }
 
 TEST_F(JobSteps, TheReplaceQuestionDecides) {
@@ -113,8 +123,8 @@ TEST_F(JobSteps, TheReplaceQuestionDecides) {
         EXPECT_EQ(o.problem, c.problem);
         EXPECT_EQ(asked, 1);
         if (o.ok()) {
-            ASSERT_TRUE(job.run(false, 0).ok());
-            ASSERT_TRUE(job.commit(false).ok());
+            ASSERT_TRUE(job.run().ok());
+            ASSERT_TRUE(job.finish({}).ok());
         }
         EXPECT_EQ(kpztest::readAll(dir_ + "/a.kpz").size() == 3, !o.ok());
     }
@@ -151,7 +161,7 @@ TEST_F(JobSteps, RemovingTheSourceChecksItIsTheSameFile) {
         kpz::CompressJob job(*state_);
         compress(job);
         c.meanwhile();
-        EXPECT_EQ(job.removeSource().problem, c.problem);
+        EXPECT_EQ(job.finish({.copyAttributes = true, .removeSource = true}).problem, c.problem);
         EXPECT_EQ(fs::exists(a), c.problem != kpz::Problem::None && std::string(c.label) != "Gone");
     }
 }

@@ -1,10 +1,16 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // A large file compressed on two threads gives the one-thread file byte for byte, fails as
-// one thread fails, and runs on one thread wherever two would change what a caller sees.
+// one thread fails, shows its progress and takes a cancel on the caller's thread, and runs
+// on one thread wherever two would code other bytes. The front ends' choice of a thread
+// count is tested here too.
+#include "check_trailer.h"
+#include "container.h"
+#include "file_io.h"
 #include "file_job.h"
 #include "split_coder.h"
 #include "split_run.h"
 #include "test_support.h"
+#include "threads.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +22,7 @@
 #include <filesystem>
 #include <sched.h>
 #include <sys/resource.h>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -27,36 +34,26 @@ kpz::Replace yes(const std::string&) {
     return kpz::Replace::Yes;
 }
 
-// KPZ_THREADS=n while it lives, then 2 again (as every test here runs).
-class Threads {
-  public:
-    explicit Threads(const char* n) { ::setenv("KPZ_THREADS", n, 1); }
-    ~Threads() { ::setenv("KPZ_THREADS", "2", 1); }
-};
-
 class SplitRun : public ::testing::Test {
   protected:
     void SetUp() override {
         dir_ = kpztest::makeTempDir();
         state_ = kpztest::makeState();
-        // Other work on the machine would keep a file on one thread.
-        ::setenv("KPZ_THREADS", "2", 1);
     }
-    void TearDown() override {
-        ::unsetenv("KPZ_THREADS");
-        fs::remove_all(dir_);
-    }
+    void TearDown() override { fs::remove_all(dir_); }
 
     // Compresses source (written to a.wav) into a.kpz; the run's outcome, and the file's
     // bytes when it was committed.
     kpz::Outcome compress(const std::vector<uint8_t>& source, bool withCheck, bool password,
-                          std::vector<uint8_t>* bytes = nullptr) {
+                          std::vector<uint8_t>* bytes = nullptr, unsigned threads = 2) {
         kpztest::writeAll(dir_ + "/a.wav", source);
         kpz::CompressJob job(*state_);
+        job.setPassword({password, 0x5A3C});
+        job.setThreads(threads);
         kpz::Outcome o = job.open(dir_ + "/a.wav");
         if (o.ok()) o = job.prepareOutput(dir_ + "/a.kpz", yes);
-        if (o.ok()) o = job.run(password, 0x5A3C, withCheck);
-        if (o.ok()) o = job.commit(false);
+        if (o.ok()) o = job.run(withCheck);
+        if (o.ok()) o = job.finish({});
         if (o.ok() && bytes) {
             *bytes = kpztest::readAll(dir_ + "/a.kpz");
             EXPECT_EQ(job.compressedSize(), bytes->size());
@@ -72,7 +69,7 @@ class SplitRun : public ::testing::Test {
         return names;
     }
 
-    bool twoThreadsHere() const { return kpz::twoThreadCut(*state_, 16 * kChunk) != 0; }
+    bool twoThreadsHere() const { return kpz::twoThreadCut(*state_, 16 * kChunk, 2) != 0; }
 
     std::string dir_;
     std::unique_ptr<kpz::CodecState> state_;
@@ -81,7 +78,7 @@ class SplitRun : public ::testing::Test {
 } // namespace
 
 TEST_F(SplitRun, TwoThreadsWriteTheOneThreadFile) {
-    if (!twoThreadsHere()) GTEST_SKIP() << "one processor here: every file codes on one thread";
+    if (!twoThreadsHere()) GTEST_SKIP() << "no positional writes from threads on this system";
     struct Case {
         uint64_t size;
         bool check, password;
@@ -101,12 +98,9 @@ TEST_F(SplitRun, TwoThreadsWriteTheOneThreadFile) {
                      std::to_string(c.seed));
         const std::vector<uint8_t> source =
             c.seed == 0 ? kpztest::randomBytes(c.size, 9) : kpztest::audioLike(c.size, c.seed);
-        EXPECT_EQ(kpz::twoThreadCut(*state_, c.size) != 0, c.size >= 16 * kChunk);
+        EXPECT_EQ(kpz::twoThreadCut(*state_, c.size, 2) != 0, c.size >= 16 * kChunk);
         std::vector<uint8_t> one, two;
-        {
-            Threads only("1");
-            ASSERT_TRUE(compress(source, c.check, c.password, &one).ok());
-        }
+        ASSERT_TRUE(compress(source, c.check, c.password, &one, 1).ok());
         ASSERT_TRUE(compress(source, c.check, c.password, &two).ok());
         EXPECT_TRUE(one == two);
         // The one-thread file is the format's, by the plainest coder.
@@ -119,7 +113,7 @@ TEST_F(SplitRun, TwoThreadsWriteTheOneThreadFile) {
 }
 
 TEST_F(SplitRun, AFailedWriteOnEitherThreadLeavesNothing) {
-    if (!twoThreadsHere()) GTEST_SKIP() << "one processor here: every file codes on one thread";
+    if (!twoThreadsHere()) GTEST_SKIP() << "no positional writes from threads on this system";
     const uint64_t size = 18 * kChunk + 777;
     const std::vector<uint8_t> source = kpztest::audioLike(size, 6);
     std::vector<uint8_t> whole;
@@ -128,7 +122,7 @@ TEST_F(SplitRun, AFailedWriteOnEitherThreadLeavesNothing) {
     // Where the second thread starts writing: after the first part's coded bytes.
     int16_t side = 0, right = 0;
     uint64_t firstBytes = 0;
-    const uint64_t cut = kpz::twoThreadCut(*state_, size);
+    const uint64_t cut = kpz::twoThreadCut(*state_, size, 2);
     std::vector<int16_t> samples(kpz::kBufferLength);
     for (uint64_t at = 0; at < cut; at += kChunk) {
         std::memcpy(samples.data(), source.data() + at, kChunk);
@@ -154,9 +148,10 @@ TEST_F(SplitRun, AFailedWriteOnEitherThreadLeavesNothing) {
         kpz::Outcome o;
         {
             kpz::CompressJob job(*state_);
+            job.setThreads(2);
             o = job.open(dir_ + "/a.wav");
             if (o.ok()) o = job.prepareOutput(dir_ + "/a.kpz", yes);
-            if (o.ok()) o = job.run(false, 0, true);
+            if (o.ok()) o = job.run(true);
         }
         ::setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, previous);
@@ -166,40 +161,83 @@ TEST_F(SplitRun, AFailedWriteOnEitherThreadLeavesNothing) {
     }
 }
 
-TEST_F(SplitRun, WhatACallerCouldSeeKeepsOneThread) {
-    if (!twoThreadsHere()) GTEST_SKIP() << "one processor here: every file codes on one thread";
+TEST_F(SplitRun, WhatWouldCodeOtherBytesKeepsOneThread) {
+    if (!twoThreadsHere()) GTEST_SKIP() << "no positional writes from threads on this system";
     const uint64_t size = 40 * kChunk;
-    // Hooks run after every 512 KiB flush on the caller's thread, and may cancel there.
-    state_->hooks.showProgress = [](kpz::Direction) {};
-    EXPECT_EQ(kpz::twoThreadCut(*state_, size), 0u);
-    state_->hooks = {};
-    state_->hooks.reportWriteFailure = [] {};
-    EXPECT_EQ(kpz::twoThreadCut(*state_, size), 0u);
-    state_->hooks = {};
+    // The caller's count decides first.
+    EXPECT_EQ(kpz::twoThreadCut(*state_, size, 1), 0u);
+    EXPECT_EQ(kpz::twoThreadCut(*state_, size, 0), 0u);
     // Pieces of another size code another end of payload.
     state_->bufferLength = kpz::kBufferLength / 2;
-    EXPECT_EQ(kpz::twoThreadCut(*state_, size), 0u);
+    EXPECT_EQ(kpz::twoThreadCut(*state_, size, 2), 0u);
     state_->bufferLength = kpz::kBufferLength;
     // A fault plan counts the one thread's reads and writes.
     kpz::FaultPlan plan;
     plan.writeStopsAt = 1 << 20;
     kpz::installFaultPlan(plan);
-    EXPECT_EQ(kpz::twoThreadCut(*state_, size), 0u);
+    EXPECT_EQ(kpz::twoThreadCut(*state_, size, 2), 0u);
     kpz::clearFaultPlan();
-    {
-        Threads only("1");
-        EXPECT_EQ(kpz::twoThreadCut(*state_, size), 0u);
+    EXPECT_NE(kpz::twoThreadCut(*state_, size, 2), 0u);
+}
+
+// The hooks a caller installs run on its own thread while two threads code: progress
+// after each piece, up to the whole source, and a cancel set there ends the run.
+TEST_F(SplitRun, TheCallersHooksRunOnItsThread) {
+    if (!twoThreadsHere()) GTEST_SKIP() << "no positional writes from threads on this system";
+    const uint64_t size = 24 * kChunk + 5;
+    const std::vector<uint8_t> source = kpztest::audioLike(size, 8);
+    std::vector<uint8_t> one;
+    ASSERT_TRUE(compress(source, true, false, &one, 1).ok());
+    for (const bool cancelMidway : {false, true}) {
+        SCOPED_TRACE(cancelMidway ? "cancelled" : "to the end");
+        fs::remove(dir_ + "/a.kpz");
+        const auto caller = std::this_thread::get_id();
+        uint64_t calls = 0, lastSeen = 0;
+        bool otherThread = false, backwards = false;
+        state_->hooks.showProgress = [&](kpz::Direction) {
+            ++calls;
+            otherThread = otherThread || std::this_thread::get_id() != caller;
+            backwards = backwards || state_->sourceProcessed < lastSeen;
+            lastSeen = state_->sourceProcessed;
+            if (cancelMidway && calls == 3) state_->cancelRequested = true;
+        };
+        std::vector<uint8_t> two;
+        const kpz::Outcome o = compress(source, true, false, &two, 2);
+        state_->hooks = {};
+        EXPECT_GE(calls, 3u);
+        EXPECT_FALSE(otherThread);
+        EXPECT_FALSE(backwards);
+        if (cancelMidway) {
+            EXPECT_EQ(o.problem, kpz::Problem::Cancelled);
+            EXPECT_EQ(leftOver(), std::vector<std::string>{"a.wav"});
+        } else {
+            ASSERT_TRUE(o.ok());
+            EXPECT_TRUE(two == one);
+            EXPECT_LE(lastSeen, size);
+        }
     }
-    {
-        // Files handled side by side, one per processor.
-        std::vector<std::unique_ptr<kpz::BusyThread>> others;
-        for (unsigned k = 0; k < kpz::usableProcessors(); ++k)
-            others.push_back(std::make_unique<kpz::BusyThread>());
-        EXPECT_EQ(kpz::twoThreadCut(*state_, size), 0u);
-        others.pop_back();
-        EXPECT_NE(kpz::twoThreadCut(*state_, size), 0u);
-    }
-    // One processor to run on: a second thread would only take turns with the first.
+}
+
+// The front ends' choice: two threads only while a processor is free for the second, beside
+// the program's other busy threads and, unless two are asked for, the machine's other work.
+TEST(ThreadChoice, ASecondThreadOnlyOnAFreeProcessor) {
+    using kpz::ThreadSetting;
+    struct Case {
+        ThreadSetting setting;
+        unsigned busy, processors, others, threads;
+    };
+    const Case cases[] = {
+        {ThreadSetting::Auto, 1, 2, 0, 2}, {ThreadSetting::Auto, 1, 1, 0, 1},
+        {ThreadSetting::Auto, 1, 2, 1, 1}, {ThreadSetting::Auto, 2, 4, 1, 2},
+        {ThreadSetting::Auto, 2, 2, 0, 1}, {ThreadSetting::Auto, 0, 2, 0, 2},
+        {ThreadSetting::Two, 1, 2, 5, 2},  {ThreadSetting::Two, 2, 2, 0, 1},
+        {ThreadSetting::Two, 1, 1, 0, 1},  {ThreadSetting::One, 1, 8, 0, 1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(kpz::threadsForFile(c.setting, c.busy, c.processors, c.others), c.threads)
+            << static_cast<int>(c.setting) << " busy " << c.busy << " processors " << c.processors
+            << " others " << c.others;
+    // With one processor to run on, a second thread would only take turns with the first.
     cpu_set_t saved, one;
     ASSERT_EQ(::sched_getaffinity(0, sizeof saved, &saved), 0);
     CPU_ZERO(&one);
@@ -209,19 +247,22 @@ TEST_F(SplitRun, WhatACallerCouldSeeKeepsOneThread) {
             break;
         }
     ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
-    EXPECT_EQ(kpz::twoThreadCut(*state_, size), 0u);
+    EXPECT_EQ(kpz::threadsForFile(ThreadSetting::Two, 1), 1u);
     ASSERT_EQ(::sched_setaffinity(0, sizeof saved, &saved), 0);
-    EXPECT_NE(kpz::twoThreadCut(*state_, size), 0u);
+    if (kpz::usableProcessors() >= 2) {
+        EXPECT_EQ(kpz::threadsForFile(ThreadSetting::Two, 1), 2u);
+    }
 }
 
 TEST_F(SplitRun, ACancelFoundSetEndsTheRunAsOnOneThread) {
-    if (!twoThreadsHere()) GTEST_SKIP() << "one processor here: every file codes on one thread";
+    if (!twoThreadsHere()) GTEST_SKIP() << "no positional writes from threads on this system";
     kpztest::writeAll(dir_ + "/a.wav", kpztest::audioLike(20 * kChunk, 7));
     kpz::CompressJob job(*state_);
+    job.setThreads(2);
     ASSERT_TRUE(job.open(dir_ + "/a.wav").ok());
     ASSERT_TRUE(job.prepareOutput(dir_ + "/a.kpz", yes).ok());
     state_->cancelRequested = true;
-    EXPECT_EQ(job.run(false, 0, true).problem, kpz::Problem::Cancelled);
+    EXPECT_EQ(job.run(true).problem, kpz::Problem::Cancelled);
     EXPECT_FALSE(state_->cancelRequested);
     EXPECT_EQ(leftOver(), std::vector<std::string>{"a.wav"});
 }
@@ -236,10 +277,7 @@ TEST_F(SplitRun, TheCallingThreadTakesTheSecondPartOverWhenItGetsThereFirst) {
             const uint64_t size = 17 * kChunk + 4099;
             const std::vector<uint8_t> source = kpztest::audioLike(size, 11);
             std::vector<uint8_t> one;
-            {
-                Threads only("1");
-                ASSERT_TRUE(compress(source, check, password, &one).ok());
-            }
+            ASSERT_TRUE(compress(source, check, password, &one, 1).ok());
             const size_t payloadStart = kpz::kHeaderFixedBytes + 5;
             kpz::File in, out;
             ASSERT_TRUE(in.openRead(dir_ + "/a.wav"));
@@ -250,7 +288,7 @@ TEST_F(SplitRun, TheCallingThreadTakesTheSecondPartOverWhenItGetsThereFirst) {
                                         payloadStart, password ? uint16_t{0x5A3C} : uint16_t{0},
                                         check};
             const bool cancel = false;
-            const kpz::TwoThreadResult r = kpz::codeOnTwoThreads(run, cancel, false);
+            const kpz::TwoThreadResult r = kpz::codeOnTwoThreads(run, cancel, {}, false);
             ASSERT_TRUE(out.close());
             EXPECT_EQ(r.problem, kpz::Problem::None);
             EXPECT_EQ(r.outputEnd, one.size());

@@ -91,8 +91,11 @@ struct BitReader {
     uint64_t payloadLength = 0;
 };
 
-// Lookup tables shared by the encoder and the decoder, built once by buildCodecTables.
+// Lookup tables shared by the encoder and the decoder. They build themselves, so no codec
+// record exists without them (buildCodecTables builds them again).
 struct CodecTables {
+    CodecTables();
+
     // powersOfTwo[w] = 2^w: the sign bit of a field of width code w (w + 1 bits).
     uint16_t powersOfTwo[16] = {};
     // bitsNeeded[v + 32768]: the width code of v, for every 16-bit value.

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The -l table: password mark, original size, compressed size, ratio and stored name.
-#include "display_text.h"
-#include "jobs.h"
+#include "file_tasks.h"
+#include "text.h"
 
 #include <cstdio>
 
@@ -20,12 +20,13 @@ void printRow(const char* mark, uint64_t original, uint64_t compressed, const ch
 } // namespace
 
 bool Lister::list(const std::string& path) {
-    kpz::RestoreJob input(job_.state);
+    kpz::RestoreJob input(task_.state);
+    input.setPassword(task_.password);
     kpz::Outcome opened = input.open(path);
     if (opened.ok()) opened = input.readHeader();
     if (!opened.ok()) {
         flushStandardOutput();
-        reportProblem(job_, opened, path, {});
+        reportProblem(task_, opened, path, {});
         return false;
     }
     if (rows_ == 0)
@@ -36,25 +37,24 @@ bool Lister::list(const std::string& path) {
     input.takeEveryMember();
     uint64_t listed = 0;
     for (;;) {
-        const kpz::Header& header = input.header();
-        if (header.passwordOn && !job_.password.given) {
+        if (input.passwordOn() && !input.havePassword()) {
             // Without the password its end cannot be found: the rest of the file is shown.
-            printRow("?", header.originalSize, input.sourceLength() - listed, "?",
-                     kpz::displayText(header.storedName));
-            addRow(header.originalSize, input.sourceLength() - listed);
+            printRow("?", input.originalSize(), input.sourceLength() - listed, "?",
+                     kpz::displayText(input.storedName()));
+            addRow(input.originalSize(), input.sourceLength() - listed);
             break;
         }
-        const kpz::Outcome tested = input.test(job_.password.code);
+        const kpz::Outcome tested = input.test();
         if (!tested.ok()) {
             flushStandardOutput();
-            reportProblem(job_, tested, path, {}, header.passwordOn);
+            reportProblem(task_, tested, path, {}, input.passwordOn());
             return false;
         }
-        printRow(header.passwordOn ? "?" : "-", header.originalSize, input.memberLength(),
-                 input.memberEnd().checked ? "xxh3" : "-", kpz::displayText(header.storedName));
-        addRow(header.originalSize, input.memberLength());
+        printRow(input.passwordOn() ? "?" : "-", input.originalSize(), input.memberLength(),
+                 input.checked() ? "xxh3" : "-", kpz::displayText(input.storedName()));
+        addRow(input.originalSize(), input.memberLength());
         listed += input.memberLength();
-        if (!input.memberEnd().nextMember || !input.nextMember().ok()) break;
+        if (!input.moreMembers() || !input.nextMember().ok()) break;
     }
     flushStandardOutput();
     return true;

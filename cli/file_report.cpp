@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The tool's words for a file job's problems, and the output step both directions share.
-#include "jobs.h"
+#include "file_tasks.h"
+#include "text.h"
+#include "threads.h"
 
-#include "display_text.h"
-
-#include <unistd.h>
+#include <cstdlib>
+#include <cstring>
 
 namespace kpzcli {
 
@@ -17,9 +18,9 @@ constexpr const char* kSourceReadError = "Source read error!";
 
 } // namespace
 
-void reportProblem(const JobContext& job, const kpz::Outcome& o, const std::string& path,
+void reportProblem(const TaskContext& task, const kpz::Outcome& o, const std::string& path,
                    const std::string& destination, bool passwordOn) {
-    const Reporter& report = job.report;
+    const Reporter& report = task.report;
     using kpz::Problem;
     switch (o.problem) {
     case Problem::None:
@@ -48,6 +49,13 @@ void reportProblem(const JobContext& job, const kpz::Outcome& o, const std::stri
     case Problem::SpoolFailed:
         report.error("couldn't keep standard input in a temporary file (" + systemError(o.error) +
                      ")");
+        return;
+    case Problem::PasswordNeeded:
+        report.error(
+            path, "is protected by a password; give it with -p, --password-file or KPZ_PASSWORD");
+        return;
+    case Problem::SourceHoldsMore:
+        report.error(path, "kept, since it holds more than its restored files");
         return;
     case Problem::NoUsableName:
         report.error(path, std::string(kOpenDestinationFailed) +
@@ -99,7 +107,8 @@ void reportProblem(const JobContext& job, const kpz::Outcome& o, const std::stri
                      "couldn't be removed (" + systemError(o.error) + "); its output is complete");
         return;
     case Problem::StepOutOfOrder:
-        report.error(path, "internal error: a step was taken out of order; nothing written");
+        report.error(path, "internal error: a step was taken out of order (" + o.detail +
+                               "); nothing written");
         return;
     case Problem::VerifyHeader:
         report.error(path, "verification failed: the new file's header does not match the source");
@@ -128,26 +137,31 @@ void reportProblem(const JobContext& job, const kpz::Outcome& o, const std::stri
     }
 }
 
-StandardOutput::StandardOutput() {
-    // A copy of descriptor 1, so that the job's end leaves standard output open for the
-    // next file and for the final flush.
-    out_.adoptCopy(STDOUT_FILENO, true);
+bool sourceKept(const kpz::Outcome& outcome) {
+    using kpz::Problem;
+    return outcome.problem == Problem::SourceChanged || outcome.problem == Problem::RemoveFailed ||
+           outcome.problem == Problem::SourceHoldsMore;
 }
 
-bool removeInput(const JobContext& job, kpz::FileJob& file, const std::string& path) {
-    const kpz::Outcome removed = file.removeSource();
-    reportProblem(job, removed, path, {});
-    return removed.ok();
-}
-
-bool reportMemberEnd(const JobContext& job, const std::string& path, const kpz::MemberEnd& end) {
-    if (end.trailingBytes == 0) return false;
+bool reportMemberEnd(const TaskContext& task, const std::string& path,
+                     const kpz::RestoreJob& file) {
+    if (file.trailingBytes() == 0) return false;
     // Other readers skip such bytes too; they are worth a warning, not a failure.
-    if (job.report.verbosity() >= 1)
-        job.report.error(path, "warning: trailing data ignored (" +
-                                   std::to_string(end.trailingBytes) +
-                                   " bytes after the compressed data)");
+    if (task.report.verbosity() >= 1)
+        task.report.error(path, "warning: trailing data ignored (" +
+                                    std::to_string(file.trailingBytes()) +
+                                    " bytes after the compressed data)");
     return true;
+}
+
+unsigned compressionThreads(const TaskContext& task) {
+    // KPZ_THREADS=1: always one thread; 2: two whatever else the machine runs.
+    kpz::ThreadSetting setting = kpz::ThreadSetting::Auto;
+    if (const char* n = std::getenv("KPZ_THREADS")) {
+        if (std::strcmp(n, "1") == 0) setting = kpz::ThreadSetting::One;
+        if (std::strcmp(n, "2") == 0) setting = kpz::ThreadSetting::Two;
+    }
+    return kpz::threadsForFile(setting, task.busyThreads);
 }
 
 kpz::ReplaceQuestion replaceAnswer(const Options& options) {

@@ -77,7 +77,7 @@ FILETIME fileTimeOf(time_t seconds) {
 
 OutputTarget inspectOutput(const std::string& finalPath) {
     std::wstring wide;
-    if (!win::widen(finalPath, wide)) {
+    if (!win::widenPath(finalPath, wide)) {
         errno = EINVAL;
         return OutputTarget::Unreadable;
     }
@@ -106,7 +106,7 @@ bool OutputFile::create(const std::string& finalPath) {
     for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
         const std::string candidate = randomName(folder);
         std::wstring wide;
-        if (!win::widen(candidate, wide)) {
+        if (!win::widenPath(candidate, wide)) {
             errno = EINVAL;
             return false;
         }
@@ -190,7 +190,7 @@ OutputFile::Commit OutputFile::commit(bool replace, const Attributes& attributes
         if (!SetFileTime(h, nullptr, &accessed, &modified)) return fail();
     }
     std::wstring finalWide, tempWide;
-    if (!win::widen(finalPath_, finalWide) || !win::widen(tempPath_, tempWide)) {
+    if (!win::widenPath(finalPath_, finalWide) || !win::widenPath(tempPath_, tempWide)) {
         error = EINVAL;
         discard();
         return Commit::Failed;
@@ -234,7 +234,7 @@ void OutputFile::discard() {
     unnamed_ = false;
     if (tempPath_.empty()) return;
     std::wstring wide;
-    if (win::widen(tempPath_, wide)) DeleteFileW(wide.c_str());
+    if (win::widenPath(tempPath_, wide)) DeleteFileW(wide.c_str());
     forgetPending(tempPath_);
     tempPath_.clear();
 }
@@ -245,7 +245,7 @@ void removePendingOutputs() {
         std::wstring wide;
         // A file still open is removed once its last handle closes, at the latest when the
         // process ends.
-        if (win::widen(path, wide)) DeleteFileW(wide.c_str());
+        if (win::widenPath(path, wide)) DeleteFileW(wide.c_str());
     }
     pendingPaths.clear();
 }

@@ -33,6 +33,20 @@ void answerDestDialog(std::function<void(TDestFolderForm&)> answer) {
     timer->start(2);
 }
 
+// A folder as the program shows and keeps it: with the system's separators ("C:\\Music" on
+// Windows).
+QString native(const QString& folder) {
+    return QDir::toNativeSeparators(folder);
+}
+
+// The root of the folder's drive: "/", or "C:/" on Windows.
+QString rootOf(const QString& folder) {
+    QDir dir(folder);
+    while (dir.cdUp()) {
+    }
+    return dir.absolutePath();
+}
+
 QStringList listTexts(const QListWidget* list) {
     QStringList texts;
     for (int i = 0; i < list->count(); ++i)
@@ -210,27 +224,27 @@ void DestinationFolderTest::folderListBrowses() {
     Ui::TDestFolderForm& ui = d.ui();
     QVERIFY(d.setCurrentFolder(mid));
     QCOMPARE(QDir::currentPath(), mid);
-    QCOMPARE(d.currentFolder(), mid);
+    QCOMPARE(d.currentFolder(), native(mid));
 
     // Root first, each folder down to the current one, then its subfolders by name.
-    QStringList expected{"/"};
-    expected << mid.split('/', Qt::SkipEmptyParts);
+    QStringList expected{native(rootOf(mid))};
+    expected << mid.mid(rootOf(mid).size()).split('/', Qt::SkipEmptyParts);
     expected << "alpha"
              << "Beta"
              << "Gamma";
     QCOMPARE(listTexts(ui.DestFolder), expected);
     QCOMPARE(ui.FilePathLabel->text(),
-             shortenPath(mid, ui.FilePathLabel->fontMetrics(), ui.FilePathLabel->width()));
+             shortenPath(native(mid), ui.FilePathLabel->fontMetrics(), ui.FilePathLabel->width()));
     QVERIFY(ui.FilePathLabel->fontMetrics().horizontalAdvance(ui.FilePathLabel->text()) <=
                 ui.FilePathLabel->width() ||
-            !ui.FilePathLabel->text().contains('/'));
+            !ui.FilePathLabel->text().contains(QDir::separator()));
     QCOMPARE(ui.DestDrive->currentData().toString().isEmpty(), false);
 
     // A double click opens a subfolder; Enter on an entry above goes back up, and the
     // dialog stays open either way.
     answerDestDialog([&](TDestFolderForm& dialog) {
         doubleClickItem(ui.DestFolder, itemNamed(ui.DestFolder, "Gamma"));
-        QCOMPARE(dialog.currentFolder(), mid + "/Gamma");
+        QCOMPARE(dialog.currentFolder(), native(mid + "/Gamma"));
         QCOMPARE(QDir::currentPath(), mid + "/Gamma");
         QCOMPARE(listTexts(ui.DestFolder).last(), QString("deeper"));
 
@@ -238,7 +252,7 @@ void DestinationFolderTest::folderListBrowses() {
         ui.DestFolder->setCurrentItem(itemNamed(ui.DestFolder, "top"));
         QTest::keyClick(ui.DestFolder, Qt::Key_Return);
         QVERIFY(dialog.isVisible());
-        QCOMPARE(dialog.currentFolder(), QFileInfo(mid).path());
+        QCOMPARE(dialog.currentFolder(), native(QFileInfo(mid).path()));
         QCOMPARE(QDir::currentPath(), QFileInfo(mid).path());
         dialog.reject();
     });
@@ -258,7 +272,7 @@ void DestinationFolderTest::folderListBrowses() {
         dialog.reject();
     });
     d.exec();
-    QCOMPARE(reopenedAt, mid);
+    QCOMPARE(reopenedAt, native(mid));
     QCOMPARE(listTexts(ui.DestFolder).mid(listTexts(ui.DestFolder).indexOf("mid") + 1),
              QStringList({"alpha", "Beta"}));
 }
@@ -283,11 +297,12 @@ void DestinationFolderTest::otherWithOk() {
     QCOMPARE(focus, w.destFolder.ui().OKButton);
     QVERIFY(ui.OtherMI->isChecked());
     QVERIFY(!ui.SameAsSourceMI->isChecked());
-    QCOMPARE(w.form.state().destinationFolder, out + "/");
-    QCOMPARE(ui.DestFolderLabel->text(), shortenPath(out, ui.DestFolderLabel->fontMetrics(), 201));
+    QCOMPARE(w.form.state().destinationFolder, native(out + "/"));
+    QCOMPARE(ui.DestFolderLabel->text(),
+             shortenPath(native(out), ui.DestFolderLabel->fontMetrics(), 201));
     QVERIFY(ui.DestFolderLabel->fontMetrics().horizontalAdvance(ui.DestFolderLabel->text()) <= 201);
-    QVERIFY(ui.DestFolderLabel->text().startsWith("/.../"));
-    QVERIFY(ui.DestFolderLabel->text().endsWith("/out"));
+    QVERIFY(ui.DestFolderLabel->text().startsWith(native(rootOf(out) + ".../")));
+    QVERIFY(ui.DestFolderLabel->text().endsWith(native("/out")));
 
     // A later choice replaces the kept one; Enter accepts the folder shown, on OK and
     // in the drive chooser alike.
@@ -295,13 +310,13 @@ void DestinationFolderTest::otherWithOk() {
         QVERIFY(dialog.setCurrentFolder(dir_->path()));
         QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
     });
-    QCOMPARE(w.form.state().destinationFolder, QDir(dir_->path()).canonicalPath() + "/");
+    QCOMPARE(w.form.state().destinationFolder, native(QDir(dir_->path()).canonicalPath() + "/"));
     chooseOther(w, [&](TDestFolderForm& dialog) {
         QVERIFY(dialog.setCurrentFolder(out));
         dialog.ui().DestDrive->setFocus();
         QTest::keyClick(dialog.ui().DestDrive, Qt::Key_Return);
     });
-    QCOMPARE(w.form.state().destinationFolder, out + "/");
+    QCOMPARE(w.form.state().destinationFolder, native(out + "/"));
 }
 
 void DestinationFolderTest::otherWithCancelKeepsOptionButNotBrowsing() {
@@ -325,7 +340,7 @@ void DestinationFolderTest::otherWithCancelKeepsOptionButNotBrowsing() {
         reopenedAt = dialog.currentFolder();
         dialog.close(); // the close box
     });
-    QCOMPARE(reopenedAt, elsewhere);
+    QCOMPARE(reopenedAt, native(elsewhere));
     QVERIFY(!ui.OtherMI->isChecked());
 }
 
@@ -333,8 +348,10 @@ void DestinationFolderTest::rootFolder() {
     AppWindows w;
     present(w);
     chooseOther(w, [&](TDestFolderForm& dialog) { pickFolderAndPress(dialog, "/", true); });
-    QCOMPARE(w.form.state().destinationFolder, QString("/"));
-    QCOMPARE(w.form.ui().DestFolderLabel->text(), QString("/"));
+    // The root of the working directory's drive: "/", or "C:\\" on Windows.
+    const QString root = native(QDir("/").absolutePath());
+    QCOMPARE(w.form.state().destinationFolder, root);
+    QCOMPARE(w.form.ui().DestFolderLabel->text(), root);
 }
 
 void DestinationFolderTest::labelsOpenTheDialog_data() {

@@ -3,6 +3,7 @@
 // output step with the overwrite question, and the one way a batch ends.
 #include "Unit1.h"
 
+#include "host.h"
 #include "problem_text.h"
 #include "system_path.h"
 #include "text.h"
@@ -51,7 +52,8 @@ kpz::ReplaceQuestion TMainForm::replaceQuestion() {
 
 unsigned TMainForm::compressionThreads() const {
     // One file at a time: a second thread whenever a processor is free for it.
-    return kpz::threadsForFile(kpz::ThreadSetting::Auto, 1);
+    return kpz::threadsForFile(kpz::ThreadSetting::Auto, 1, kpz::usableProcessors(),
+                               kpz::otherRunnableThreads());
 }
 
 kpz::Replace TMainForm::askReplace(const std::string& destination) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The tool's words for a file job's problems, and the output step both directions share.
 #include "file_tasks.h"
+#include "host.h"
 #include "text.h"
 #include "threads.h"
 
@@ -161,7 +162,10 @@ unsigned compressionThreads(const TaskContext& task) {
         if (std::strcmp(n, "1") == 0) setting = kpz::ThreadSetting::One;
         if (std::strcmp(n, "2") == 0) setting = kpz::ThreadSetting::Two;
     }
-    return kpz::threadsForFile(setting, task.busyThreads);
+    if (setting == kpz::ThreadSetting::One) return 1;
+    // The load is read only when it counts.
+    const unsigned others = setting == kpz::ThreadSetting::Auto ? kpz::otherRunnableThreads() : 0;
+    return kpz::threadsForFile(setting, task.busyThreads, kpz::usableProcessors(), others);
 }
 
 kpz::ReplaceQuestion replaceAnswer(const Options& options) {

@@ -4,10 +4,11 @@
 // was until then, whatever fails in between.
 #pragma once
 
-#include "file_io.h"
+#include "file.h"
+#include "file_info.h"
 
+#include <functional>
 #include <string>
-#include <sys/stat.h>
 
 namespace kpz {
 
@@ -40,8 +41,8 @@ class OutputFile {
     bool openReader(File& reader) const;
 
     struct Attributes {
-        bool copy = false; // give the output these permission bits and times
-        struct stat from {};
+        bool copy = false; // give the output from's permission bits and times
+        FileInfo from;
         bool durable = false; // the output and its folder on disk before commit returns
     };
 
@@ -62,14 +63,18 @@ class OutputFile {
     void discard();
 
   private:
-    bool linkUnnamed(const std::string& to);
-    bool nameUnnamed(int& error);
-    Commit nameTemporary(bool replace, int& error);
+    // Tries random names in folder until take(name) succeeds, or fails otherwise than by
+    // the name being taken (errno tells); the name taken becomes tempPath_.
+    bool takeRandomName(const std::string& folder,
+                        const std::function<bool(const std::string&)>& take);
+    // Makes the output one that outlives its close: an unnamed one takes a random name,
+    // a named one marked to drop on close loses the mark.
+    bool keepWhenClosed();
 
     File file_;
     std::string finalPath_;
-    std::string tempPath_; // set when the output has a (random) name of its own
-    bool unnamed_ = false;
+    std::string tempPath_;      // set when the output has a (random) name of its own
+    bool dropsOnClose_ = false; // the system removes the output when it is closed
 };
 
 // Removes every named temporary output still in progress; for the handlers of signals

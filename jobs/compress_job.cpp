@@ -11,7 +11,6 @@
 #include "split_run.h"
 
 #include <cerrno>
-#include <sys/stat.h>
 
 namespace kpz {
 
@@ -63,9 +62,9 @@ Outcome CompressJob::spool(Stream& in) {
         if (n < static_cast<int32_t>(kChunkBytes)) break;
     }
     if (!source_.rewind()) return problem(Problem::SpoolFailed, errno);
-    if (::fstat(source_.descriptor(), &files_->attributes) != 0)
+    if (!descriptorInfo(source_.descriptor(), files_->attributes))
         return problem(Problem::SpoolFailed, errno);
-    sourceLength_ = static_cast<uint64_t>(files_->attributes.st_size);
+    sourceLength_ = files_->attributes.size;
     return {};
 }
 
@@ -101,7 +100,7 @@ Outcome CompressJob::encode(bool withCheck) {
     Stream& in = withCheck ? static_cast<Stream&>(hashed) : source_;
     RunScope scope(s_, in, destination());
     // A failing output shows up at the first flush, which reports it.
-    if (!writeHeader(destination(), s_.passwordOn, s_.sourceSize, storedName_))
+    if (!writeHeader(scope.destination(), s_.passwordOn, s_.sourceSize, storedName_))
         scope.writeFailed = true;
     s_.destWritten += static_cast<uint32_t>(storedName_.size());
     if (cut != 0 && !scope.writeFailed) {
@@ -131,16 +130,16 @@ Outcome CompressJob::encode(bool withCheck) {
     s_.cancelRequested = false;
 
     if (outcome == EncodeOutcome::ReadError) return problem(Problem::SourceRead);
-    if (scope.writeFailed) return problem(Problem::WriteFailed);
+    if (scope.writeFailed) return problem(Problem::WriteFailed, scope.writeError());
     // The closing flush may have let the user confirm a cancel.
     if (outcome == EncodeOutcome::Cancelled || cancelled) return problem(Problem::Cancelled);
     // A file that grew or shrank while it was read would restore to the wrong length.
     if (s_.sourceProcessed != s_.sourceSize) return problem(Problem::SizeChanged);
     if (withCheck) {
-        Stream& out = destination();
+        Stream& out = scope.destination();
         if (!writeCheckTrailer(hash.value(),
                                [&](const void* t, uint32_t n) { return out.write(t, n); }))
-            return problem(Problem::WriteFailed);
+            return problem(Problem::WriteFailed, scope.writeError());
         s_.destWritten += kTrailerBytes;
     }
     compressedSize_ = s_.destWritten;

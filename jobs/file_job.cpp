@@ -10,7 +10,6 @@
 #include "payload.h"
 
 #include <cerrno>
-#include <sys/stat.h>
 
 namespace kpz {
 
@@ -46,18 +45,20 @@ Outcome decodePayload(CodecState& s, MemberInput& input, const Header& header, S
     input.startPayload(s.passwordCode);
     DecodeOutcome outcome;
     bool writeFailed;
+    int writeError;
     {
         RunScope scope(s, input, restored);
         refillInput(s);
         outcome = s.bytesRead < 0 ? DecodeOutcome::ReadError : decodeFile(s);
         writeFailed = scope.writeFailed;
+        writeError = scope.writeError();
     }
     if (produced) *produced = restored.written;
     const bool cancelled = s.cancelRequested;
     s.cancelRequested = false;
     if (outcome == DecodeOutcome::ReadError) return problem(Problem::SourceRead);
     if (outcome == DecodeOutcome::Damaged) return problem(Problem::Damaged);
-    if (writeFailed) return problem(Problem::WriteFailed);
+    if (writeFailed) return problem(Problem::WriteFailed, writeError);
     if (outcome == DecodeOutcome::Cancelled || cancelled) return problem(Problem::Cancelled);
     // Every stored byte must have come out.
     if (restored.written < header.originalSize) return problem(Problem::Damaged);
@@ -126,16 +127,17 @@ Outcome FileJob::settle(Outcome o, Stage next) {
 
 Outcome FileJob::openSource(const std::string& path) {
     sourcePath_ = path;
-    struct stat& attributes = files_->attributes;
-    if (::stat(path.c_str(), &attributes) != 0) return problem(Problem::OpenSource, errno);
-    if (S_ISDIR(attributes.st_mode)) return problem(Problem::SourceIsFolder);
-    if (!S_ISREG(attributes.st_mode)) return problem(Problem::SourceNotRegular);
+    FileInfo& attributes = files_->attributes;
+    if (!pathInfo(path, attributes)) return problem(Problem::OpenSource, errno);
+    if (attributes.type == FileInfo::Type::Folder) return problem(Problem::SourceIsFolder);
+    if (attributes.type != FileInfo::Type::Regular) return problem(Problem::SourceNotRegular);
     if (!source_.openRead(path)) return problem(Problem::OpenSource, errno);
     // The file opened may not be the one looked at: judge the open one.
-    if (::fstat(source_.descriptor(), &attributes) != 0) return problem(Problem::SourceRead, errno);
-    if (!S_ISREG(attributes.st_mode)) return problem(Problem::SourceNotRegular);
-    sourceLength_ = static_cast<uint64_t>(attributes.st_size);
-    files_->haveIdentity = descriptorIdentity(source_.descriptor(), files_->identity);
+    if (!descriptorInfo(source_.descriptor(), attributes))
+        return problem(Problem::SourceRead, errno);
+    if (attributes.type != FileInfo::Type::Regular) return problem(Problem::SourceNotRegular);
+    sourceLength_ = attributes.size;
+    files_->haveIdentity = attributes.haveIdentity;
     return {};
 }
 
@@ -218,12 +220,9 @@ Outcome FileJob::removeSource() {
     if (destination_ || !at({Stage::Committed})) return refuse("removal");
     // Only a proven output may take the source's place.
     if (!proven_) return problem(Problem::NotProven);
-    const struct stat& read = files_->attributes;
-    struct stat now {};
-    FileIdentity id;
-    if (!files_->haveIdentity || !fileIdentity(sourcePath_, id) || id != files_->identity ||
-        ::stat(sourcePath_.c_str(), &now) != 0 || !S_ISREG(now.st_mode) ||
-        now.st_size != read.st_size || now.st_mtime != read.st_mtime)
+    FileInfo now;
+    if (!files_->haveIdentity || !pathInfo(sourcePath_, now) ||
+        now.type != FileInfo::Type::Regular || !sameVersion(now, files_->attributes))
         return problem(Problem::SourceChanged);
     if (!removeFile(sourcePath_)) return problem(Problem::RemoveFailed, errno);
     return {};

@@ -242,6 +242,11 @@ class RestoreJob : public FileJob {
     // anything is decoded (false for a source that is not a regular file). The verdict on
     // a check value is the run's, which looks for it where the payload ends.
     bool hasCheck();
+    // After a run or test that failed: whether the compressed file ends with a check
+    // trailer. A source that could not be looked at from its end first (a pipe, the
+    // caller's stream) is read to its end for it, so that the verdict on a wrong password
+    // does not depend on the way the file came in.
+    bool endsWithCheck();
 
     // A caller that restores every member in turn says so; for any other caller, a file
     // with more than one member fails with MoreMembers, as it holds more than was restored.

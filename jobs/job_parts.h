@@ -3,20 +3,21 @@
 // member a restore is at. For the jobs' own sources only.
 #pragma once
 
+#include "file_info.h"
+#include "file_info.h"
 #include "file_io.h"
 #include "file_job.h"
 #include "member_input.h"
 #include "output_file.h"
 
-#include <sys/stat.h>
-
 namespace kpz {
 
 struct FileJob::Files {
     File source;
-    struct stat attributes {};
-    FileIdentity identity;     // the source read, as a file on disk
-    bool haveIdentity = false; // false: the source is never removed
+    FileInfo attributes; // the source read, as a file on disk
+    // false: the source is never removed (standard input kept in a temporary file has an
+    // identity of its own, and is never removed either)
+    bool haveIdentity = false;
     OutputFile output;
 };
 

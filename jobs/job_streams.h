@@ -10,6 +10,7 @@
 #include "stream.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 
 namespace kpz {
@@ -37,13 +38,32 @@ class ReplayedByte final : public Stream {
     bool pending_ = true;
 };
 
-// Installs the job's streams for one coder run and notes a failed write, while the hooks
-// the caller installed still run; puts everything back afterwards.
+// Passes writes on and keeps the system's reason (errno) for the first one that came back
+// short, before later calls can overwrite it; 0 when the destination gave none.
+class NotedWrites final : public Stream {
+  public:
+    explicit NotedWrites(Stream& to) : to_(to) {}
+    int32_t read(void* buffer, uint32_t count) override { return to_.read(buffer, count); }
+    uint32_t write(const void* data, uint32_t count) override {
+        errno = 0;
+        const uint32_t n = to_.write(data, count);
+        if (n < count && error == 0) error = errno;
+        return n;
+    }
+    int error = 0;
+
+  private:
+    Stream& to_;
+};
+
+// Installs the job's streams for one coder run and notes a failed write and its reason,
+// while the hooks the caller installed still run; puts everything back afterwards.
 class RunScope {
   public:
-    RunScope(CodecState& s, Stream& source, Stream& destination) : s_(s), saved_(s.hooks) {
+    RunScope(CodecState& s, Stream& source, Stream& destination)
+        : s_(s), saved_(s.hooks), destination_(destination) {
         s.source = &source;
-        s.destination = &destination;
+        s.destination = &destination_;
         s.hooks.reportWriteFailure = [this] {
             writeFailed = true;
             if (saved_.reportWriteFailure) saved_.reportWriteFailure();
@@ -53,11 +73,19 @@ class RunScope {
         s_.hooks = saved_;
         s_.source = s_.destination = nullptr;
     }
+    RunScope(const RunScope&) = delete;
+    RunScope& operator=(const RunScope&) = delete;
+    // The destination as the coder sees it: writes outside the coder (a header, a trailer)
+    // go through here too, so that their failure keeps its reason.
+    Stream& destination() { return destination_; }
+    // errno of the first write that came back short (0: none, or no reason given).
+    int writeError() const { return destination_.error; }
     bool writeFailed = false;
 
   private:
     CodecState& s_;
     CodecHooks saved_;
+    NotedWrites destination_;
 };
 
 // Passes reads on and hashes what they deliver: the source of a compression with a check.

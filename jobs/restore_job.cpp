@@ -13,7 +13,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
 
 namespace kpz {
 
@@ -101,14 +100,14 @@ Outcome RestoreJob::openDescriptor(int fd, const std::string& label) {
     input_ = std::make_unique<MemberInput>(source_);
     if (!source_.adoptCopy(fd, false))
         return settle(problem(Problem::OpenSource, errno), Stage::Failed);
-    struct stat& attributes = files_->attributes;
-    if (::fstat(source_.descriptor(), &attributes) != 0)
+    if (!descriptorInfo(source_.descriptor(), files_->attributes))
         return settle(problem(Problem::SourceRead, errno), Stage::Failed);
-    if (S_ISDIR(attributes.st_mode)) return settle(problem(Problem::SourceIsFolder), Stage::Failed);
+    if (files_->attributes.type == FileInfo::Type::Folder)
+        return settle(problem(Problem::SourceIsFolder), Stage::Failed);
     // The header's size checks need the payload's length, known only for a regular file
     // read from its start.
-    streamed_ = !S_ISREG(attributes.st_mode) || source_.position() != 0;
-    sourceLength_ = streamed_ ? 0 : static_cast<uint64_t>(attributes.st_size);
+    streamed_ = files_->attributes.type != FileInfo::Type::Regular || source_.position() != 0;
+    sourceLength_ = streamed_ ? 0 : files_->attributes.size;
     return settle({}, Stage::Opened);
 }
 
@@ -174,6 +173,19 @@ bool RestoreJob::hasCheck() {
 
 std::string RestoreJob::outputName() const {
     return safeOutputName(header_.storedName);
+}
+
+bool RestoreJob::endsWithCheck() {
+    if (!streamed_) return hasCheck();
+    if (!input_ || stage_ != Stage::Failed) return false;
+    // The input's last bytes are kept as they are read: read the rest.
+    uint8_t rest[65536];
+    int32_t n;
+    while ((n = input_->read(rest, sizeof rest)) > 0) {
+    }
+    uint64_t hash = 0;
+    return n == 0 && input_->total() >= kTrailerBytes &&
+           decodeTrailer(input_->tail(), kTrailerBytes, hash);
 }
 
 std::string RestoreJob::restoredPath(const std::string& folder, const std::string& name) const {

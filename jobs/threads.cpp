@@ -2,8 +2,6 @@
 // The thread count for one file, from the setting and what the machine has free.
 #include "threads.h"
 
-#include "file_io.h"
-
 namespace kpz {
 
 unsigned threadsForFile(ThreadSetting setting, unsigned busyThreads, unsigned processors,
@@ -15,13 +13,6 @@ unsigned threadsForFile(ThreadSetting setting, unsigned busyThreads, unsigned pr
     // Two: whatever else the machine runs.
     if (setting == ThreadSetting::Auto && processors < running + 1 + otherRunnable) return 1;
     return 2;
-}
-
-unsigned threadsForFile(ThreadSetting setting, unsigned busyThreads) {
-    if (setting == ThreadSetting::One) return 1;
-    const unsigned processors = usableProcessors();
-    const unsigned others = setting == ThreadSetting::Auto ? otherRunnableThreads() : 0;
-    return threadsForFile(setting, busyThreads, processors, others);
 }
 
 } // namespace kpz

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // How many threads a compression may take: the front ends decide, from their settings and
-// what the machine has free, and pass the count to the job.
+// what the machine has free (read with usableProcessors and otherRunnableThreads, host.h),
+// and pass the count to the job. The rule itself is no system call.
 #pragma once
 
 namespace kpz {
@@ -16,9 +17,5 @@ enum class ThreadSetting { Auto, One, Two };
 // lose to one: the part that waits for its turns holds up the whole file.
 unsigned threadsForFile(ThreadSetting setting, unsigned busyThreads, unsigned processors,
                         unsigned otherRunnable);
-
-// The same with the processors and the load read from the system now (the load only for
-// Auto).
-unsigned threadsForFile(ThreadSetting setting, unsigned busyThreads);
 
 } // namespace kpz

@@ -1,8 +1,10 @@
 /* SPDX-License-Identifier: BSD-3-Clause */
 /* libkpz: compress files into .kpz files, restore them, and read their contents as a
- * stream, from C or any language that calls C. The library writes exactly the bytes the
- * kpz tool writes, through the same per-file steps: an output appears under its final name
- * only when it is complete, and an existing file is replaced only by a complete one.
+ * stream, from C or any language that calls C. The library works through the same per-file
+ * steps as the kpz tool: an output appears under its final name only when it is complete,
+ * and an existing file is replaced only by a complete one. It writes the bytes kpz writes
+ * with the same choice of check value: the library stores one only when given KPZ_CHECK
+ * (as kpz --no-check without it), while kpz stores one unless given --no-check.
  *
  * Every call that can fail returns 0 (KPZ_OK) or a negative error code; kpz_strerror gives
  * its text. Where a system call failed, errno holds its reason on return; otherwise errno
@@ -34,7 +36,7 @@ extern "C" {
  * SONAME's (libkpz.so.1): it changes only when a call changes incompatibly. The minor
  * number counts additions to the interface, the patch number fixes. */
 #define KPZ_VERSION_MAJOR 1
-#define KPZ_VERSION_MINOR 1
+#define KPZ_VERSION_MINOR 2
 #define KPZ_VERSION_PATCH 0
 /* One number for comparisons: MAJOR * 10000 + MINOR * 100 + PATCH (10100 for 1.1.0). */
 #define KPZ_VERSION_NUMBER (KPZ_VERSION_MAJOR * 10000 + KPZ_VERSION_MINOR * 100 + KPZ_VERSION_PATCH)
@@ -48,7 +50,8 @@ enum kpz_error {
     KPZ_ERROR_NO_MEMORY = -2,                        /* the working memory could not be had */
     KPZ_ERROR_OPEN_SOURCE = -3,        /* the source could not be opened (errno says why) */
     KPZ_ERROR_SOURCE_NOT_FILE = -4,    /* the source is a folder, FIFO, device or socket */
-    KPZ_ERROR_READ = -5,               /* reading the source failed */
+    KPZ_ERROR_READ = -5,               /* reading the source failed (errno says why when a
+                                          system call failed) */
     KPZ_ERROR_TOO_LARGE = -6,          /* the source has 4 GiB or more */
     KPZ_ERROR_NAME_TOO_LONG = -7,      /* the source's name takes more than 255 bytes */
     KPZ_ERROR_SIZE_CHANGED = -8,       /* the source grew or shrank while it was read */
@@ -62,17 +65,26 @@ enum kpz_error {
     KPZ_ERROR_OUTPUT_NOT_FILE = -15,   /* a folder, FIFO, device or socket is in the way */
     KPZ_ERROR_OUTPUT_EXISTS = -16,     /* a file is in the way and KPZ_REPLACE was not given */
     KPZ_ERROR_CREATE_OUTPUT = -17,     /* the output could not be created (errno says why) */
-    KPZ_ERROR_WRITE = -18,             /* writing the output or putting it in place failed */
+    KPZ_ERROR_WRITE = -18,             /* writing the output or putting it in place failed
+                                          (errno says why when a system call failed, e.g.
+                                          ENOSPC, EFBIG, or EPIPE for a pipe without reader) */
     KPZ_ERROR_CANCELLED = -19,         /* the progress callback asked to stop */
     /* Codes added in 1.1.0. */
     KPZ_ERROR_WRONG_PASSWORD = -20,   /* the file is protected and holds a check value, and the
                                          restore did not match it: the password is wrong (or,
-                                         less likely, the data is damaged) */
+                                         less likely, the data is damaged). The same verdict
+                                         whichever way the file comes in: read as a stream,
+                                         the file is read to its end for it */
     KPZ_ERROR_BUFFER_TOO_SMALL = -21, /* the caller's buffer cannot hold the result; the size
                                          it needs has been stored */
-    KPZ_ERROR_MORE_MEMBERS = -22      /* the file holds further compressed files after the
+    KPZ_ERROR_MORE_MEMBERS = -22,     /* the file holds further compressed files after the
                                          first, which the call does not restore (nothing is
                                          written); kpz -d restores them all */
+    /* Codes added in 1.2.0. */
+    KPZ_ERROR_TEMPORARY_FILE = -23 /* the input of kpz_compress_fd or kpz_compress_callbacks
+                                      could not be kept in a temporary file: the folder for
+                                      them ($TMPDIR, else /tmp) is missing, not writable or
+                                      full (errno says why) */
 };
 
 /* Flags for the calls that take them. A bit not defined here makes the call fail with
@@ -93,7 +105,7 @@ enum kpz_error {
  * about sixteen times for a file under 8 MiB. The last call reports the total. It runs on
  * the calling thread, never at the same time as another call for the same work.
  * Returning nonzero stops the call, which then returns KPZ_ERROR_CANCELLED and leaves no
- * output behind. */
+ * output behind (what kpz_compress_fd and kpz_compress_callbacks leave is said there). */
 typedef int (*kpz_progress_callback)(uint64_t done, uint64_t total, void* user_data);
 
 /* The version of the library loaded at run time, as "MAJOR.MINOR.PATCH" (e.g. "1.1.0"),
@@ -134,7 +146,11 @@ KPZ_API kpz_reader* kpz_reader_open(const char* path, const char* password, int*
 
 /* The header: the restored size in bytes; the stored name as its raw bytes; the name it
  * restores under (UTF-8, only its name part, "" when it cannot name a file); whether the
- * file is protected by a password; whether it holds a check value of its contents. */
+ * file is protected by a password; whether it holds a check value of its contents. The
+ * check value lies at the file's end: where that cannot be seen before the payload is read
+ * (a pipe, callbacks without a seek function, a descriptor not at the start of a regular
+ * file), kpz_reader_has_check gives 0 until the end has been read, that is until
+ * kpz_reader_read has returned 0 or KPZ_ERROR_WRONG_PASSWORD, and the answer then. */
 KPZ_API uint64_t kpz_reader_size(const kpz_reader* reader);
 KPZ_API const char* kpz_reader_stored_name(const kpz_reader* reader);
 KPZ_API const char* kpz_reader_output_name(const kpz_reader* reader);
@@ -145,7 +161,9 @@ KPZ_API int kpz_reader_has_check(const kpz_reader* reader);
  * file that decoded completely, or a negative error code (KPZ_ERROR_DAMAGED,
  * KPZ_ERROR_CHECK_MISMATCH, KPZ_ERROR_WRONG_PASSWORD, ...). A damage found at the end of the
  * file is reported after the bytes before it have been read; after an error every further
- * call returns the same code. Several threads may call it on one reader at once (each gets
+ * call returns the same code. A read of size 0 reads nothing and returns 0 (or the error
+ * already met): it tells nothing about the end, which only a read of at least one byte
+ * that returns 0 reports. Several threads may call it on one reader at once (each gets
  * its own bytes, in turn), but not while another thread closes the reader.
  * The count is a long, which has 32 bits on some systems: a read never returns more than
  * LONG_MAX bytes. */
@@ -190,7 +208,10 @@ KPZ_API kpz_reader* kpz_reader_open_fd(int fd, const char* password, int* error)
  * read by the reader's decoder thread, one call at a time, from the first kpz_reader_read
  * until the end of the data or kpz_reader_close. With a seek function the compressed file
  * starts at the current position, its length is known at once, and a check value at its
- * end is found before the first read. Otherwise as kpz_reader_open. */
+ * end is found before the first read. A seek function that answers -1 when asked for the
+ * position or the end is taken for none: the data is read as a stream (one that answers -1
+ * when asked to come back from the end fails the call with KPZ_ERROR_READ). Otherwise as
+ * kpz_reader_open. */
 KPZ_API kpz_reader* kpz_reader_open_callbacks(kpz_read_callback read, kpz_seek_callback seek,
                                               void* user_data, const char* password, int* error);
 
@@ -210,16 +231,25 @@ KPZ_API int64_t kpz_reader_bytes_after(const kpz_reader* reader);
 
 /* Compresses everything read from in_fd into out_fd, storing stored_name (UTF-8, its name
  * part counts; "" for none) as the name to restore under. The input may be a pipe: it is
- * kept in an unnamed temporary file first, since the header needs its size. Flags:
- * KPZ_CHECK. Neither descriptor is closed; each is used through a copy sharing its
- * position. Errors as kpz_compress_file_ex, and KPZ_ERROR_READ or KPZ_ERROR_WRITE for the
- * descriptors. Progress as for kpz_compress_file_ex, counted once the input has been
- * read. */
+ * kept in an unnamed temporary file first (in $TMPDIR, else /tmp), since the header needs
+ * its size; KPZ_ERROR_TEMPORARY_FILE when that fails. Flags: KPZ_CHECK. Neither descriptor
+ * is closed; each is used through a copy sharing its position. Errors as
+ * kpz_compress_file_ex, and KPZ_ERROR_READ or KPZ_ERROR_WRITE for the descriptors. Progress
+ * as for kpz_compress_file_ex, counted once the input has been read.
+ * When the call fails (a cancel included) and out_fd is a regular file, what it wrote is
+ * taken back: the file is cut back to where the output began (where the descriptor stood,
+ * or the file's end when it stood past it or appends) and the descriptor is put back where
+ * it stood. A pipe or socket keeps the bytes written before the failure: the beginning of
+ * a .kpz file, which every reader refuses as cut short (KPZ_ERROR_DAMAGED).
+ * A pipe or socket whose reader has gone fails the call with KPZ_ERROR_WRITE and errno
+ * EPIPE: while the call runs, SIGPIPE is blocked on the calling thread (the progress
+ * callback runs so too), and one raised by the call's own writes is discarded, so that no
+ * caller has to ignore SIGPIPE for the whole program. A SIGPIPE already pending stays. */
 KPZ_API int kpz_compress_fd(int in_fd, int out_fd, const char* stored_name, const char* password,
                             unsigned flags, kpz_progress_callback progress, void* user_data);
 
 /* The same through the caller's read and write functions, called on the calling thread
- * with io_data. */
+ * with io_data. What the write function has taken before a failure stays with it. */
 KPZ_API int kpz_compress_callbacks(kpz_read_callback read, kpz_write_callback write, void* io_data,
                                    const char* stored_name, const char* password, unsigned flags,
                                    kpz_progress_callback progress, void* user_data);

@@ -9,6 +9,7 @@
 #include "container.h"
 #include "encoder.h"
 #include "file_job.h"
+#include "host.h"
 #include "password.h"
 #include "paths.h"
 #include "threads.h"
@@ -35,8 +36,9 @@ int errorCode(const Outcome& o) {
     case Problem::SourceNotRegular:
         return KPZ_ERROR_SOURCE_NOT_FILE;
     case Problem::SourceRead:
-    case Problem::SpoolFailed:
         return KPZ_ERROR_READ;
+    case Problem::SpoolFailed:
+        return KPZ_ERROR_TEMPORARY_FILE;
     case Problem::TooLarge:
         return KPZ_ERROR_TOO_LARGE;
     case Problem::NameTooLong:
@@ -166,7 +168,8 @@ int compressFile(const char* source, const char* destination, const char* passwo
     kpz::CompressJob job(*state);
     job.setPassword(p);
     // A second thread while a processor is free for it; the bytes are the same.
-    job.setThreads(kpz::threadsForFile(kpz::ThreadSetting::Auto, 1));
+    job.setThreads(kpz::threadsForFile(kpz::ThreadSetting::Auto, 1, kpz::usableProcessors(),
+                                       kpz::otherRunnableThreads()));
     Outcome o = job.open(source);
     if (!o.ok()) return finish(o);
     o = prepareOutput(job, destination ? destination : job.outputFor({}), flags);
@@ -282,6 +285,9 @@ const char* kpz_strerror(int code) {
         return "the buffer is too small";
     case KPZ_ERROR_MORE_MEMBERS:
         return "the file holds further compressed files after the first";
+    case KPZ_ERROR_TEMPORARY_FILE:
+        return "the input could not be kept in a temporary file (is $TMPDIR, or /tmp, a "
+               "writable folder with room?)";
     }
     return "unknown error";
 }

@@ -95,13 +95,21 @@ struct kpz_reader {
     void decode() {
         Handoff sink(*this);
         Outcome o;
+        bool endsWithCheck = false;
         try {
             job->sendOutputTo(sink);
             o = job->run();
+            // A protected file that does not decode: whether it holds a check value decides
+            // between a wrong password and damage. On a stream that is known only at its
+            // end, which the verdict waits for, as the other ways in see it at once.
+            if (passwordOn && !hasCheck &&
+                (o.problem == Problem::Damaged || o.problem == Problem::CheckMismatch))
+                endsWithCheck = job->endsWithCheck();
         } catch (...) {
             o.problem = Problem::SourceRead;
         }
         std::lock_guard<std::mutex> guard(lock);
+        if (endsWithCheck) hasCheck = true;
         result = o;
         if (o.ok()) {
             checked = job->checked();
@@ -236,13 +244,15 @@ kpz_reader* kpz_reader_open_callbacks(kpz_read_callback read, kpz_seek_callback 
             r->callbacks = std::make_unique<CallbackInput>(read, user_data);
             // With a seek function the length is known, and a check value at the end can
             // be looked for before the payload is read; the file starts where the caller's
-            // stream stands.
+            // stream stands. A seek function that answers -1 before anything has moved
+            // cannot seek: the data is then read as a stream, as without one.
             uint64_t length = kpz::RestoreJob::kUnknownLength;
             bool sought = true;
-            if (seek) {
-                const int64_t start = seek(user_data, 0, KPZ_SEEK_CUR);
-                const int64_t last = start >= 0 ? seek(user_data, 0, KPZ_SEEK_END) : -1;
-                if (last >= start && start >= 0) {
+            const int64_t start = seek ? seek(user_data, 0, KPZ_SEEK_CUR) : -1;
+            const int64_t last = start >= 0 ? seek(user_data, 0, KPZ_SEEK_END) : -1;
+            if (last >= 0) {
+                // The data has moved to its end: it has to come back to the start.
+                if (last >= start) {
                     length = static_cast<uint64_t>(last - start);
                     uint8_t tail[kpz::kTrailerBytes];
                     uint64_t hash = 0;
@@ -251,7 +261,7 @@ kpz_reader* kpz_reader_open_callbacks(kpz_read_callback read, kpz_seek_callback 
                         readExactly(read, user_data, tail, sizeof tail))
                         r->hasCheck = kpz::decodeTrailer(tail, sizeof tail, hash);
                 }
-                sought = start >= 0 && seek(user_data, start, KPZ_SEEK_SET) == start;
+                sought = seek(user_data, start, KPZ_SEEK_SET) == start;
             }
             if (!sought) {
                 code = KPZ_ERROR_READ;

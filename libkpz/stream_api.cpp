@@ -9,12 +9,105 @@
 #include "memory_codec.h"
 #include "stream.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <vector>
+
+#ifndef _WIN32
+#include <csignal>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 using namespace kpzapi;
 
 namespace {
+
+#ifndef _WIN32
+// Where kpz_compress_fd's output began, so that a failed call takes back what it wrote to
+// a regular file: the file is cut back to where the output began (its length at the
+// start, when the descriptor stood past it, or appends) and the descriptor is put back
+// where it stood. Bytes written to a pipe or socket cannot be taken back.
+class OutputMark {
+  public:
+    explicit OutputMark(int fd) : fd_(fd) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
+        position_ = ::lseek(fd, 0, SEEK_CUR);
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (position_ < 0 || flags < 0) return;
+        length_ = st.st_size;
+        start_ = (flags & O_APPEND) ? st.st_size : std::min(position_, st.st_size);
+        regular_ = true;
+    }
+    // Takes back what was written since the mark, when anything was; errno is kept.
+    void takeBack() const {
+        if (!regular_) return;
+        const int saved = errno;
+        struct stat st {};
+        if (::lseek(fd_, 0, SEEK_CUR) != position_ ||
+            (::fstat(fd_, &st) == 0 && st.st_size != length_)) {
+            while (::ftruncate(fd_, start_) != 0 && errno == EINTR) {
+            }
+            ::lseek(fd_, position_, SEEK_SET);
+        }
+        errno = saved;
+    }
+
+  private:
+    int fd_;
+    bool regular_ = false;
+    off_t position_ = 0; // the descriptor's position
+    off_t length_ = 0;   // the file's length
+    off_t start_ = 0;    // where the output began
+};
+
+// Keeps SIGPIPE from ending the program while the calling thread writes to a pipe or
+// socket whose reader has gone: the write then fails with EPIPE, which the call reports as
+// KPZ_ERROR_WRITE. A library cannot ask its caller to ignore the signal process-wide, so
+// it blocks the signal for this thread only, takes back one that its own writes raised,
+// and leaves one the caller already had pending.
+class PipeSignalGuard {
+  public:
+    PipeSignalGuard() {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        sigset_t before;
+        ::pthread_sigmask(SIG_BLOCK, &pipe_, &before);
+        wasBlocked_ = sigismember(&before, SIGPIPE) == 1;
+        sigset_t pending;
+        wasPending_ = ::sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    }
+    ~PipeSignalGuard() {
+        const int saved = errno;
+        sigset_t pending;
+        if (!wasPending_ && ::sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+            const timespec now{0, 0};
+            while (::sigtimedwait(&pipe_, nullptr, &now) < 0 && errno == EINTR) {
+            }
+        }
+        if (!wasBlocked_) ::pthread_sigmask(SIG_UNBLOCK, &pipe_, nullptr);
+        errno = saved;
+    }
+    PipeSignalGuard(const PipeSignalGuard&) = delete;
+    PipeSignalGuard& operator=(const PipeSignalGuard&) = delete;
+
+  private:
+    sigset_t pipe_;
+    bool wasBlocked_ = false;
+    bool wasPending_ = false;
+};
+#else
+// Windows has neither SIGPIPE nor a way to cut a descriptor's file back here.
+struct OutputMark {
+    explicit OutputMark(int) {}
+    void takeBack() const {}
+};
+struct PipeSignalGuard {};
+#endif
 
 // The caller's write function as a destination: a short or failed write stops the job.
 class CallbackSink final : public kpz::Stream {
@@ -177,7 +270,12 @@ int kpz_compress_fd(int in_fd, int out_fd, const char* stored_name, const char* 
         if (!in) return finish(Outcome{Problem::OpenSource, errno, {}});
         const std::unique_ptr<kpz::Stream> out = kpz::standardStream(out_fd, true);
         if (!out) return finish(Outcome{Problem::OpenDestination, errno, {}});
-        return compressStream(*in, *out, stored_name, password, flags, progress, user_data);
+        const OutputMark mark(out_fd);
+        const PipeSignalGuard quiet;
+        const int code =
+            compressStream(*in, *out, stored_name, password, flags, progress, user_data);
+        if (code != KPZ_OK) mark.takeBack();
+        return code;
     });
 }
 

@@ -138,8 +138,30 @@ TEST_F(JobSteps, RemovingTheSourceChecksItIsTheSameFile) {
         kpz::Problem problem;
     };
     const std::string a = dir_ + "/a.wav";
+    // A save in place, as an editor makes it: the same size, and the modification time
+    // put back to its very nanosecond or to another moment of the same second.
+    auto rewriteInPlace = [&](bool sameNanosecond) {
+        const fs::file_time_type before = fs::last_write_time(a);
+        std::FILE* f = std::fopen(a.c_str(), "r+b");
+        ASSERT_NE(f, nullptr);
+        std::fputc(source_[0] ^ 0xFF, f);
+        std::fclose(f);
+        fs::file_time_type after = before;
+        if (!sameNanosecond) {
+            using namespace std::chrono;
+            const auto second = floor<seconds>(before.time_since_epoch());
+            const auto fraction = before.time_since_epoch() - second;
+            after = fs::file_time_type(
+                second + (fraction == milliseconds(500) ? milliseconds(250) : milliseconds(500)));
+        }
+        fs::last_write_time(a, after);
+    };
     const Case cases[] = {
         {"Unchanged", [] {}, kpz::Problem::None},
+        {"RewrittenInPlaceWithinTheSecond", [&] { rewriteInPlace(false); },
+         kpz::Problem::SourceChanged},
+        {"RewrittenInPlaceKeepingItsTimes", [&] { rewriteInPlace(true); },
+         kpz::Problem::SourceChanged},
         {"ReplacedByAnotherFile",
          [&] {
              kpztest::writeAll(dir_ + "/new.wav", source_);

@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Windows file access through the wide (UTF-16) functions, with the same fault plan for
-// tests. Files are opened with every sharing mode, as POSIX files are, so that a file
-// being read can still be renamed or removed by others; the handle is wrapped in a C
-// runtime descriptor so that fstat() works on it too.
-#include "file_io.h"
+// Windows file access through the wide (UTF-16) functions under File, and what the system
+// tells about a file. Files are opened with every sharing mode, as POSIX files are, so
+// that a file being read can still be renamed or removed by others; the handle is wrapped
+// in a C runtime descriptor, which the rest of the program passes around.
+#include "file.h"
+#include "file_info.h"
+#include "file_system.h"
 
 #include "windows_text.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <io.h>
@@ -17,9 +18,6 @@
 namespace kpz {
 
 namespace {
-
-FaultPlan faultPlan;
-int readCalls = 0;
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -67,46 +65,39 @@ HANDLE openForAttributes(const std::string& path) {
 
 } // namespace
 
-void installFaultPlan(const FaultPlan& plan) {
-    faultPlan = plan;
-    readCalls = 0;
-}
+namespace sys {
 
-const FaultPlan& activeFaultPlan() {
-    return faultPlan;
-}
-
-void clearFaultPlan() {
-    installFaultPlan(FaultPlan{});
-}
-
-File::~File() {
-    close();
-}
-
-bool File::openRead(const std::string& path) {
-    close();
+int openForReading(const std::string& path) {
     // CreateFileW refuses folders for this access, as the POSIX layer does.
-    fd_ = openDescriptor(path, GENERIC_READ, OPEN_EXISTING, _O_RDONLY);
-    writing_ = false;
-    return fd_ >= 0;
+    return openDescriptor(path, GENERIC_READ, OPEN_EXISTING, _O_RDONLY);
 }
 
-bool File::create(const std::string& path, unsigned) {
-    close();
-    fd_ = openDescriptor(path, GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS, _O_RDWR);
-    writing_ = fd_ >= 0;
-    writeOffset_ = 0;
-    return fd_ >= 0;
+int openForWriting(const std::string& path, unsigned, bool exclusive) {
+    return openDescriptor(path, GENERIC_READ | GENERIC_WRITE,
+                          exclusive ? CREATE_NEW : CREATE_ALWAYS, _O_RDWR);
 }
 
-bool File::createNew(const std::string& path, unsigned) {
-    close();
-    fd_ = openDescriptor(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, _O_RDWR);
-    writing_ = fd_ >= 0;
-    writeOffset_ = 0;
-    return fd_ >= 0;
+int64_t readSome(int fd, void* buffer, uint32_t count) {
+    DWORD n = 0;
+    if (ReadFile(handleOf(fd), buffer, count, &n, nullptr)) return n;
+    // The far end of a pipe closing is its end of file.
+    if (GetLastError() == ERROR_BROKEN_PIPE) return 0;
+    win::failWithLastError();
+    return -1;
 }
+
+int64_t writeSome(int fd, const void* data, uint32_t count) {
+    DWORD n = 0;
+    if (WriteFile(handleOf(fd), data, count, &n, nullptr)) return n;
+    win::failWithLastError();
+    return -1;
+}
+
+bool closeDescriptor(int fd) {
+    return _close(fd) == 0;
+}
+
+} // namespace sys
 
 bool File::createTemporary() {
     close();
@@ -133,9 +124,7 @@ bool File::createTemporary() {
             return false;
         }
     }
-    writing_ = fd_ >= 0;
-    writeOffset_ = 0;
-    return fd_ >= 0;
+    return startWriting(fd_);
 }
 
 bool File::duplicate(const File& other) {
@@ -244,58 +233,6 @@ int64_t File::position() const {
     return here.QuadPart;
 }
 
-void File::adopt(int fd, bool forWriting) {
-    close();
-    fd_ = fd;
-    writing_ = forWriting && fd >= 0;
-    writeOffset_ = 0;
-}
-
-int32_t File::read(void* buffer, uint32_t count) {
-    if (fd_ < 0) return -1;
-    if (faultPlan.readFailsAt > 0 && ++readCalls == faultPlan.readFailsAt) return -1;
-    const HANDLE h = handleOf(fd_);
-    auto* p = static_cast<char*>(buffer);
-    uint32_t total = 0;
-    while (total < count) {
-        DWORD n = 0;
-        if (!ReadFile(h, p + total, count - total, &n, nullptr)) {
-            // The far end of a pipe closing is its end of file.
-            if (GetLastError() == ERROR_BROKEN_PIPE) break;
-            win::failWithLastError();
-            return -1;
-        }
-        if (n == 0) break;
-        total += n;
-    }
-    return static_cast<int32_t>(total);
-}
-
-uint32_t File::write(const void* data, uint32_t count) {
-    if (fd_ < 0) return 0;
-    uint32_t allowed = count;
-    if (faultPlan.writeStopsAt >= 0) {
-        uint64_t stop = static_cast<uint64_t>(faultPlan.writeStopsAt);
-        allowed = writeOffset_ >= stop
-                      ? 0
-                      : static_cast<uint32_t>(std::min<uint64_t>(count, stop - writeOffset_));
-    }
-    const HANDLE h = handleOf(fd_);
-    const auto* p = static_cast<const char*>(data);
-    uint32_t total = 0;
-    while (total < allowed) {
-        DWORD n = 0;
-        if (!WriteFile(h, p + total, allowed - total, &n, nullptr)) {
-            win::failWithLastError();
-            break;
-        }
-        if (n == 0) break;
-        total += n;
-    }
-    writeOffset_ += total;
-    return total;
-}
-
 int64_t File::length() const {
     LARGE_INTEGER size{};
     if (fd_ < 0 || !GetFileSizeEx(handleOf(fd_), &size)) return -1;
@@ -319,38 +256,76 @@ bool File::setLength(uint64_t size) {
     return SetFilePointerEx(h, here, nullptr, FILE_BEGIN) != 0;
 }
 
-bool File::close() {
-    bool ok = true;
-    if (fd_ >= 0) ok = _close(fd_) == 0;
-    fd_ = -1;
-    writing_ = false;
+namespace {
+
+// FILETIME and the change time count 100 ns steps from 1601.
+FileTime timeOf(uint64_t ticks) {
+    constexpr uint64_t kPerSecond = 10000000;
+    constexpr int64_t kSecondsBefore1970 = 11644473600;
+    return {static_cast<int64_t>(ticks / kPerSecond) - kSecondsBefore1970,
+            static_cast<uint32_t>(ticks % kPerSecond) * 100};
+}
+
+FileTime timeOf(const FILETIME& t) {
+    return timeOf((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+}
+
+bool infoOf(HANDLE h, FileInfo& info) {
+    info = FileInfo{};
+    const DWORD type = GetFileType(h);
+    if (type != FILE_TYPE_DISK) {
+        // A pipe, console or device: no identity, size or times to tell.
+        if (type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR)
+            return win::failWithLastError();
+        info.type = FileInfo::Type::Special;
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION data{};
+    if (!GetFileInformationByHandle(h, &data)) {
+        // A handle that tells its size but nothing more (a host file Wine passes on as a
+        // standard handle): a regular file without identity.
+        LARGE_INTEGER size{};
+        if (!GetFileSizeEx(h, &size)) return win::failWithLastError();
+        info.type = FileInfo::Type::Regular;
+        info.size = static_cast<uint64_t>(size.QuadPart);
+        return true;
+    }
+    const bool folder = data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+    info.type = folder ? FileInfo::Type::Folder : FileInfo::Type::Regular;
+    info.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    info.identity.device = data.dwVolumeSerialNumber;
+    info.identity.index = (static_cast<uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow;
+    info.haveIdentity = true;
+    // The bits the C runtime reports: read-only or not.
+    info.permissions = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    info.accessed = timeOf(data.ftLastAccessTime);
+    info.modified = timeOf(data.ftLastWriteTime);
+    FILE_BASIC_INFO basic{};
+    info.changed = GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic)
+                       ? timeOf(static_cast<uint64_t>(basic.ChangeTime.QuadPart))
+                       : info.modified;
+    return true;
+}
+
+} // namespace
+
+bool pathInfo(const std::string& path, FileInfo& info) {
+    const HANDLE h = openForAttributes(path);
+    if (h == INVALID_HANDLE_VALUE) return win::failWithLastError();
+    const bool ok = infoOf(h, info);
+    const int e = errno;
+    CloseHandle(h);
+    errno = e;
     return ok;
 }
 
-bool fileIdentity(const std::string& path, FileIdentity& id) {
-    const HANDLE h = openForAttributes(path);
-    if (h == INVALID_HANDLE_VALUE) return win::failWithLastError();
-    BY_HANDLE_FILE_INFORMATION info{};
-    const bool ok = GetFileInformationByHandle(h, &info) != 0;
-    CloseHandle(h);
-    if (!ok) return win::failWithLastError();
-    id.device = info.dwVolumeSerialNumber;
-    id.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    return true;
-}
-
-bool descriptorIdentity(int fd, FileIdentity& id) {
-    const auto h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (h == INVALID_HANDLE_VALUE || GetFileInformationByHandle(h, &info) == 0) return false;
-    id.device = info.dwVolumeSerialNumber;
-    id.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    return true;
-}
-
-bool sameFile(const std::string& a, const std::string& b) {
-    FileIdentity ia, ib;
-    return fileIdentity(a, ia) && fileIdentity(b, ib) && ia == ib;
+bool descriptorInfo(int fd, FileInfo& info) {
+    const HANDLE h = handleOf(fd);
+    if (h == INVALID_HANDLE_VALUE) {
+        errno = EBADF;
+        return false;
+    }
+    return infoOf(h, info);
 }
 
 bool fileExists(const std::string& path) {
@@ -362,26 +337,6 @@ bool fileExists(const std::string& path) {
 void ensureStandardDescriptors() {
     // The C runtime gives a program started without standard handles descriptors that
     // refuse every call; files it opens never take descriptors 0 to 2.
-}
-
-bool positionalIoFromThreads() {
-    // readAt and writeAt move the handle's one position and put it back: two threads at
-    // once would each put back the other's.
-    return false;
-}
-
-unsigned usableProcessors() {
-    DWORD_PTR process = 0, system = 0;
-    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || process == 0) return 1;
-    unsigned n = 0;
-    for (; process; process &= process - 1)
-        ++n;
-    return n;
-}
-
-unsigned otherRunnableThreads() {
-    // Windows keeps no such count at hand.
-    return 0;
 }
 
 bool removeFile(const std::string& path) {

@@ -9,7 +9,9 @@
 #            -DOUTFILE=<setup.exe>
 # where FILES holds install-files.nsh and uninstall-files.nsh, listing the folder's contents.
 
-Unicode true
+# A 64-bit installer, like the program it installs (and runnable where only 64-bit
+# programs run).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 ManifestDPIAware true
 

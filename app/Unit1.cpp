@@ -6,6 +6,7 @@
 #include "Unit4.h"
 #include "app_title.h"
 #include "messages.h"
+#include "system_path.h"
 #include "ui_Unit1.h"
 
 #include <QAbstractItemView>
@@ -15,7 +16,6 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -38,6 +38,9 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
+
+#include <filesystem>
+#include <system_error>
 
 namespace {
 
@@ -291,6 +294,19 @@ void TMainForm::placeOverWindow(QWidget* dialog) const {
     dialog->move(placed.topLeft());
 }
 
+void TMainForm::keepOnScreen() {
+    const QScreen* s = screen();
+    if (!s) return;
+    const QRect room = s->availableGeometry();
+    QRect placed = frameGeometry();
+    if (room.contains(placed)) return;
+    placed.moveBottom(std::min(placed.bottom(), room.bottom()));
+    placed.moveRight(std::min(placed.right(), room.right()));
+    placed.moveTop(std::max(placed.top(), room.top()));
+    placed.moveLeft(std::max(placed.left(), room.left()));
+    move(placed.topLeft());
+}
+
 QFileDialog* TMainForm::CompressDialog() {
     if (!compressDialog_)
         compressDialog_ = makeOpenDialog(this, "CompressDialog", "Compress", kCompressFilter);
@@ -320,6 +336,8 @@ void TMainForm::setBusy() {
     state_->busy = true;
     batchFailed_ = false;
     batchCancelled_ = false;
+    batchFilesDone_ = 0;
+    batchFailure_.clear();
     ui_->CompressButton->hide();
     ui_->DecompressButton->hide();
     ui_->CancelButton->show();
@@ -370,6 +388,16 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
         (watched == ui_->Label1 || watched == ui_->DestFolderLabel)) {
         OtherMIClick();
         return true;
+    }
+    // The window was centred before the window manager framed it, so without its frame: on
+    // a small or scaled screen (1366x768 at twice the size) the frame reached past the
+    // bottom. Once framed (the window moves into its frame), or at the latest once active,
+    // the whole frame is brought onto the screen.
+    if (watched == this && !framed_ &&
+        ((event->type() == QEvent::Move && frameGeometry() != geometry()) ||
+         event->type() == QEvent::WindowActivate)) {
+        framed_ = true;
+        keepOnScreen();
     }
     // ShowAbout runs once the activation has been handled, so that the windows it opens
     // do not run their loops inside the activation event. Showing the window counts as
@@ -459,8 +487,12 @@ void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
 void TMainForm::dropEvent(QDropEvent* event) {
     if (state_->busy) return;
     QStringList files;
-    for (const QUrl& url : event->mimeData()->urls())
-        if (url.isLocalFile() && !QFileInfo(url.toLocalFile()).isDir()) files << url.toLocalFile();
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (!url.isLocalFile()) continue;
+        const QString file = droppedPath(url);
+        std::error_code error;
+        if (!std::filesystem::is_directory(localPath(file), error)) files << file;
+    }
     if (files.isEmpty()) return;
     event->acceptProposedAction();
     // The batches ask questions in modal windows: they run once the drop has been answered,

@@ -56,6 +56,9 @@ class TMainForm : public QMainWindow {
     QFileDialog* DecompressDialog();
     // Moves a dialog about to be shown to the middle of this window, within the screen.
     void placeOverWindow(QWidget* dialog) const;
+    // Moves this window, frame included, within the screen's free area when it reaches
+    // past an edge.
+    void keepOnScreen();
 
     // Creation defaults; run once by the constructor.
     void Initialize();
@@ -111,6 +114,12 @@ class TMainForm : public QMainWindow {
     bool batchFailed() const { return batchFailed_; }
     // Whether it ended because the user cancelled it (which batchFailed also counts).
     bool batchCancelled() const { return batchCancelled_; }
+    // How many of the last batch's files were finished, in the order given: the files
+    // before the one a failure or a cancel stopped at (and that one too when its outputs
+    // were complete before the cancel).
+    int batchFilesDone() const { return batchFilesDone_; }
+    // The message the last batch's failure was shown with; empty when it did not fail.
+    QString batchFailure() const { return batchFailure_; }
 
     // A name from a file or the file system as it may be shown: control characters escaped.
     static QString displayName(const QString& name);
@@ -192,8 +201,11 @@ class TMainForm : public QMainWindow {
     std::unique_ptr<PackerState> state_;
     QLabel* statusPanel_ = nullptr;
     bool writeFailureShown_ = false;
+    bool framed_ = false; // the window manager's frame has been seen once
     bool batchFailed_ = false;
     bool batchCancelled_ = false;
+    int batchFilesDone_ = 0;
+    QString batchFailure_;
     // The running batch's inputs and outputs: no batch writes an output twice.
     std::unique_ptr<kpz::RunLedger> ledger_;
 };

@@ -4,6 +4,7 @@
 #include "Unit1.h"
 
 #include "host.h"
+#include "messages.h"
 #include "problem_text.h"
 #include "system_path.h"
 #include "text.h"
@@ -13,8 +14,11 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
+#include <filesystem>
+#include <system_error>
+
 std::string TMainForm::localPath(const QString& path) {
-    return filePathBytes(path);
+    return ::localPath(path);
 }
 
 void TMainForm::countBatchUnits(const QStringList& files) {
@@ -24,9 +28,11 @@ void TMainForm::countBatchUnits(const QStringList& files) {
     s.batchTotalUnits = 0;
     s.batchDoneUnits = 0;
     for (const QString& path : files) {
-        const QFileInfo info(path);
-        if (info.isFile() && info.size() > 0)
-            s.batchTotalUnits += static_cast<uint32_t>(static_cast<uint64_t>(info.size()) / 4096);
+        std::error_code error;
+        const std::filesystem::path file(localPath(path));
+        if (!std::filesystem::is_regular_file(file, error)) continue;
+        const uintmax_t size = std::filesystem::file_size(file, error);
+        if (!error) s.batchTotalUnits += static_cast<uint32_t>(size / 4096);
     }
 }
 
@@ -43,7 +49,7 @@ void TMainForm::showFileStart(const QString& path, int index, int count) {
 }
 
 QString TMainForm::displayName(const QString& name) {
-    return QString::fromStdString(kpz::displayText(name.toUtf8().toStdString()));
+    return QString::fromStdString(kpz::displayText(::localPath(name)));
 }
 
 kpz::ReplaceQuestion TMainForm::replaceQuestion() {
@@ -58,7 +64,7 @@ unsigned TMainForm::compressionThreads() const {
 
 kpz::Replace TMainForm::askReplace(const std::string& destination) {
     if (!ui_->OverWarnMI->isChecked()) return kpz::Replace::Yes;
-    const QString shownName = boxName(displayName(QFileInfo(filePathText(destination)).fileName()));
+    const QString shownName = boxName(displayName(QFileInfo(pathText(destination)).fileName()));
     QMessageBox box(QMessageBox::NoIcon, "File Exists", "Overwrite '" + shownName + "'?",
                     QMessageBox::Ok | QMessageBox::Cancel, this);
     box.setDefaultButton(QMessageBox::Ok);
@@ -73,13 +79,15 @@ void TMainForm::endBatch(const kpz::Outcome& outcome, bool passwordOn) {
                          (outcome.problem == kpz::Problem::WriteFailed && writeFailureShown_);
     if (aborted) {
         setStatusText("Aborted!");
+        // A failed write was shown in its own box when the flush met it.
+        if (outcome.problem == kpz::Problem::WriteFailed) batchFailure_ = kpz::msg::kWriteFailed;
     } else {
         // The file an output was already written from, in a box that stays within the screen.
-        const QString other =
-            boxName(displayName(QFileInfo(filePathText(outcome.detail)).fileName()));
+        const QString other = boxName(displayName(QFileInfo(pathText(outcome.detail)).fileName()));
         const QString text = problemText(outcome, passwordOn, other);
         showError(text);
         setStatusText(text);
+        batchFailure_ = text;
     }
     setIdle();
     s.cancelRequested = false;

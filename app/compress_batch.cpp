@@ -63,7 +63,10 @@ bool TMainForm::compressOne(const QString& path, int index, int count) {
     job.setThreads(compressionThreads());
     if (o.ok()) o = job.run();
     if (o.ok()) o = finishCompressed(job);
-    if (!o.ok()) endBatch(o);
+    if (o.ok())
+        ++batchFilesDone_;
+    else
+        endBatch(o);
     return o.ok();
 }
 

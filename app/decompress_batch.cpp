@@ -9,10 +9,11 @@
 #include "ui_Unit1.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
+#include <QRect>
 
 void TMainForm::DecompressFiles() {
     PackerState& s = *state_;
@@ -41,7 +42,7 @@ void TMainForm::decompressBatch(const QStringList& files) {
     resetDisplay();
     // Outputs are named relative to the working directory: make it the folder of the
     // chosen files, so they are restored beside them.
-    if (!s.startedWithParameter) QDir::setCurrent(QFileInfo(files.first()).absolutePath());
+    if (!s.startedWithParameter) setCurrentFolder(QFileInfo(files.first()).path());
 
     setBusy();
     setStatusText("Decompressing...");
@@ -84,15 +85,23 @@ bool TMainForm::decompressOne(const QString& path, int index, int count) {
     // Every member of the file, each under its own stored name.
     job.takeEveryMember();
     bool decoding = false;
+    bool committed = false; // the last member's output is complete
     while (o.ok()) {
         o = job.prepareOutputIn(restoreFolder(), replaceQuestion());
         // Only a payload that ends in the wrong place hints at a wrong password.
         decoding = o.ok();
         if (o.ok()) o = job.run();
-        if (o.ok()) o = finishRestored(job);
+        committed = false;
+        if (o.ok()) {
+            o = finishRestored(job);
+            // A cancel confirmed while the finished file's figures were shown comes after
+            // its output was committed.
+            committed = o.ok() || o.problem == kpz::Problem::Cancelled;
+        }
         if (!o.ok() || !job.moreMembers()) break;
         o = job.nextMember();
     }
+    if (committed && !job.moreMembers()) ++batchFilesDone_;
     if (!o.ok()) endBatch(o, job.passwordOn() && decoding);
     return o.ok();
 }
@@ -102,7 +111,7 @@ std::string TMainForm::restoreFolder() const {
     // Without a chosen folder the output goes to the working directory.
     if (ui_->OtherMI->isChecked() && !s.destinationFolder.isEmpty())
         return localPath(s.destinationFolder);
-    return localPath(QDir::currentPath());
+    return localPath(currentFolder());
 }
 
 kpz::Outcome TMainForm::finishRestored(kpz::RestoreJob& job) {
@@ -129,7 +138,15 @@ bool TMainForm::askPassword(const QString& fileName) {
     const QString savedCode = PasswordForm->Code->text();
     PasswordForm->setPasswordText(QString());
     PasswordForm->setWindowTitle("Password Required for '" + displayName(fileName) + "'");
+    // The caption may be cut in the title bar: the dialog leaves the Current File line,
+    // which names the file, in sight.
+    PasswordForm->keepInSight = [this] {
+        const QRect caption(ui_->Label7->mapToGlobal(QPoint(0, 0)), ui_->Label7->size());
+        const QLabel* box = ui_->CurrentFileBox;
+        return caption.united(QRect(box->mapToGlobal(QPoint(0, 0)), box->size()));
+    };
     const int result = PasswordForm->exec();
+    PasswordForm->keepInSight = nullptr;
     PasswordForm->setWindowTitle("Enter New Password");
     s.passwordCode = PasswordForm->codeWord();
     PasswordForm->setPasswordText(savedText);

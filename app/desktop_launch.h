@@ -24,12 +24,14 @@ enum class Action { None, Restore, Compress };
 Action takeMarker(int& argc, char** argv);
 
 // For a run started from the desktop with files: hands the window the batch to run on its
-// first activation, every file in one run, each output beside its file. Returns the
-// files' full paths; empty when the run has no file.
+// first activation, every file in one run, each output beside its file (a compression
+// leaves out .kpz files). Returns the files' full paths; empty when the run has no file.
 QStringList prepareRun(TMainForm& form, Action action);
 
-// After that run: tells the desktop's notification service, in one notification, what was
-// made and where, what failed, or that the user cancelled. Returns whether it was shown.
+// After that run: tells the desktop's notification service, in one notification, how many
+// files were done and into which folders, which one failed and why, that the user
+// cancelled, and which files the run did not reach or left out. Returns whether it was
+// shown.
 bool reportOutcome(TMainForm& form, const QStringList& sources, Action action);
 
 } // namespace desktop_launch

@@ -6,10 +6,12 @@
 #include "Unit4.h"
 #include "Unit5.h"
 #include "app_title.h"
+#include "command_line.h"
 #include "desktop_launch.h"
 #include "font_warmup.h"
 #include "host.h"
 #include "program_icon.h"
+#include "termination.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -21,16 +23,19 @@
 int main(int argc, char* argv[]) {
     // Before anything is opened: a closed descriptor 1 or 2 would be taken by an output.
     kpz::ensureStandardDescriptors();
-    // A desktop entry's marker is not a file to restore; the rest of the program sees the
-    // command line without it.
-    const desktop_launch::Action fromDesktop = desktop_launch::takeMarker(argc, argv);
+    // Before any thread: ended from outside, the program leaves no output in progress.
+    platform::cleanUpOnTermination(kpz::removePendingOutputs);
+    // The toolkit reads only its options in front; the files after them, with a desktop
+    // entry's marker or "--", are the program's alone.
+    CommandLine line = readCommandLine(argc, argv);
+    const desktop_launch::Action fromDesktop = line.action;
     // The font configuration is read on a second thread while the application connects to
     // the display. That thread then lists the fonts, while this one does what needs no
     // fonts: the window icon's pictures, and the style's icon for the menu bar's overflow
     // button, the first picture read without a named format, which loads every image
     // format plugin. The main window's first text waits for the fonts.
     platform::FontWarmUp fonts;
-    QApplication app(argc, argv);
+    QApplication app(line.toolkitArgc, line.toolkitArgv.data());
     fonts.applicationReady();
     const QIcon icon = programIcon();
     QApplication::style()->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton);
@@ -43,6 +48,9 @@ int main(int argc, char* argv[]) {
         // main window and the only one shown at start.
         TMainForm mainForm;
         mainForm.setWindowIcon(icon);
+        const QStringList arguments = line.arguments;
+        mainForm.commandLineArguments = [arguments] { return arguments; };
+        mainForm.state().startedWithParameter = arguments.size() > 1;
         TAboutForm aboutForm(&mainForm);
         AboutForm = &aboutForm;
         TDestFolderForm destFolderForm(&mainForm);

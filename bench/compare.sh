@@ -10,6 +10,8 @@
 # Environment:
 #   KPZ_CORPUS   corpus folder (default /tmp/kpz-corpus), made by MAKE_CORPUS when needed
 #   MAKE_CORPUS  corpus builder (default ../shared/corpus/make-corpus beside the repo)
+#   KPZ_BUSY     busy loops kept running through the timed rounds (default 0): with one
+#                per processor, every row is timed on a machine with no processor free
 #
 # "kpz portable" rows run the same binary with the block kernels that need nothing past
 # SSE2 (KPZ_KERNELS=portable), beside the fastest ones the processor supports.
@@ -48,7 +50,13 @@ fi
 [[ -s $corpus/all.wav ]] || die "$corpus/all.wav is missing after making the corpus"
 
 work=$(mktemp -d /tmp/kpz-compare.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+busy_pids=()
+stop_busy() {
+    local p
+    for p in "${busy_pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    busy_pids=()
+}
+trap 'stop_busy; rm -rf "$work"' EXIT
 mkdir -p "$work/in" "$work/ref/portable" "$work/out/portable" "$work/ref/check" "$work/out/check" \
     "$work/times" "$work/rss"
 src=$work/in/all.wav
@@ -64,13 +72,15 @@ for f in "$corpus"/*.wav; do
 done
 ((${#batch[@]} > 0)) || die "no batch files beside all.wav in $corpus"
 mkdir -p "$work/in/batch" "$work/out/batch/cp" "$work/out/batch/kpz"
-for d in ref out; do mkdir -p "$work/$d/onecore/cp" "$work/$d/onecore/kpz"; done
+for d in ref out; do
+    mkdir -p "$work/$d/onecore/cp" "$work/$d/onecore/kpz" "$work/$d/one/check" "$work/$d/two"
+done
 cp "${batch[@]}" "$work/in/batch/"
 batch=("$work"/in/batch/*.wav)
 batch_bytes=$(cat "${batch[@]}" | wc -c)
 
-compressors=("cp" "kpz" "kpz --check" "kpz portable" "cp one core" "kpz one core" "flac -0"
-    "wavpack -f" "zstd -1")
+compressors=("cp" "kpz" "kpz --check" "kpz 1 thread" "kpz --check 1 thread" "kpz 2 threads"
+    "kpz portable" "cp one core" "kpz one core" "flac -0" "wavpack -f" "zstd -1")
 decompressors=("kpz -d" "kpz -d checked" "kpz -d portable" "kpz -d one core" "flac -d" "zstd -d")
 batches=("cp batch" "kpz -j2 batch")
 tools=("${compressors[@]}" "${decompressors[@]}" "${batches[@]}")
@@ -92,6 +102,19 @@ set_command() {
     "kpz -d checked")
         outfile=$dir/check/all.wav
         cmd=("$kpz" -d -q -f -o "$dir/check" "$work/ref/check/all.kpz")
+        ;;
+    # The one-thread build's work (KPZ_THREADS=1), and two threads whatever the machine runs.
+    "kpz 1 thread")
+        outfile=$dir/one/all.kpz
+        cmd=(env KPZ_THREADS=1 "$kpz" --no-check -q -f -o "$dir/one" "$src")
+        ;;
+    "kpz --check 1 thread")
+        outfile=$dir/one/check/all.kpz
+        cmd=(env KPZ_THREADS=1 "$kpz" --check -q -f -o "$dir/one/check" "$src")
+        ;;
+    "kpz 2 threads")
+        outfile=$dir/two/all.kpz
+        cmd=(env KPZ_THREADS=2 "$kpz" --no-check -q -f -o "$dir/two" "$src")
         ;;
     "kpz portable")
         outfile=$dir/portable/all.kpz
@@ -159,6 +182,10 @@ cmp "$src" "$work/out/portable/all.wav" || die "kpz -d (portable) did not restor
 cmp "$work/ref/all.kpz" "$work/ref/portable/all.kpz" || die "the kernels gave different files"
 cmp "$src" "$work/out/onecore/kpz/all.wav" || die "kpz -d on one core did not restore all.wav"
 cmp "$work/ref/all.kpz" "$work/ref/onecore/kpz/all.kpz" || die "kpz on one core gave another file"
+cmp "$work/ref/all.kpz" "$work/ref/one/all.kpz" || die "kpz on one thread gave another file"
+cmp "$work/ref/all.kpz" "$work/ref/two/all.kpz" || die "kpz on two threads gave another file"
+cmp "$work/ref/check/all.kpz" "$work/ref/one/check/all.kpz" ||
+    die "kpz --check on one thread gave another file"
 cmp "$src" "$work/out/zstd.wav" || die "zstd -d did not restore all.wav exactly"
 cmp "$src" "$work/out/check/all.wav" || die "kpz -d did not restore the checked all.kpz exactly"
 [[ $(($(stat -c %s "$work/ref/check/all.kpz") - $(stat -c %s "$work/ref/all.kpz"))) == 16 ]] ||
@@ -167,6 +194,13 @@ echo "kpz round trip: restored files are identical to all.wav, and both kernels'
 
 # Timed rounds. Dirty pages of the previous run are written back before each run, so no
 # tool pays for another's writes.
+busy=${KPZ_BUSY:-0}
+[[ $busy =~ ^[0-9]+$ ]] || die "KPZ_BUSY must be a whole number, not '$busy'"
+for ((b = 0; b < busy; b++)); do
+    bash -c 'while :; do :; done' &
+    busy_pids+=($!)
+done
+((busy == 0)) || echo "timed rounds with $busy busy loops running" >&2
 n=${#tools[@]}
 for ((r = 0; r < rounds; r++)); do
     echo "round $((r + 1))/$rounds" >&2
@@ -178,6 +212,8 @@ for ((r = 0; r < rounds; r++)); do
     done
 done
 
+stop_busy
+echo "load average after the rounds: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 collect_medians "${tools[@]}"
 
 printf '\n%-16s %9s %7s %8s %8s %8s %8s %10s\n' \
@@ -208,6 +244,7 @@ out/wav: output bytes / all.wav bytes. t/cp, t/flac: median time / cp's, and / f
 (compressors) or flac -d's (decompressors). MB/s: all.wav bytes (1e6) per second.
 "batch" rows: the corpus's other five files in one command, against cp of the five.
 "one core" rows: pinned to processor 0 (taskset -c 0), against cp pinned the same way.
+"1 thread" rows: KPZ_THREADS=1, the one-thread build's work; "2 threads": KPZ_THREADS=2.
 peak RSS: Maximum resident set size from /usr/bin/time -v (untimed round).
 EOF
 
@@ -239,4 +276,9 @@ awk -v c="${med[kpz]}" -v d="${med["kpz -d"]}" -v cp="${med[cp]}" -v b="${med["k
         printf "goal: kpz %.2fx cp, kpz -d %.2fx cp, kpz -j2 batch %.2fx cp batch (each <= 1.0)\n",
                c / cp, d / cp, b / cb
         printf "one core: kpz %.2fx cp, kpz -d %.2fx cp (both pinned to processor 0)\n", o / co, od / co
+    }'
+awk -v c="${med[kpz]}" -v c1="${med["kpz 1 thread"]}" -v c2="${med["kpz 2 threads"]}" \
+    -v cc="${med["kpz --check"]}" -v cc1="${med["kpz --check 1 thread"]}" -v cp="${med[cp]}" 'BEGIN {
+        printf "threads: kpz 1 thread %.2fx cp, 2 threads %.2fx cp; as chosen %.2fx 1 thread, --check as chosen %.2fx --check 1 thread\n",
+               c1 / cp, c2 / cp, c / c1, cc / cc1
     }'

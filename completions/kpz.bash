@@ -9,8 +9,9 @@ _kpz_reads_kpz() {
     for word in "${words[@]:1:cword-1}"; do
         case $word in
             --) break ;;
-            # Only --decompress, --test and --list start with these letters.
-            --d* | --t* | --l*) return 0 ;;
+            # --decompress (or --uncompress), --test and --list; --to-stdout starts
+            # with --t as well.
+            --d* | --u* | --te* | --l*) return 0 ;;
             --*) ;;
             -?*)
                 for ((i = 1; i < ${#word}; i++)); do
@@ -29,10 +30,12 @@ _kpz() {
     local cur prev words cword split
     _init_completion -s || return
 
-    # Long options may be shortened to any prefix that names only one of them.
+    # The word before the cursor may be an option that takes the next word as its value.
+    # Long options may be shortened to any prefix that names only one of them (--n is
+    # both --name and --no-check, so --na is the shortest for --name).
     case $prev in
         --*=*) ;; # a whole option with its value: nothing to add to it
-        -o | --o*)
+        --o*)
             _filedir -d
             return
             ;;
@@ -40,8 +43,25 @@ _kpz() {
             _filedir
             return
             ;;
-        -j | --j* | --n*)
+        --j* | --na*)
             return
+            ;;
+        --*) ;;
+        -?*)
+            # Short options cluster (-vo): the first -o or -j takes the rest of the word as
+            # its value, or the next word when it ends the cluster.
+            local i
+            for ((i = 1; i < ${#prev}; i++)); do
+                case ${prev:i:1} in
+                    o | j)
+                        if ((i == ${#prev} - 1)); then
+                            [[ ${prev:i:1} == o ]] && _filedir -d
+                            return
+                        fi
+                        break
+                        ;;
+                esac
+            done
             ;;
     esac
     $split && return

@@ -119,9 +119,6 @@ bool TDestFolderForm::setCurrentFolder(const QString& folder) {
 
 void TDestFolderForm::fillFolderList() {
     QListWidget* list = ui_->DestFolder;
-    list->setAccessibleName("Folders");
-    ui_->DestDrive->setAccessibleName("Drives");
-    ui_->FilePathLabel->setAccessibleDescription("Chosen folder");
     list->clear();
     QStyle* style = list->style();
     const QIcon openIcon = style->standardIcon(QStyle::SP_DirOpenIcon);

@@ -54,6 +54,7 @@ THelpForm::THelpForm(QWidget* parent) : QDialog(parent) {
 
     RichEdit = new QTextEdit(this);
     RichEdit->setObjectName("RichEdit");
+    RichEdit->setAccessibleName("Help text");
     RichEdit->setReadOnly(true);
     RichEdit->setFrameShape(QFrame::NoFrame);
     RichEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

@@ -11,8 +11,10 @@
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QScreen>
 #include <QValidator>
 
+#include <algorithm>
 #include <string>
 
 TPasswordForm* PasswordForm = nullptr;
@@ -141,7 +143,28 @@ void TPasswordForm::CheckBoxClick() {
 
 void TPasswordForm::FormActivate() {
     PasswordEdit->setFocus();
-    if (QWidget* owner = parentWidget()) move(owner->window()->pos() + QPoint(40, 147));
+    QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    if (!owner) return;
+    // 40 right of and 147 below the owner's corner, frames included. Where that would
+    // cover the part to keep in sight, just below that part, or above it when the screen
+    // ends first. Then within the screen, also when the owner hangs off one of its edges.
+    constexpr int kGap = 4;
+    QRect placed(owner->pos() + QPoint(40, 147), frameGeometry().size());
+    const QScreen* screen = owner->screen();
+    const QRect room = screen ? screen->availableGeometry() : QRect();
+    const QRect spared = keepInSight ? keepInSight() : QRect();
+    if (placed.intersects(spared)) {
+        placed.moveTop(spared.bottom() + 1 + kGap);
+        if (room.isValid() && placed.bottom() > room.bottom())
+            placed.moveBottom(spared.top() - 1 - kGap);
+    }
+    if (room.isValid()) {
+        placed.moveRight(std::min(placed.right(), room.right()));
+        placed.moveBottom(std::min(placed.bottom(), room.bottom()));
+        placed.moveLeft(std::max(placed.left(), room.left()));
+        placed.moveTop(std::max(placed.top(), room.top()));
+    }
+    move(placed.topLeft());
 }
 
 void TPasswordForm::FormKeyPress(QChar& key) {

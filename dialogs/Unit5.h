@@ -3,8 +3,10 @@
 #pragma once
 
 #include <QDialog>
+#include <QRect>
 
 #include <cstdint>
+#include <functional>
 
 class QCheckBox;
 class QLabel;
@@ -23,6 +25,12 @@ class TPasswordForm : public QDialog {
     QCheckBox* CheckBox = nullptr;
     // Never shown: holds the password code as signed decimal text, which the batches read.
     QLabel* Code = nullptr;
+
+    // A part of the screen, in screen coordinates, that the dialog leaves in sight when it
+    // places itself: while it asks for a file's password, where the owner names that file.
+    // Asked at each placement, since the owner may have moved (or been framed by the window
+    // manager) meanwhile. Unset for none.
+    std::function<QRect()> keepInSight;
 
     // The word that scrambles payload words: the low 16 bits of the number in Code.
     uint16_t codeWord() const;

@@ -28,6 +28,11 @@ bool plannedReadFails() {
     return faultPlan.readFailsAt > 0 && ++readCalls == faultPlan.readFailsAt;
 }
 
+void plannedReadRewrite(uint64_t offset, void* bytes, int64_t count) {
+    if (count > 0 && faultPlan.rewriteRead)
+        faultPlan.rewriteRead(offset, bytes, static_cast<uint32_t>(count));
+}
+
 uint32_t plannedWriteAllowance(uint64_t offset, uint32_t count) {
     if (faultPlan.writeStopsAt < 0) return count;
     const auto stop = static_cast<uint64_t>(faultPlan.writeStopsAt);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // POSIX descriptors under File, and what stat tells about a file.
+#include "fault_plan.h"
 #include "file.h"
 #include "file_info.h"
 #include "file_system.h"
@@ -100,6 +101,7 @@ int64_t File::readAt(uint64_t offset, void* buffer, uint32_t count) {
     do {
         n = ::pread(fd_, buffer, count, static_cast<off_t>(offset));
     } while (n < 0 && errno == EINTR);
+    plannedReadRewrite(offset, buffer, n);
     return n;
 }
 

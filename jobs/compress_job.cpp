@@ -124,6 +124,9 @@ Outcome CompressJob::encode(bool withCheck) {
             compressedSize_ = s_.destWritten;
             return {};
         }
+        // Coded again on one thread, from the start: the progress starts over too.
+        s_.sourceProcessed = 0;
+        s_.destWritten = headerBytes;
     }
     const EncodeOutcome outcome = scope.writeFailed ? EncodeOutcome::Cancelled : encodeFile(s_);
     const bool cancelled = s_.cancelRequested;

@@ -4,7 +4,6 @@
 #pragma once
 
 #include "file_info.h"
-#include "file_info.h"
 #include "file_io.h"
 #include "file_job.h"
 #include "member_input.h"

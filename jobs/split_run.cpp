@@ -61,11 +61,16 @@ class TwoThreads {
                 return false;
             }
             if (!readPiece(first_, at, b.samples, kChunkBytes)) return false;
+            // What this thread codes, to compare with what the check value covers: coding
+            // turns the samples into residuals in place, so before it.
+            if (run_.withCheck) coded_.add(b.samples, kChunkBytes);
             if (!writeWords(first_, at, b.words, firstCoder_.code(b.samples, kBufferLength), pos))
                 return false;
             coded(kChunkBytes);
         }
         firstEnd_ = pos;
+        firstSide_ = firstCoder_.prevSide;
+        firstRight_ = firstCoder_.prevRight;
         int expected = kScanning;
         return phase_.compare_exchange_strong(expected, kFirstTakesAll);
     }
@@ -73,12 +78,17 @@ class TwoThreads {
     // The rest after codeFirst took it over, once the second thread has stopped: the part
     // of the source its width pass did not hash, then the second part.
     void codeRest(ThreadBuffers& b) {
-        if (run_.withCheck)
+        if (run_.withCheck) {
             for (uint64_t at = hashedUpTo_; at < run_.cut; at += kChunkBytes) {
                 if (stop_.load(std::memory_order_relaxed)) return;
                 if (!readPiece(first_, at, b.samples, kChunkBytes)) return;
                 hash_.add(b.samples, kChunkBytes);
             }
+            // The check value covers the first part as read for it, which must be what
+            // was coded.
+            seenValue_ = hash_.value();
+            compareFirstPart_ = true;
+        }
         secondStart_ = firstEnd_;
         codeToTheEnd(first_, b, firstCoder_, firstEnd_);
     }
@@ -103,6 +113,12 @@ class TwoThreads {
             hashedUpTo_ = run_.cut;
             return;
         }
+        if (run_.withCheck) {
+            seenValue_ = hash_.value();
+            compareFirstPart_ = true;
+        }
+        seenSide_ = side;
+        seenRight_ = right;
         // Every whole chunk codes to whole words, so the second part starts on a word of the
         // payload, with the prediction state the first part ends in.
         HalfCoder coder(b.words, side, right);
@@ -116,10 +132,8 @@ class TwoThreads {
         if (f.problem != Problem::None) {
             r.problem = f.problem;
             r.error = f.error;
-        } else if (firstEnd_ != secondStart_) {
-            // The first part coded to another length than its width pass gave: its bytes
-            // changed between the two reads, and the parts would not join.
-            r.problem = Problem::SizeChanged;
+        } else if (!firstPartAgrees()) {
+            r.ran = false;
         } else {
             r.outputEnd = outputEnd_;
         }
@@ -127,6 +141,23 @@ class TwoThreads {
     }
 
   private:
+    // Whether the output restores to the bytes its coders read, as one thread's always
+    // does, although the first part was read twice: by the calling thread that coded it
+    // and by the width pass (or, after a takeover, by the reads that hashed it for the
+    // check value). A source rewritten in place between the two reads could otherwise
+    // join a first part of one version with a second part placed or predicted from
+    // another, or with a check value of another, where no block width changed. What the
+    // width pass gives the output is where the second part starts and the frame it is
+    // predicted from; with the check value, also the hash of the first part, which must be
+    // the hash of what was coded.
+    bool firstPartAgrees() const {
+        if (firstEnd_ != secondStart_) return false;
+        if (phase_.load(std::memory_order_acquire) == kSecondCodes &&
+            (firstSide_ != seenSide_ || firstRight_ != seenRight_))
+            return false;
+        return !compareFirstPart_ || coded_.value() == seenValue_;
+    }
+
     // Counts a piece coded by either thread, and shows the progress of both when the
     // piece was the calling thread's: the caller's hooks run on its own thread only.
     void coded(uint64_t sourceBytes) {
@@ -212,6 +243,12 @@ class TwoThreads {
     // part, then the first's when that takes over (from hashedUpTo_ on).
     ContentHash hash_;
     uint64_t hashedUpTo_ = 0;
+    // With the check value: the first part as the calling thread coded it, and the check
+    // value's hash at the end of the first part: they must agree.
+    ContentHash coded_;
+    uint64_t seenValue_ = 0;
+    bool compareFirstPart_ = false;
+    int16_t firstSide_ = 0, firstRight_ = 0, seenSide_ = 0, seenRight_ = 0;
     uint64_t firstEnd_ = 0, secondStart_ = 1, outputEnd_ = 0;
 };
 
@@ -251,7 +288,15 @@ TwoThreadResult codeOnTwoThreads(const TwoThreadRun& run, const bool& cancel,
     const bool takesOver = work.codeFirst(*first);
     if (thread.joinable()) thread.join();
     if (takesOver) work.codeRest(*first);
-    return work.result();
+    TwoThreadResult r = work.result();
+    // The source changed between two reads of its first part: nothing written is kept,
+    // and the caller codes the file again on one thread, which reads each byte once.
+    if (!r.ran && !run.output.setLength(run.payloadStart)) {
+        r.ran = true;
+        r.problem = Problem::WriteFailed;
+        r.error = errno;
+    }
+    return r;
 }
 
 } // namespace kpz

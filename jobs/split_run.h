@@ -33,7 +33,10 @@ struct TwoThreadRun {
 };
 
 struct TwoThreadResult {
-    bool ran = true;                 // false: no memory for the buffers; nothing was done
+    // false: nothing is left past the header and the caller codes the file on one thread:
+    // there was no memory for the buffers, or the source changed between the two reads of
+    // its first part (one thread's and the width pass's).
+    bool ran = true;
     Problem problem = Problem::None; // SourceRead, SizeChanged, WriteFailed or Cancelled
     int error = 0;                   // errno of a failed read or write
     uint64_t outputEnd = 0;          // the output's length, trailer included

@@ -5,13 +5,10 @@
 #include "api_internal.h"
 #include "kpz.h"
 
-#include "charset.h"
-#include "container.h"
-#include "encoder.h"
+#include "codec_record.h"
 #include "file_job.h"
 #include "host.h"
-#include "password.h"
-#include "paths.h"
+#include "text.h"
 #include "threads.h"
 
 #include <algorithm>
@@ -119,9 +116,9 @@ int restoreCode(const Outcome& o, bool passwordOn, bool hasCheck) {
 // restored bytes do not depend on the buffer's size. (Compressing keeps the usual buffer:
 // the end of the payload it writes depends on the buffer's size.)
 void pickBufferLength(kpz::CodecState& s, uint64_t bytes) {
-    const uint64_t blockBytes = 2u * static_cast<uint64_t>(kpz::kBlockLength);
-    uint64_t words = bytes / 16 / blockBytes * static_cast<uint64_t>(kpz::kBlockLength);
-    words = std::clamp<uint64_t>(words, 2u * kpz::kBlockLength, kpz::kBufferLength);
+    const uint64_t blockBytes = 2u * static_cast<uint64_t>(kpz::kProgramBlockLength);
+    uint64_t words = bytes / 16 / blockBytes * static_cast<uint64_t>(kpz::kProgramBlockLength);
+    words = std::clamp<uint64_t>(words, 2u * kpz::kProgramBlockLength, kpz::kProgramBufferLength);
     s.bufferLength = static_cast<int32_t>(words);
 }
 

@@ -2,9 +2,8 @@
 // The reader: the restored bytes of a .kpz file, read in order, from a path, a descriptor
 // or the caller's own read (and seek) functions.
 #include "api_internal.h"
-#include "check_trailer.h"
-#include "container.h"
 #include "kpz.h"
+#include "memory_jobs.h"
 
 #include <algorithm>
 #include <climits>
@@ -254,12 +253,12 @@ kpz_reader* kpz_reader_open_callbacks(kpz_read_callback read, kpz_seek_callback 
                 // The data has moved to its end: it has to come back to the start.
                 if (last >= start) {
                     length = static_cast<uint64_t>(last - start);
-                    uint8_t tail[kpz::kTrailerBytes];
-                    uint64_t hash = 0;
-                    if (length >= kpz::kHeaderFixedBytes + 4 + kpz::kTrailerBytes &&
-                        seek(user_data, last - kpz::kTrailerBytes, KPZ_SEEK_SET) >= 0 &&
+                    uint8_t tail[kpz::kCheckValueBytes];
+                    if (length >= kpz::kShortestCheckedFile &&
+                        seek(user_data, last - static_cast<int64_t>(kpz::kCheckValueBytes),
+                             KPZ_SEEK_SET) >= 0 &&
                         readExactly(read, user_data, tail, sizeof tail))
-                        r->hasCheck = kpz::decodeTrailer(tail, sizeof tail, hash);
+                        r->hasCheck = kpz::isCheckValue(tail, sizeof tail);
                 }
                 sought = seek(user_data, start, KPZ_SEEK_SET) == start;
             }

@@ -3,11 +3,8 @@
 // function into a descriptor or the caller's write function, whole files in memory, and
 // the test of a file.
 #include "api_internal.h"
-#include "check_trailer.h"
-#include "container.h"
 #include "host.h"
-#include "memory_codec.h"
-#include "stream.h"
+#include "memory_jobs.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -183,21 +180,11 @@ int compressBuffer(const void* source, size_t size, const char* name, const char
         !readPassword(password, p) || (flags & ~kCompressFlags) != 0)
         return KPZ_ERROR_ARGUMENT;
     *written = 0;
-    if (size > kpz::kMaxSourceSize) return KPZ_ERROR_TOO_LARGE;
-    const std::string stored = kpz::storedNameFor(name);
-    if (stored.size() > kpz::kMaxNameLength) return KPZ_ERROR_NAME_TOO_LONG;
+    if (const Outcome o = kpz::checkMemorySource(size, name); !o.ok()) return finish(o);
     auto state = newState();
     if (!state) return KPZ_ERROR_NO_MEMORY;
-    const auto* bytes = static_cast<const uint8_t*>(source);
-    std::vector<uint8_t> file = kpz::compressToMemory(
-        *state, std::vector<uint8_t>(bytes, bytes + size), stored, p.given, p.code);
-    if (flags & KPZ_CHECK) {
-        kpz::ContentHash hash;
-        hash.add(bytes, size);
-        uint8_t trailer[kpz::kTrailerBytes];
-        kpz::encodeTrailer(hash.value(), trailer);
-        file.insert(file.end(), trailer, trailer + kpz::kTrailerBytes);
-    }
+    const std::vector<uint8_t> file = kpz::compressMemory(
+        *state, static_cast<const uint8_t*>(source), size, name, p, (flags & KPZ_CHECK) != 0);
     *written = file.size();
     if (file.size() > capacity) return KPZ_ERROR_BUFFER_TOO_SMALL;
     std::memcpy(destination, file.data(), file.size());
@@ -225,10 +212,7 @@ int restoreBuffer(const void* source, size_t size, const char* password, void* d
         *restored = job.originalSize();
         return KPZ_ERROR_BUFFER_TOO_SMALL;
     }
-    uint64_t hash = 0;
-    const bool hasCheck =
-        size >= kpz::kTrailerBytes &&
-        kpz::decodeTrailer(bytes + size - kpz::kTrailerBytes, kpz::kTrailerBytes, hash);
+    const bool hasCheck = kpz::endsWithCheckValue(bytes, size);
     BufferSink sink(destination, capacity);
     job.sendOutputTo(sink);
     o = job.run();

@@ -3,6 +3,7 @@
 // file whatever the launcher's working folder, and the notification that tells the
 // outcome, received by a stand-in notification service on a private session bus.
 #include "desktop_launch.h"
+#include "file_io.h"
 #include "modal_helper.h"
 
 #include <QDBusConnection>
@@ -74,6 +75,8 @@ class DesktopLaunchTest : public QObject {
     void failureIsNotified_data();
     void failureIsNotified();
     void cancelIsNotAFailure();
+    void outcomeIsCounted_data();
+    void outcomeIsCounted();
     void entryRunsOneBatch_data();
     void entryRunsOneBatch();
 
@@ -130,6 +133,7 @@ void DesktopLaunchTest::init() {
 }
 
 void DesktopLaunchTest::cleanup() {
+    kpz::clearFaultPlan();
     QDir::setCurrent(startFolder_);
     dir_.reset();
 }
@@ -308,6 +312,107 @@ void DesktopLaunchTest::cancelIsNotAFailure() {
              qPrintable(seen[0].summary));
     QVERIFY2(seen[0].body.contains("song.kpz"), qPrintable(seen[0].body));
     QCOMPARE(readFile(path("music/song.wav")), QByteArray("the user's own file"));
+}
+
+void DesktopLaunchTest::outcomeIsCounted_data() {
+    QTest::addColumn<Action>("action");
+    // "folder/name" for each file; a .kpz file is "ok" (a good file), "bad" (damaged),
+    // "short" (the write of its output fails) or "taken" (its output's name is taken
+    // already, and the overwrite question is cancelled); other files are sources to
+    // compress.
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<QString>("body"); // {f1} and {f2} stand for the folders' paths
+    const QString damaged = "Compressed file is damaged or truncated!";
+    QTest::newRow("restore from two folders")
+        << Action::Restore << QStringList{"f1/a.kpz:ok", "f2/b.kpz:ok", "f2/c.kpz:ok"}
+        << "Restored 3 files"
+        << "1 file restored into {f1}: a.kpz\n2 files restored into {f2}: b.kpz and c.kpz";
+    QTest::newRow("failure between two restored files")
+        << Action::Restore << QStringList{"f1/a.kpz:ok", "f1/b.kpz:bad", "f1/c.kpz:ok"}
+        << "Could not restore b.kpz"
+        << damaged + "\n1 file restored into {f1}: a.kpz\n1 file not restored: c.kpz";
+    QTest::newRow("failure in the first of two folders")
+        << Action::Restore << QStringList{"f1/a.kpz:bad", "f2/b.kpz:ok", "f2/c.kpz:ok"}
+        << "Could not restore a.kpz" << damaged + "\n2 files not restored: b.kpz and c.kpz";
+    QTest::newRow("cancelled at the last file")
+        << Action::Restore << QStringList{"f1/a.kpz:ok", "f1/b.kpz:taken"} << "Restore cancelled"
+        << "1 file restored into {f1}: a.kpz\n1 file not restored: b.kpz";
+    QTest::newRow("cancelled at the first of many")
+        << Action::Restore
+        << QStringList{"f1/a.kpz:taken", "f1/b.kpz:ok", "f1/c.kpz:ok", "f1/d.kpz:ok", "f1/e.kpz:ok"}
+        << "Restore cancelled"
+        << "5 files not restored: a.kpz, b.kpz, c.kpz and 2 more";
+    QTest::newRow("a write fails")
+        << Action::Restore << QStringList{"f1/a.kpz:short", "f1/b.kpz:ok"}
+        << "Could not restore a.kpz"
+        << "Couldn't write to destination file!\n"
+           "1 file not restored: b.kpz";
+    QTest::newRow("compress beside a compressed file")
+        << Action::Compress << QStringList{"f1/a.wav", "f1/packed.kpz:ok", "f2/b.raw"}
+        << "Compressed 2 files"
+        << "1 file compressed into {f1}: a.wav\n1 file compressed into {f2}: b.raw\n"
+           "1 file left out, compressed already: packed.kpz";
+    QTest::newRow("compress only compressed files")
+        << Action::Compress << QStringList{"f1/packed.kpz:ok"} << "Nothing compressed"
+        << "1 file left out, compressed already: packed.kpz";
+}
+
+// The notification after a run of several files says how many were done and where, which
+// one failed and why, and which ones the run did not reach or left out.
+void DesktopLaunchTest::outcomeIsCounted() {
+    QFETCH(Action, action);
+    QFETCH(QStringList, files);
+    QFETCH(QString, summary);
+    QFETCH(QString, body);
+    QStringList arguments{"brisko-packer"};
+    QMap<QString, QByteArray> untouched; // the files the run must leave as they were
+    ModalHelper helper;
+    for (const QString& file : files) {
+        const QString name = file.section(':', 0, 0), kind = file.section(':', 1);
+        QVERIFY(QDir().mkpath(QFileInfo(path(name)).path()));
+        const QString stem = QFileInfo(name).completeBaseName();
+        const QByteArray data = toneBytes(30000);
+        QByteArray content = data;
+        if (name.endsWith(".kpz"))
+            content = expectedCompressed(data, (stem + ".wav").toStdString());
+        if (kind == "bad") content.chop(2000);
+        writeFile(path(name), content);
+        if (kind == "taken") {
+            writeFile(path(name.chopped(4) + ".wav"), "the user's own file");
+            untouched[name.chopped(4) + ".wav"] = "the user's own file";
+            helper.press(QMessageBox::Cancel);
+        }
+        if (kind == "bad" || kind == "short") helper.press(QMessageBox::Ok);
+        // The restored file's last write stops 100 bytes short.
+        if (kind == "short") kpz::installFaultPlan({.writeStopsAt = data.size() - 100});
+        if (action == Action::Compress && name.endsWith(".kpz")) untouched[name] = content;
+        arguments << path(name);
+    }
+
+    AppWindows w;
+    w.form.state().firstActivation = true;
+    w.form.state().startedWithParameter = true;
+    w.form.commandLineArguments = [arguments] { return arguments; };
+    const QStringList sources = desktop_launch::prepareRun(w.form, action);
+    QCOMPARE(sources.size(), files.size());
+    w.form.show();
+    w.form.ShowAbout();
+    QTRY_VERIFY(helper.finished());
+    QTRY_VERIFY(!w.form.state().busy);
+    QVERIFY(helper.unexpected.isEmpty());
+
+    QVERIFY(desktop_launch::reportOutcome(w.form, sources, action));
+    const QList<Notice> seen = notices_->seen();
+    QCOMPARE(seen.size(), 1);
+    QCOMPARE(seen[0].summary, summary);
+    for (const char* folder : {"f1", "f2"})
+        body.replace(QString("{%1}").arg(folder),
+                     QDir::toNativeSeparators(QFileInfo(path(folder)).canonicalFilePath()));
+    QCOMPARE(seen[0].body, body.toHtmlEscaped());
+    for (auto [name, content] : untouched.asKeyValueRange())
+        QCOMPARE(readFile(path(name)), content);
+    QVERIFY(!QFile::exists(path("f1/packed.kpz.kpz")));
 }
 
 void DesktopLaunchTest::entryRunsOneBatch_data() {

@@ -6,6 +6,7 @@
 #include "ui_Unit1.h"
 #include "ui_Unit3.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QDir>
 #include <QListWidget>
@@ -197,6 +198,21 @@ void DestinationFolderTest::dialogLayout() {
     Ui::TDestFolderForm& ui = d.ui();
     QCOMPARE(ui.Label1->buddy(), ui.DestFolder);
     QCOMPARE(ui.Label2->buddy(), ui.DestDrive);
+    // Screen readers find each caption tied to its control. The folder list, whose own
+    // accessible side reports no caption (the toolkit's item views do not), is named as its
+    // caption reads; a drop-down list is named by its choice on Linux, its caption found
+    // through the tie.
+    for (auto [label, control] : {std::pair<QLabel*, QWidget*>{ui.Label1, ui.DestFolder},
+                                  std::pair<QLabel*, QWidget*>{ui.Label2, ui.DestDrive}}) {
+        QAccessibleInterface* caption = QAccessible::queryAccessibleInterface(label);
+        QVERIFY(caption);
+        QList<QObject*> labelled;
+        for (const auto& [other, relation] : caption->relations(QAccessible::Labelled))
+            labelled << other->object();
+        QCOMPARE(labelled, QList<QObject*>{control});
+    }
+    QCOMPARE(QAccessible::queryAccessibleInterface(ui.DestFolder)->text(QAccessible::Name) + ':',
+             ui.Label1->text().remove('&'));
 }
 
 void DestinationFolderTest::tabOrder() {

@@ -30,6 +30,8 @@ class MainWindowTest : public QObject {
     void enterClicksTheFocusedButton();
     void screenReaderNames_data();
     void screenReaderNames();
+    void keptOnScreen_data();
+    void keptOnScreen();
 };
 
 void MainWindowTest::controls_data() {
@@ -337,7 +339,8 @@ void MainWindowTest::screenReaderNames_data() {
         {"PasswordForm", "PasswordEdit", ""},
         {"PasswordForm", "CheckBox", ""},
         {"DestFolderForm", "DestFolder", ""},
-        {"DestFolderForm", "DestDrive", ""},
+        {"DestFolderForm", "DestDrive", "Label2"},
+        {"HelpForm", "RichEdit", ""},
         {"AboutForm", "", ""},
         {"AboutForm", "title", ""},
     };
@@ -366,6 +369,33 @@ void MainWindowTest::screenReaderNames() {
     for (const auto& [other, relation] : accessible->relations(QAccessible::Label))
         labels << other->object()->objectName();
     QCOMPARE(labels, QStringList{caption});
+}
+
+void MainWindowTest::keptOnScreen_data() {
+    QTest::addColumn<QPoint>("at"); // where the window is put, as a share of the room left
+    QTest::addColumn<bool>("moves");
+    QTest::newRow("middle") << QPoint(50, 50) << false;
+    QTest::newRow("past the bottom") << QPoint(50, 103) << true;
+    QTest::newRow("past the right") << QPoint(120, 50) << true;
+    QTest::newRow("past the top left") << QPoint(-10, -5) << true;
+}
+
+// A window that reaches past the screen's edge once framed (centred on a small or scaled
+// screen before its frame was known) is brought onto it, whole; one that fits stays.
+void MainWindowTest::keptOnScreen() {
+    QFETCH(QPoint, at);
+    QFETCH(bool, moves);
+    AppWindows w;
+    const QRect room = w.form.screen()->availableGeometry();
+    const QSize spare = room.size() - w.form.frameGeometry().size();
+    const QPoint put =
+        room.topLeft() + QPoint(spare.width() * at.x() / 100, spare.height() * at.y() / 100);
+    w.form.move(put);
+    w.form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w.form));
+    QTRY_VERIFY2(room.contains(w.form.frameGeometry()),
+                 qPrintable(QString("at %1,%2").arg(w.form.x()).arg(w.form.y())));
+    QCOMPARE(w.form.pos() != put, moves);
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -9,7 +9,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -63,6 +65,8 @@ class PasswordTest : public QObject {
     void hidePassword();
     void enterAndEscapeCloseNothing();
     void placedBesideMainWindow();
+    void promptLeavesFileInSight_data();
+    void promptLeavesFileInSight();
     void optionTransitions_data();
     void optionTransitions();
     void doubleClickOnLabelOpensDialog();
@@ -257,6 +261,56 @@ void PasswordTest::placedBesideMainWindow() {
     const QPoint expected = w.form.pos() + QPoint(40, 147);
     QCOMPARE(places, (QList<QPoint>{expected, expected}));
     QCOMPARE(focused, w.password.PasswordEdit);
+}
+
+void PasswordTest::promptLeavesFileInSight_data() {
+    QTest::addColumn<QPoint>("at"); // where the main window is, as a share of the room left
+    QTest::newRow("middle") << QPoint(50, 30);
+    QTest::newRow("low on the screen") << QPoint(50, 95);
+    QTest::newRow("off the bottom") << QPoint(50, 150);
+    QTest::newRow("off the right") << QPoint(160, 50);
+    QTest::newRow("off the top left") << QPoint(-60, -60);
+}
+
+// Asking for a file's password, the dialog (whose caption, with the file's name, the title
+// bar may cut) leaves the Current File line in sight, and stays on the screen wherever the
+// main window is.
+void PasswordTest::promptLeavesFileInSight() {
+    QFETCH(QPoint, at);
+    QTemporaryDir dir;
+    const QString file = dir.filePath("a rather long name for a take.kpz");
+    writeFile(file, expectedCompressed(toneBytes(4000), "take.wav", true, 1234));
+
+    AppWindows w;
+    const QRect room = w.form.screen()->availableGeometry();
+    const QSize spare = room.size() - w.form.frameGeometry().size();
+    w.form.move(room.topLeft() +
+                QPoint(spare.width() * at.x() / 100, spare.height() * at.y() / 100));
+    showMainWindow(w);
+    Ui::TMainForm& ui = w.form.ui();
+    QRect dialog, line;
+    QString shown;
+    ModalHelper helper;
+    helper.answerWindow("TPasswordForm", [&](QWidget* modal) {
+        QTRY_VERIFY(modal->isActiveWindow());
+        dialog = modal->frameGeometry();
+        line = QRect(ui.Label7->mapToGlobal(QPoint(0, 0)), ui.Label7->size())
+                   .united(QRect(ui.CurrentFileBox->mapToGlobal(QPoint(0, 0)),
+                                 ui.CurrentFileBox->size()));
+        shown = ui.CurrentFileBox->toolTip().isEmpty() ? ui.CurrentFileBox->text()
+                                                       : ui.CurrentFileBox->toolTip();
+        static_cast<TPasswordForm*>(modal)->CancelButton->click();
+    });
+    w.form.decompressBatch({file});
+    QVERIFY(helper.finished());
+    QCOMPARE(shown, QFileInfo(file).fileName());
+    QVERIFY2(room.contains(dialog), qPrintable(QString("dialog at %1,%2 %3x%4")
+                                                   .arg(dialog.x())
+                                                   .arg(dialog.y())
+                                                   .arg(dialog.width())
+                                                   .arg(dialog.height())));
+    if (room.contains(line)) QVERIFY(!dialog.intersects(line));
+    QVERIFY(!w.password.keepInSight); // the option's own dialog is placed as before
 }
 
 void PasswordTest::optionTransitions_data() {

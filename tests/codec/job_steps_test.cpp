@@ -162,12 +162,15 @@ TEST_F(JobSteps, RemovingTheSourceChecksItIsTheSameFile) {
          kpz::Problem::SourceChanged},
         {"RewrittenInPlaceKeepingItsTimes", [&] { rewriteInPlace(true); },
          kpz::Problem::SourceChanged},
+#ifndef _WIN32
+        // Windows refuses to replace a file the job still holds open.
         {"ReplacedByAnotherFile",
          [&] {
              kpztest::writeAll(dir_ + "/new.wav", source_);
              fs::rename(dir_ + "/new.wav", a);
          },
          kpz::Problem::SourceChanged},
+#endif
         {"GrownInPlace",
          [&] {
              std::FILE* f = std::fopen(a.c_str(), "ab");

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -292,5 +293,83 @@ TEST_F(SplitRun, TheCallingThreadTakesTheSecondPartOverWhenItGetsThereFirst) {
             EXPECT_EQ(r.problem, kpz::Problem::None);
             EXPECT_EQ(r.outputEnd, one.size());
             EXPECT_TRUE(kpztest::readAll(dir_ + "/b.kpz") == one);
+        }
+}
+
+namespace {
+
+// A rewrite of the source in place that one of the two reads of a piece sees and the other
+// does not: the first read of the bytes at kRewriteAt gets kRewriteMask XORed into them.
+std::atomic<uint64_t> rewriteAt{0};
+std::atomic<bool> rewritten{false};
+constexpr uint8_t kRewriteMask = 0x01;
+
+void rewriteOnce(uint64_t offset, void* bytes, uint32_t count) {
+    const uint64_t at = rewriteAt.load();
+    if (at < offset || at >= offset + count || rewritten.exchange(true)) return;
+    static_cast<uint8_t*>(bytes)[at - offset] ^= kRewriteMask;
+}
+
+} // namespace
+
+// A source rewritten in place while it is coded, where no block width changes: whichever
+// thread reads the new bytes, the file written restores to the bytes its coders read (the
+// unchanged ones, read again on one thread, or the changed ones where only the coding
+// thread read them), never a first part of one version joined to a second part or a check
+// value of another.
+TEST_F(SplitRun, ASourceRewrittenBetweenTheTwoReadsIsCodedOnOneThread) {
+    if (!twoThreadsHere()) GTEST_SKIP() << "no positional writes from threads on this system";
+    const uint64_t size = 20 * kChunk + 321;
+    const uint64_t cut = kpz::twoThreadCut(*state_, size, 2);
+    ASSERT_NE(cut, 0u);
+    // Noise: every block is at its widest, so flipping a bit keeps every width. The bytes
+    // changed: the first part's last frame (the second part's prediction) and one inside it.
+    const std::vector<uint8_t> source = kpztest::randomBytes(size, 13);
+    for (const uint64_t at : {cut - 4, cut - 1, 5 * kChunk + 1000})
+        for (const bool check : {true, false}) {
+            SCOPED_TRACE("byte " + std::to_string(at) + ", check " + std::to_string(check));
+            std::vector<uint8_t> changed = source;
+            changed[at] ^= kRewriteMask;
+            int16_t side = 0, right = 0, side2 = 0, right2 = 0;
+            std::vector<int16_t> a(cut / 2), b(cut / 2);
+            std::memcpy(a.data(), source.data(), cut);
+            std::memcpy(b.data(), changed.data(), cut);
+            ASSERT_EQ(kpz::codedBlockBytes(a.data(), static_cast<int32_t>(cut / 2), side, right),
+                      kpz::codedBlockBytes(b.data(), static_cast<int32_t>(cut / 2), side2, right2));
+            std::vector<uint8_t> one, oneChanged, two;
+            ASSERT_TRUE(compress(changed, check, false, &oneChanged, 1).ok());
+            ASSERT_TRUE(compress(source, check, false, &one, 1).ok());
+            rewriteAt = at;
+            rewritten = false;
+            kpz::FaultPlan plan;
+            plan.rewriteRead = rewriteOnce;
+            kpz::installFaultPlan(plan);
+            const kpz::Outcome o = compress(source, check, false, &two, 2);
+            kpz::clearFaultPlan();
+            EXPECT_TRUE(rewritten);
+            ASSERT_TRUE(o.ok());
+            // Without the check value, a change that the calling thread read and coded is
+            // kept, as one thread that read it would keep it: the file is then the changed
+            // source's. A second part placed or predicted from the other read would make it
+            // neither.
+            EXPECT_TRUE(two == one || (!check && two == oneChanged));
+
+            // The calling thread alone, reading the first part a second time for the check
+            // value: the run leaves nothing past the header and hands the file back to be
+            // coded on one thread. Without the check value it reads each byte once.
+            kpz::File in, out;
+            ASSERT_TRUE(in.openRead(dir_ + "/a.wav"));
+            ASSERT_TRUE(out.create(dir_ + "/b.kpz"));
+            const size_t payloadStart = kpz::kHeaderFixedBytes + 5;
+            ASSERT_EQ(out.write(one.data(), payloadStart), payloadStart);
+            const kpz::TwoThreadRun run{in, out, size, cut, payloadStart, 0, check};
+            const bool cancel = false;
+            rewritten = false;
+            kpz::installFaultPlan(plan);
+            const kpz::TwoThreadResult r = kpz::codeOnTwoThreads(run, cancel, {}, false);
+            kpz::clearFaultPlan();
+            EXPECT_EQ(r.problem, kpz::Problem::None);
+            EXPECT_EQ(r.ran, !check);
+            EXPECT_EQ(out.length(), check ? int64_t(payloadStart) : int64_t(one.size()));
         }
 }

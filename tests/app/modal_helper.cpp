@@ -18,6 +18,11 @@
 #include <memory>
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
 namespace {
 // The tests answer the toolkit's own file dialogs, which the program shows elsewhere; the
 // native ones of Windows cannot be driven from inside the program.
@@ -253,4 +258,14 @@ QByteArray expectedCompressed(const QByteArray& data, const std::string& name, b
     const std::vector<uint8_t> out = kpz::compressToMemory(*state, source, name, passwordOn, code);
     return QByteArray(reinterpret_cast<const char*>(out.data()),
                       static_cast<qsizetype>(out.size()));
+}
+
+bool runningUnderWine() {
+#ifdef _WIN32
+    // Wine's own ntdll.dll exports its version; Windows' does not.
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+#else
+    return false;
+#endif
 }

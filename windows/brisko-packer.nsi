@@ -39,6 +39,7 @@ BrandingText "${PRODUCT} ${VERSION}"
 !include MUI2.nsh
 !include LogicLib.nsh
 !include x64.nsh
+!include FileFunc.nsh
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
@@ -128,6 +129,13 @@ FunctionEnd
 !macroend
 
 Section "Install"
+  # The folder that holds the installation (%LOCALAPPDATA%\Programs for the current user)
+  # may not exist yet: made here, it is noted, so that the uninstaller takes it away again
+  # when it is left empty, and never a folder that was there before.
+  ${GetParent} "$INSTDIR" $0
+  ${IfNot} ${FileExists} "$0\*.*"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "MadeParentFolder" "$0"
+  ${EndIf}
   SetOutPath "$INSTDIR"
   !include "${FILES}/install-files.nsh"
   SetOutPath "$INSTDIR"
@@ -155,6 +163,12 @@ Section "Uninstall"
   !include "${FILES}/uninstall-files.nsh"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
+  ReadRegStr $0 SHCTX "${UNINSTALL_KEY}" "MadeParentFolder"
+  ${GetParent} "$INSTDIR" $1
+  ${If} $0 != ""
+  ${AndIf} $0 == $1
+    RMDir "$0"
+  ${EndIf}
 
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
 

@@ -298,12 +298,13 @@ void PasswordTest::promptLeavesFileInSight() {
     helper.answerWindow("TPasswordForm", [&](QWidget* modal) {
         QTRY_VERIFY(modal->isActiveWindow());
         // A window manager may carry the dialog's move out after its activation: the place
-        // checked is the one it settles on (or where it is after the wait, when it is wrong).
-        QTest::qWaitFor([&] {
+        // checked is the one it settles on (or where it is after the wait, when it is wrong,
+        // which the checks below report).
+        static_cast<void>(QTest::qWaitFor([&] {
             const QRect frame = modal->frameGeometry();
             return room.contains(frame) &&
                    !(room.contains(lineNow()) && frame.intersects(lineNow()));
-        });
+        }));
         dialog = modal->frameGeometry();
         line = lineNow();
         shown = ui.CurrentFileBox->toolTip().isEmpty() ? ui.CurrentFileBox->text()

@@ -17,30 +17,6 @@
 #include <algorithm>
 #include <cstring>
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
-#include <shellapi.h>
-
-namespace {
-// The arguments as Windows passed them, in UTF-16, without the marker: once the marker has
-// left argv, Qt gives the 8-bit ones, in the ANSI code page, which may lack a name's
-// characters.
-QStringList wideArgumentsWithoutMarker() {
-    int count = 0;
-    LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
-    QStringList arguments;
-    for (int i = 0; args && i < count; ++i)
-        if (i != 1) arguments << QString::fromWCharArray(args[i]);
-    LocalFree(args);
-    return arguments;
-}
-} // namespace
-#endif
-
 namespace desktop_launch {
 
 Action takeMarker(int& argc, char** argv) {
@@ -90,13 +66,8 @@ bool isCompressed(const QString& file) {
 
 QStringList prepareRun(TMainForm& form, Action action) {
     if (action == Action::None || !form.state().startedWithParameter) return {};
-#ifdef _WIN32
-    const QStringList arguments =
-        form.commandLineArguments ? form.commandLineArguments() : wideArgumentsWithoutMarker();
-#else
     const QStringList arguments =
         form.commandLineArguments ? form.commandLineArguments() : QCoreApplication::arguments();
-#endif
     // Full paths are taken now, since a relative one names the file from where the program
     // was started and the restore moves the working directory.
     QStringList files;

@@ -75,8 +75,12 @@ QFileDialog* makeOpenDialog(QWidget* parent, const QString& name, const QString&
     dialog->setObjectName(name);
     dialog->setFileMode(QFileDialog::ExistingFiles);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
-    dialog->setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::ReadOnly |
-                       QFileDialog::HideNameFilterDetails);
+    QFileDialog::Options options = QFileDialog::ReadOnly | QFileDialog::HideNameFilterDetails;
+#ifndef _WIN32
+    options |= QFileDialog::DontUseNativeDialog;
+#endif
+    // On Windows the system's own open dialog, as every program there has it.
+    dialog->setOptions(options);
     dialog->setNameFilters(nameFilters(filter));
     dialog->selectNameFilter(dialog->nameFilters().value(0));
     dialog->setViewMode(QFileDialog::Detail);

@@ -12,12 +12,13 @@
 #include <system_error>
 
 #ifdef Q_OS_WIN
-// Windows names are UTF-16 text already: nothing to keep beyond what the toolkit keeps.
+// Windows names are UTF-16 text already. The file layer takes them as UTF-8, which it hands
+// to the system as UTF-16: the 8-bit names of the ANSI code page may lack a name's characters.
 QString pathText(const std::string& bytes) {
-    return QFile::decodeName(QByteArray::fromStdString(bytes));
+    return QString::fromStdString(bytes);
 }
 std::string localPath(const QString& path) {
-    return QFile::encodeName(path).toStdString();
+    return path.toUtf8().toStdString();
 }
 QString currentFolder() {
     return QDir::currentPath();
@@ -132,9 +133,17 @@ QString systemPath(const QString& given) {
     const qsizetype cut = absolute.lastIndexOf('/');
     const QString name = absolute.mid(cut + 1);
     std::error_code error;
+#ifdef Q_OS_WIN
+    // Wide on Windows: a narrow path there is in the ANSI code page.
+    const std::filesystem::path folder = std::filesystem::canonical(
+        std::filesystem::path(absolute.left(cut == 0 ? 1 : cut).toStdWString()), error);
+    if (error) return QDir::cleanPath(absolute);
+    const QString resolved = QDir::fromNativeSeparators(QString::fromStdWString(folder.wstring()));
+#else
     const std::filesystem::path folder = std::filesystem::canonical(
         std::filesystem::path(localPath(absolute.left(cut == 0 ? 1 : cut))), error);
     if (error) return QDir::cleanPath(absolute);
     const QString resolved = pathText(folder.string());
+#endif
     return (resolved.endsWith('/') ? resolved : resolved + '/') + name;
 }

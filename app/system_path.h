@@ -12,7 +12,8 @@ class QUrl;
 // A name the system gave (bytes) as text the window program can carry, and back. Bytes that
 // are not UTF-8 are not replaced: each is kept as one unpaired surrogate U+DC80-U+DCFF, which
 // no UTF-8 name decodes to, so localPath(pathText(bytes)) == bytes for every name and two
-// different names never become one text. Display goes through TMainForm::displayName.
+// different names never become one text. Display goes through TMainForm::displayName. On
+// Windows the bytes are the name's UTF-8, which the file layer hands to the system as UTF-16.
 QString pathText(const std::string& bytes);
 std::string localPath(const QString& path);
 

@@ -21,8 +21,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_C_FLAGS_INIT "-Wa,-muse-unaligned-vector-move")
 set(CMAKE_CXX_FLAGS_INIT "-Wa,-muse-unaligned-vector-move")
 
-# Programs that run without MinGW's DLLs beside them.
+# Programs, and libkpz.dll, that run without MinGW's DLLs beside them (the window program
+# still needs them for Qt's DLLs).
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 
 # Test programs run through Wine when there is one (test discovery and ctest), quietly and
 # in a Wine prefix of the build's own unless WINEPREFIX names one.

@@ -28,7 +28,7 @@ HANDLE handleOf(int fd) {
 // Opens path with the given access and creation rule; -1 with errno set on failure.
 int openDescriptor(const std::string& path, DWORD access, DWORD creation, int crtFlags) {
     std::wstring wide;
-    if (!win::widen(path, wide)) {
+    if (!win::widenPath(path, wide)) {
         errno = EINVAL;
         return -1;
     }
@@ -55,7 +55,7 @@ int openDescriptor(const std::string& path, DWORD access, DWORD creation, int cr
 // Opens path for reading its attributes only, folders included, following links.
 HANDLE openForAttributes(const std::string& path) {
     std::wstring wide;
-    if (!win::widen(path, wide)) {
+    if (!win::widenPath(path, wide)) {
         SetLastError(ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;
     }
@@ -330,7 +330,8 @@ bool descriptorInfo(int fd, FileInfo& info) {
 
 bool fileExists(const std::string& path) {
     std::wstring wide;
-    return win::widen(path, wide) && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return win::widenPath(path, wide) &&
+           GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 void ensureStandardDescriptors() {
@@ -340,7 +341,7 @@ void ensureStandardDescriptors() {
 
 bool removeFile(const std::string& path) {
     std::wstring wide;
-    if (!win::widen(path, wide)) {
+    if (!win::widenPath(path, wide)) {
         errno = EINVAL;
         return false;
     }

@@ -45,7 +45,7 @@ FILETIME fileTimeOf(const FileTime& time) {
 
 OutputTarget inspectOutput(const std::string& finalPath) {
     std::wstring wide;
-    if (!win::widen(finalPath, wide)) {
+    if (!win::widenPath(finalPath, wide)) {
         errno = EINVAL;
         return OutputTarget::Unreadable;
     }
@@ -86,7 +86,7 @@ bool noUnnamedFiles(int error) {
 
 int createExclusive(const std::string& path) {
     std::wstring wide;
-    if (!win::widen(path, wide)) {
+    if (!win::widenPath(path, wide)) {
         errno = EINVAL;
         return -1;
     }
@@ -131,7 +131,8 @@ bool copyAttributes(int fd, const FileInfo& from) {
 
 bool nameTaken(const std::string& path) {
     std::wstring wide;
-    return win::widen(path, wide) && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return win::widenPath(path, wide) &&
+           GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool flushOutput(int fd, bool toDisk) {
@@ -141,7 +142,7 @@ bool flushOutput(int fd, bool toDisk) {
 
 bool moveName(const std::string& from, const std::string& to, bool replace, bool writeThrough) {
     std::wstring fromWide, toWide;
-    if (!win::widen(from, fromWide) || !win::widen(to, toWide)) {
+    if (!win::widenPath(from, fromWide) || !win::widenPath(to, toWide)) {
         errno = EINVAL;
         return false;
     }
@@ -158,7 +159,7 @@ bool flushFolderOf(const std::string&) {
 
 void removeName(const std::string& path) {
     std::wstring wide;
-    if (win::widen(path, wide)) DeleteFileW(wide.c_str());
+    if (win::widenPath(path, wide)) DeleteFileW(wide.c_str());
 }
 
 bool randomBits(uint64_t& bits) {

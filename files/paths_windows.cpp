@@ -53,7 +53,7 @@ std::string joinPath(std::string_view folder, std::string_view name) {
 
 bool isDirectory(const std::string& path) {
     std::wstring wide;
-    if (!win::widen(path, wide)) return false;
+    if (!win::widenPath(path, wide)) return false;
     const DWORD attributes = GetFileAttributesW(wide.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }

@@ -21,6 +21,25 @@ bool widen(std::string_view utf8, std::wstring& wide) {
            n;
 }
 
+bool widenPath(std::string_view utf8, std::wstring& wide) {
+    if (!widen(utf8, wide)) return false;
+    // Room below MAX_PATH for a name that a folder call adds (8.3 names, 12 characters).
+    constexpr size_t kPlainLimit = MAX_PATH - 12;
+    if (wide.size() < kPlainLimit || wide.starts_with(L"\\\\?\\")) return true;
+    // The extended form takes no "." or "..", nor "/": the full path first.
+    const DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (n == 0) return true; // the plain form then fails as it would have
+    std::wstring full(n, L'\0');
+    const DWORD written = GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
+    if (written == 0 || written >= n) return true;
+    full.resize(written);
+    if (full.starts_with(L"\\\\"))
+        wide = L"\\\\?\\UNC\\" + full.substr(2);
+    else
+        wide = L"\\\\?\\" + full;
+    return true;
+}
+
 std::string narrow(std::wstring_view wide) {
     if (wide.empty() || wide.size() > INT_MAX / 4) return {};
     const int size = static_cast<int>(wide.size());

@@ -103,7 +103,11 @@ struct OutputMark {
     explicit OutputMark(int) {}
     void takeBack() const {}
 };
-struct PipeSignalGuard {};
+struct PipeSignalGuard {
+    // Declared, so that a guard that does nothing is not an unused variable.
+    PipeSignalGuard() {}
+    ~PipeSignalGuard() {}
+};
 #endif
 
 // The caller's write function as a destination: a short or failed write stops the job.

@@ -11,9 +11,10 @@
 namespace platform {
 
 QString registerFileType(const QString& programPath) {
-    // The narrow registry calls take the program's code page, as the path does here.
-    const std::string program = QDir::toNativeSeparators(programPath).toLocal8Bit().toStdString();
-    return QString::fromLocal8Bit(registerFileTypeInClassesRoot(program));
+    // UTF-8 on the way to the registry's UTF-16 calls, so that every character of the path
+    // is kept.
+    const std::string program = QDir::toNativeSeparators(programPath).toUtf8().toStdString();
+    return QString::fromStdString(registerFileTypeInClassesRoot(program));
 }
 
 } // namespace platform

@@ -38,11 +38,11 @@ class RegistryWriter {
 std::string registerFileType(RegistryWriter& registry, const std::string& programPath);
 
 #ifdef _WIN32
-// The running program's full path, as GetModuleFileNameA gives it.
+// The running program's full path, in UTF-8.
 std::string thisProgramPath();
 
-// Writes the entries below HKEY_CLASSES_ROOT with RegCreateKeyExA, RegSetValueExA and
-// RegCloseKey; returns what registerFileType returns.
+// Writes the entries, given in UTF-8, below HKEY_CLASSES_ROOT as UTF-16 strings with
+// RegCreateKeyExW, RegSetValueExW and RegCloseKey; returns what registerFileType returns.
 std::string registerFileTypeInClassesRoot(const std::string& programPath);
 #endif
 

@@ -17,6 +17,22 @@
 
 #include <memory>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+namespace {
+// The tests answer the toolkit's own file dialogs, which the program shows elsewhere; the
+// native ones of Windows cannot be driven from inside the program.
+void useToolkitDialogs() {
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+}
+} // namespace
+Q_CONSTRUCTOR_FUNCTION(useToolkitDialogs)
+#endif
+
 AppWindows::AppWindows() {
     // Window tests start past the first activation, so showing the main window neither
     // opens the about window nor records the file type; the start-up tests set it back.
@@ -242,4 +258,14 @@ QByteArray expectedCompressed(const QByteArray& data, const std::string& name, b
     const std::vector<uint8_t> out = kpz::compressToMemory(*state, source, name, passwordOn, code);
     return QByteArray(reinterpret_cast<const char*>(out.data()),
                       static_cast<qsizetype>(out.size()));
+}
+
+bool runningUnderWine() {
+#ifdef _WIN32
+    // Wine's own ntdll.dll exports its version; Windows' does not.
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+#else
+    return false;
+#endif
 }

@@ -90,6 +90,9 @@ QByteArray noiseBytes(qsizetype size, uint32_t seed = 1);
 QByteArray toneBytes(qsizetype size);
 void writeFile(const QString& path, const QByteArray& data);
 QByteArray readFile(const QString& path);
+// True for a Windows build running under Wine, whose drawing and window management differ
+// from Windows' own in ways that some window tests must allow for.
+bool runningUnderWine();
 // The complete file the codec makes of data stored under name.
 QByteArray expectedCompressed(const QByteArray& data, const std::string& name,
                               bool passwordOn = false, uint16_t code = 0);

@@ -385,6 +385,10 @@ void CompressBatchTest::failures() {
         // Refused before the overwrite question: a folder is never replaced.
         break;
     case FailureSetup::DestinationLinksToSource:
+#ifdef Q_OS_WIN
+        // QFile::link makes a shortcut there: a file of its own, not a link to the source.
+        QSKIP("needs a symbolic link, which QFile::link does not make on Windows");
+#endif
         QVERIFY(QFile::link(path(badName), path(badOutput)));
         break;
     case FailureSetup::Plain:

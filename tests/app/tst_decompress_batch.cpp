@@ -476,7 +476,13 @@ void DecompressBatchTest::failures() {
     writeFile(path("b.kpz"), badFile);
     writeFile(path("c.kpz"), expectedCompressed(toneBytes(3000), "c.wav"));
     if (setup == FailureSetup::OutputIsFolder) QVERIFY(QDir(dir_->path()).mkdir("b.wav"));
-    if (setup == FailureSetup::OutputIsFifo) QCOMPARE(::mkfifo(qPrintable(path("b.wav")), 0644), 0);
+    if (setup == FailureSetup::OutputIsFifo) {
+#ifdef Q_OS_WIN
+        QSKIP("Windows file systems hold no FIFOs");
+#else
+        QCOMPARE(::mkfifo(qPrintable(path("b.wav")), 0644), 0);
+#endif
+    }
     const QByteArray older = toneBytes(9000);
     if (setup == FailureSetup::OutputIsOlder) writeFile(path("b.wav"), older);
 

@@ -34,6 +34,20 @@ void answerDestDialog(std::function<void(TDestFolderForm&)> answer) {
     timer->start(2);
 }
 
+// A folder as the program shows and keeps it: with the system's separators ("C:\\Music" on
+// Windows).
+QString native(const QString& folder) {
+    return QDir::toNativeSeparators(folder);
+}
+
+// The root of the folder's drive: "/", or "C:/" on Windows.
+QString rootOf(const QString& folder) {
+    QDir dir(folder);
+    while (dir.cdUp()) {
+    }
+    return dir.absolutePath();
+}
+
 QStringList listTexts(const QListWidget* list) {
     QStringList texts;
     for (int i = 0; i < list->count(); ++i)
@@ -226,27 +240,27 @@ void DestinationFolderTest::folderListBrowses() {
     Ui::TDestFolderForm& ui = d.ui();
     QVERIFY(d.setCurrentFolder(mid));
     QCOMPARE(QDir::currentPath(), mid);
-    QCOMPARE(d.currentFolder(), mid);
+    QCOMPARE(d.currentFolder(), native(mid));
 
     // Root first, each folder down to the current one, then its subfolders by name.
-    QStringList expected{"/"};
-    expected << mid.split('/', Qt::SkipEmptyParts);
+    QStringList expected{native(rootOf(mid))};
+    expected << mid.mid(rootOf(mid).size()).split('/', Qt::SkipEmptyParts);
     expected << "alpha"
              << "Beta"
              << "Gamma";
     QCOMPARE(listTexts(ui.DestFolder), expected);
     QCOMPARE(ui.FilePathLabel->text(),
-             shortenPath(mid, ui.FilePathLabel->fontMetrics(), ui.FilePathLabel->width()));
+             shortenPath(native(mid), ui.FilePathLabel->fontMetrics(), ui.FilePathLabel->width()));
     QVERIFY(ui.FilePathLabel->fontMetrics().horizontalAdvance(ui.FilePathLabel->text()) <=
                 ui.FilePathLabel->width() ||
-            !ui.FilePathLabel->text().contains('/'));
+            !ui.FilePathLabel->text().contains(QDir::separator()));
     QCOMPARE(ui.DestDrive->currentData().toString().isEmpty(), false);
 
     // A double click opens a subfolder; Enter on an entry above goes back up, and the
     // dialog stays open either way.
     answerDestDialog([&](TDestFolderForm& dialog) {
         doubleClickItem(ui.DestFolder, itemNamed(ui.DestFolder, "Gamma"));
-        QCOMPARE(dialog.currentFolder(), mid + "/Gamma");
+        QCOMPARE(dialog.currentFolder(), native(mid + "/Gamma"));
         QCOMPARE(QDir::currentPath(), mid + "/Gamma");
         QCOMPARE(listTexts(ui.DestFolder).last(), QString("deeper"));
 
@@ -254,7 +268,7 @@ void DestinationFolderTest::folderListBrowses() {
         ui.DestFolder->setCurrentItem(itemNamed(ui.DestFolder, "top"));
         QTest::keyClick(ui.DestFolder, Qt::Key_Return);
         QVERIFY(dialog.isVisible());
-        QCOMPARE(dialog.currentFolder(), QFileInfo(mid).path());
+        QCOMPARE(dialog.currentFolder(), native(QFileInfo(mid).path()));
         QCOMPARE(QDir::currentPath(), QFileInfo(mid).path());
         dialog.reject();
     });
@@ -267,6 +281,10 @@ void DestinationFolderTest::folderListBrowses() {
 
     // A folder removed since the last showing gives way to the nearest one above it.
     QVERIFY(d.setCurrentFolder(mid + "/Gamma/deeper"));
+#ifdef Q_OS_WIN
+    // Windows removes no folder that is a program's working directory.
+    QVERIFY(QDir::setCurrent(mid));
+#endif
     QVERIFY(QDir(mid + "/Gamma").removeRecursively());
     QString reopenedAt;
     answerDestDialog([&](TDestFolderForm& dialog) {
@@ -274,7 +292,7 @@ void DestinationFolderTest::folderListBrowses() {
         dialog.reject();
     });
     d.exec();
-    QCOMPARE(reopenedAt, mid);
+    QCOMPARE(reopenedAt, native(mid));
     QCOMPARE(listTexts(ui.DestFolder).mid(listTexts(ui.DestFolder).indexOf("mid") + 1),
              QStringList({"alpha", "Beta"}));
 }
@@ -299,11 +317,12 @@ void DestinationFolderTest::otherWithOk() {
     QCOMPARE(focus, w.destFolder.ui().OKButton);
     QVERIFY(ui.OtherMI->isChecked());
     QVERIFY(!ui.SameAsSourceMI->isChecked());
-    QCOMPARE(w.form.state().destinationFolder, out + "/");
-    QCOMPARE(ui.DestFolderLabel->text(), shortenPath(out, ui.DestFolderLabel->fontMetrics(), 201));
+    QCOMPARE(w.form.state().destinationFolder, native(out + "/"));
+    QCOMPARE(ui.DestFolderLabel->text(),
+             shortenPath(native(out), ui.DestFolderLabel->fontMetrics(), 201));
     QVERIFY(ui.DestFolderLabel->fontMetrics().horizontalAdvance(ui.DestFolderLabel->text()) <= 201);
-    QVERIFY(ui.DestFolderLabel->text().startsWith("/.../"));
-    QVERIFY(ui.DestFolderLabel->text().endsWith("/out"));
+    QVERIFY(ui.DestFolderLabel->text().startsWith(native(rootOf(out) + ".../")));
+    QVERIFY(ui.DestFolderLabel->text().endsWith(native("/out")));
 
     // A later choice replaces the kept one; Enter accepts the folder shown, on OK and
     // in the drive chooser alike.
@@ -311,13 +330,13 @@ void DestinationFolderTest::otherWithOk() {
         QVERIFY(dialog.setCurrentFolder(dir_->path()));
         QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
     });
-    QCOMPARE(w.form.state().destinationFolder, QDir(dir_->path()).canonicalPath() + "/");
+    QCOMPARE(w.form.state().destinationFolder, native(QDir(dir_->path()).canonicalPath() + "/"));
     chooseOther(w, [&](TDestFolderForm& dialog) {
         QVERIFY(dialog.setCurrentFolder(out));
         dialog.ui().DestDrive->setFocus();
         QTest::keyClick(dialog.ui().DestDrive, Qt::Key_Return);
     });
-    QCOMPARE(w.form.state().destinationFolder, out + "/");
+    QCOMPARE(w.form.state().destinationFolder, native(out + "/"));
 }
 
 void DestinationFolderTest::otherWithCancelKeepsOptionButNotBrowsing() {
@@ -341,7 +360,7 @@ void DestinationFolderTest::otherWithCancelKeepsOptionButNotBrowsing() {
         reopenedAt = dialog.currentFolder();
         dialog.close(); // the close box
     });
-    QCOMPARE(reopenedAt, elsewhere);
+    QCOMPARE(reopenedAt, native(elsewhere));
     QVERIFY(!ui.OtherMI->isChecked());
 }
 
@@ -349,8 +368,14 @@ void DestinationFolderTest::rootFolder() {
     AppWindows w;
     present(w);
     chooseOther(w, [&](TDestFolderForm& dialog) { pickFolderAndPress(dialog, "/", true); });
-    QCOMPARE(w.form.state().destinationFolder, QString("/"));
-    QCOMPARE(w.form.ui().DestFolderLabel->text(), QString("/"));
+#ifdef Q_OS_WIN
+    // "/" is the root of the drive being browsed, which is now the working directory.
+    const QString root = native(rootOf(QDir::currentPath()));
+#else
+    const QString root = "/";
+#endif
+    QCOMPARE(w.form.state().destinationFolder, root);
+    QCOMPARE(w.form.ui().DestFolderLabel->text(), root);
 }
 
 void DestinationFolderTest::labelsOpenTheDialog_data() {

@@ -360,7 +360,12 @@ void ProgressDisplayTest::repaintedWindowMatchesAFreshDrawing() {
                              .convertToFormat(QImage::Format_RGB32);
     const QImage fresh = w.form.grab().toImage().convertToFormat(QImage::Format_RGB32);
     QCOMPARE(shown.size(), fresh.size());
-    QVERIFY(shown == fresh);
+    QRect compared = w.form.rect();
+    // Wine's theme engine draws the menu bar's last line into the window otherwise than
+    // into an image, already before any progress is shown: under Wine the window is
+    // compared below the menu bar, which the progress never repaints.
+    if (runningUnderWine()) compared.setTop(w.form.ui().MainMenu1->geometry().bottom() + 1);
+    QVERIFY(shown.copy(compared) == fresh.copy(compared));
 }
 
 QTEST_MAIN(ProgressDisplayTest)

@@ -386,7 +386,8 @@ TEST_F(Hardening, WrongPasswordIsNamedAsTheLikelyCause) {
     // Silence codes to narrow blocks; scrambled with another code, their headers ask for
     // wide ones, and the payload runs out long before the stored size.
     writeBytes(path("a.wav"), std::vector<uint8_t>(200000, 0));
-    ASSERT_EQ(run({"a.wav"}, passwordInEnvironment("right")).exitCode, 0);
+    const RunResult packed = run({"a.wav"}, passwordInEnvironment("right"));
+    ASSERT_EQ(packed.exitCode, 0) << packed.err;
     for (const char* mode : {"-t", "-d"}) {
         const RunResult r = run({mode, "-f", "a.kpz"}, passwordInEnvironment("wrong"));
         EXPECT_EQ(r.exitCode, 1) << mode;

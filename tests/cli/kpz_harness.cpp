@@ -83,6 +83,13 @@ void KpzTest::TearDown() {
 
 namespace {
 
+// The kpz the tests run: the one built beside them, or KPZ_TEST_BINARY (the Windows build
+// started through Wine, for one).
+std::string kpzBinary() {
+    const char* given = std::getenv("KPZ_TEST_BINARY");
+    return given && *given ? given : KPZ_BINARY;
+}
+
 // Writes bytes into the pipe fd on a thread of its own, in 64 KiB pieces pauseMs apart
 // (all at once for 0), then closes it. A reader that stops early closes the pipe; the
 // EPIPE that follows is ignored.
@@ -107,7 +114,7 @@ void feedPipe(int fd, std::vector<uint8_t> bytes, int pauseMs) {
 
 pid_t KpzTest::start(const std::vector<std::string>& args, const RunSettings& settings) const {
     // Everything the child needs is prepared before fork.
-    std::vector<std::string> argStore{KPZ_BINARY};
+    std::vector<std::string> argStore{kpzBinary()};
     argStore.insert(argStore.end(), args.begin(), args.end());
     const std::vector<char*> argv = pointersTo(argStore);
 
@@ -169,7 +176,7 @@ pid_t KpzTest::startOnTerminal(const std::vector<std::string>& args, int& termin
         if (::ioctl(terminal, TIOCSWINSZ, &size) != 0) return -1;
     }
     const std::string side = ::ptsname(terminal);
-    std::vector<std::string> argStore{KPZ_BINARY};
+    std::vector<std::string> argStore{kpzBinary()};
     argStore.insert(argStore.end(), args.begin(), args.end());
     const std::vector<char*> argv = pointersTo(argStore);
 

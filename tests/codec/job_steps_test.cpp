@@ -182,6 +182,10 @@ TEST_F(JobSteps, RemovingTheSourceChecksItIsTheSameFile) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
+#ifdef _WIN32
+        // Windows refuses to replace a file that is open, as the job's source is here.
+        if (std::string(c.label) == "ReplacedByAnotherFile") continue;
+#endif
         kpztest::writeAll(a, source_);
         kpz::CompressJob job(*state_);
         compress(job);

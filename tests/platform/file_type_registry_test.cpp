@@ -98,14 +98,32 @@ TEST(FileTypeRegistry, WritesWhatItMayAndStopsAtAFailedWrite) {
 
 #ifdef _WIN32
 
+std::wstring wide(const std::string& utf8) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    std::wstring text(size_t(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), text.data(), n);
+    return text;
+}
+
+std::string utf8(const std::wstring& text) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string bytes(size_t(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), bytes.data(), n, nullptr,
+                        nullptr);
+    return bytes;
+}
+
+// The key's default value as the system holds it, in UTF-16, given back in UTF-8.
 std::string readDefaultValue(const std::string& key, DWORD& type) {
-    char buffer[2048];
+    wchar_t buffer[2048];
     DWORD size = sizeof buffer;
     type = REG_NONE;
-    if (RegGetValueA(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_ANY, &type, buffer, &size) !=
-        ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_CLASSES_ROOT, wide(key).c_str(), nullptr, RRF_RT_ANY, &type, buffer,
+                     &size) != ERROR_SUCCESS)
         return "<missing>";
-    return std::string(buffer, size > 0 ? size - 1 : 0);
+    const size_t chars = size / sizeof(wchar_t);
+    return utf8(std::wstring(buffer, chars > 0 ? chars - 1 : 0));
 }
 
 // A program started from one folder and then from another: the second takes the icon and
@@ -114,8 +132,12 @@ TEST(FileTypeRegistry, ClassesRootHoldsTheEntriesOfTheLatestProgram) {
     if (!std::getenv("KPZ_WRITE_CLASSES_ROOT"))
         GTEST_SKIP() << "rewrites the .kpz association: set KPZ_WRITE_CLASSES_ROOT=1 "
                         "(scripts/test-windows does, in a Wine prefix of its own)";
-    for (const std::string& program : {std::string("C:\\first\\brisko-packer.exe"),
-                                       std::string("D:\\second folder\\brisko-packer.exe")}) {
+    // The third path holds characters of no single code page: they reach the registry
+    // as they are.
+    for (const std::string& program :
+         {std::string("C:\\first\\brisko-packer.exe"),
+          std::string("D:\\second folder\\brisko-packer.exe"),
+          std::string("E:\\M\u00fbsique \u266b \u0416\\brisko-packer.exe")}) {
         SCOPED_TRACE(program);
         ASSERT_EQ(platform::registerFileTypeInClassesRoot(program), "");
         for (const auto& [key, value] : expectedValues(program)) {
@@ -129,7 +151,7 @@ TEST(FileTypeRegistry, ClassesRootHoldsTheEntriesOfTheLatestProgram) {
 TEST(FileTypeRegistry, ThisProgramPathIsTheRunningFile) {
     const std::string path = platform::thisProgramPath();
     ASSERT_FALSE(path.empty());
-    EXPECT_NE(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES) << path;
+    EXPECT_NE(GetFileAttributesW(wide(path).c_str()), INVALID_FILE_ATTRIBUTES) << path;
     EXPECT_EQ(path.substr(path.size() - 4), ".exe");
 }
 

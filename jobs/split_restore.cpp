@@ -9,6 +9,7 @@
 #include "kernels.h"
 #include "scramble.h"
 #include "split_coder.h"
+#include "split_run.h"
 
 #include <algorithm>
 #include <atomic>
@@ -357,10 +358,7 @@ uint64_t restoreCut(uint64_t originalSize, unsigned threads) {
     if (threads < 2 || originalSize < kMinTwoThreadBytes) return 0;
     const uint64_t cut = splitPoint(originalSize, kFirstPermille);
     if (cut == 0) return 0;
-    const FaultPlan& plan = activeFaultPlan();
-    if (plan.readFailsAt != 0 || plan.writeStopsAt >= 0 || plan.noUnnamedFiles) return 0;
-    if (!positionalIoFromThreads()) return 0;
-    return cut;
+    return filesShareableByThreads() ? cut : 0;
 }
 
 TwoThreadRestoreResult restoreOnTwoThreads(const TwoThreadRestore& run, const bool& cancel,

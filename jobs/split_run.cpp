@@ -262,10 +262,13 @@ uint64_t twoThreadCut(const CodecState& s, uint64_t sourceBytes, unsigned thread
     // The halves read the usual 512 KiB chunks; a state set to other pieces codes a
     // different end of payload.
     if (s.bufferLength != kBufferLength || s.blockLength != kBlockLength) return 0;
+    return filesShareableByThreads() ? cut : 0;
+}
+
+bool filesShareableByThreads() {
     const FaultPlan& plan = activeFaultPlan();
-    if (plan.readFailsAt != 0 || plan.writeStopsAt >= 0 || plan.noUnnamedFiles) return 0;
-    if (!positionalIoFromThreads()) return 0;
-    return cut;
+    if (plan.readFailsAt != 0 || plan.writeStopsAt >= 0 || plan.noUnnamedFiles) return false;
+    return positionalIoFromThreads();
 }
 
 TwoThreadResult codeOnTwoThreads(const TwoThreadRun& run, const bool& cancel,

@@ -22,6 +22,11 @@ namespace kpz {
 // threads.
 uint64_t twoThreadCut(const CodecState& s, uint64_t sourceBytes, unsigned threads);
 
+// Whether two threads may read and write one file at once here: the system's positional
+// reads and writes can be shared by threads, and no fault plan counts them (its counts
+// follow one thread's order).
+bool filesShareableByThreads();
+
 struct TwoThreadRun {
     File& source;
     File& output;
